@@ -1,0 +1,52 @@
+# Project warnings apply to our own targets only, never to Qt's headers.
+function(kestrune_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# One static library per source folder; every .cpp/.h in the folder belongs to it,
+# so adding a file needs no edit here.
+function(kestrune_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER _sources INCLUDE REGEX "\\.cpp$")
+  if(NOT _sources)
+    # A folder whose code has not landed yet still gives its dependants a target.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  file(GLOB _headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(${name} STATIC ${_sources} ${_headers})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  kestrune_warnings(${name})
+endfunction()
+
+# Every tst_*.cpp in a test folder becomes one QtTest executable registered with CTest.
+function(kestrune_test_folder prefix)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+  foreach(_src ${_tests})
+    get_filename_component(_base ${_src} NAME_WE)
+    set(_exe ${prefix}_${_base})
+    add_executable(${_exe} ${_src})
+    target_link_libraries(${_exe} PRIVATE ${ARG_DEPS} kestrune_testsupport Qt6::Test)
+    kestrune_warnings(${_exe})
+    add_test(NAME ${_exe} COMMAND ${_exe})
+    set_tests_properties(${_exe} PROPERTIES TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${CMAKE_CURRENT_BINARY_DIR}/home_${_exe}")
+  endforeach()
+endfunction()
+
+# Every folder under bench/ is one Google Benchmark executable.
+function(kestrune_bench name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(_sources)
+    add_executable(bench_${name} ${_sources})
+    target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+    kestrune_warnings(bench_${name})
+  endif()
+endfunction()

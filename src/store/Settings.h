@@ -1,0 +1,31 @@
+#pragma once
+
+// Settings are ordinary store items: a `global` (saved) or `vglobal` (run-only) item
+// named by the key, connected to one shared `global_value` item holding the text.
+// These helpers only spell out the store operations every component would repeat.
+
+#include <QString>
+
+class ItemPtr;
+
+// Declares `global`, `vglobal` and `global_value` with their relations and saved-type
+// registrations. Called once by the shell at its place in start-up (and by tests).
+void DeclareSettingsTypes();
+
+// The value text of a saved setting; empty when it has no value.
+QString GetSetting(char const* key);
+// The value read as a base-10 integer (0 when absent or not a number).
+int GetSettingInt(char const* key);
+// True when the key holds a value. Never creates the key's item.
+bool HasSetting(char const* key);
+// True exactly when the value is "yes".
+bool IsSettingYes(char const* key);
+// Writes a value; writing the value the key already has fires nothing.
+void SetSetting(char const* key, QString const& value);
+void SetSettingYesNo(char const* key, bool yes);
+// Writes a value only when the key has none, so loaded values win over defaults.
+void SetSettingDefault(char const* key, QString const& value);
+
+// The same for run-only settings (`vglobal`).
+QString GetVSetting(char const* key);
+void SetVSetting(char const* key, QString const& value);
