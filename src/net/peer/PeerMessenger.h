@@ -1,0 +1,192 @@
+#pragma once
+
+// The peer network's one object: it owns the two listening sockets, every peer socket
+// that has not been handed on, and the read state of each. It declares the peer
+// network's part of the item store (connection records, searches and their replies,
+// related searches, MP3 attribute types, queued messages) and is driven by store
+// events, socket signals, the server connection and the 30-second timer.
+//
+// The implementation is split by responsibility:
+//   PeerMessenger.cpp             construction (schema, handlers, wiring), destruction
+//   PeerMessengerFraming.cpp      frame writer, frame reader, obfuscation keys
+//   PeerMessengerConnections.cpp  direct and brokered connections, first frames
+//   PeerMessengerMessages.cpp     peer message dispatch and the message writers
+//   PeerMessengerSending.cpp      sending to users, the unsent queue, listening ports
+//   PeerMessengerExpiry.cpp       the 30-second sweep
+//
+// GUI thread only.
+
+#include "net/server/MemStream.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+class FileInfo;
+
+// Share-list records as the peer messages carry them: folder (byte string, `\`
+// separators) to its files, and attribute code to attribute name.
+using FileInfoMap = std::map<std::string, std::set<FileInfo>>;
+using AttributeTranslationTable = std::map<int, std::string>;
+
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    // Frames announcing a longer payload end the connection; exactly this is accepted.
+    static constexpr std::uint32_t c_maxFrameLength = 10485760;
+    // A long frame refreshes the connection's activity time once per this many bytes.
+    static constexpr std::uint64_t c_activityStep = 102400;
+
+    // Read state of one socket while frames arrive on it.
+    struct SocketBufferInfo
+    {
+        // The current frame's header has been read.
+        bool m_isLengthRead = false;
+        // Payload length of the current frame.
+        std::uint32_t m_length = 0;
+        // An incoming "F" connection past its first frame: the next 4 bytes are a raw
+        // transfer token.
+        bool m_isAwaitingFileToken = false;
+        // After the current frame the socket leaves this reader.
+        bool m_isHandedOver = false;
+        // The user of an incoming "F" connection.
+        QString m_user;
+        // The bytes of the current payload read so far.
+        MemStream m_buffer;
+        bool m_isObfuscated = false;
+        // Key of the current obfuscated frame, already rotated once.
+        std::uint32_t m_key = 0;
+    };
+
+    // Needs gp_server, timerManager, dataSaver and the `user` type; sets peerMessenger.
+    PeerMessenger();
+    ~PeerMessenger() override;
+
+    // Starts the listening sockets once the store file is loaded.
+    void DataLoaded() override;
+
+    // --- Connections -------------------------------------------------------------
+    // Starts a connection of the type ("P", "F" or "D") to the user, directly and
+    // through the server at once; the outcome arrives later as a connection or as
+    // ConnectionToUserFailed.
+    void ConnectToUser(QString i_user, char const* ip_type);
+    void RequestFileConnectionToUser(QString i_user);
+    void RequestDNetConnection(QString i_user);
+    // The user's obfuscated port when non-zero (o_obfuscated true), else the plain one.
+    int GetUserPort(ItemPtr i_user, bool& o_obfuscated);
+    void InspectPeerConnectionRequest(ItemPtr i_request);
+    void DisposeOfPeerConnectionRequest(ItemPtr i_request);
+    // Closes the socket, forgets every record and the read state it had; tells the
+    // server when it was the answer to a relayed request.
+    void DisposeOfSocket(QTcpSocket* ip_socket);
+
+    // --- Framing -----------------------------------------------------------------
+    // Sends the message (its bytes from the first to the write index) as one frame.
+    // False only when the socket's write reports an error.
+    bool SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate);
+    // The frame of a message: u32 length and the bytes, or, obfuscated, the key in
+    // clear and the masked frame.
+    static MemStream BuildFrame(MemStream const& i_message, bool i_obfuscate,
+                                std::uint32_t i_key);
+    // A fresh key for one obfuscated frame, from four calls of rand().
+    static std::uint32_t NewObfuscationKey();
+    // One complete frame; false asks the reader to dispose of the connection.
+    bool HandleMessage(QTcpSocket* ip_socket, MemStream i_message);
+    // The socket's read state, or null when it has none.
+    SocketBufferInfo const* FindSocketBufferInfo(QTcpSocket* ip_socket) const;
+    // The socket's read state, created when absent (obfuscated when the socket's
+    // accepted or open "P" record says so); where a first frame marks a socket as
+    // awaiting a file token or as handed over.
+    SocketBufferInfo& GetSocketBufferInfo(QTcpSocket* ip_socket);
+
+    // --- Peer messages -----------------------------------------------------------
+    static QString MessageCodeToString(int i_code);
+    void GetUserSharedFiles(QString i_user);
+    unsigned int RequestUpload(QString i_user, QString i_file, long long i_size);
+    void AcceptTransferRequest(QString i_user, unsigned int i_req, bool i_sendSize,
+                               long long i_size);
+    void DenyTransferRequest(QString i_user, unsigned int i_req, QString i_reason);
+    void QueueDownload(QString i_user, std::string i_file);
+    void SendUploadPlaceInLine(QString i_user, QString i_file, int i_place);
+    void DenyUpload(QString i_user, QString i_file, QString i_reason);
+    void QueueUpload(QString i_user, QString i_file, long long i_size);
+
+    // --- Sending to users --------------------------------------------------------
+    // Over the user's newest "P" connection, or queued until one opens.
+    void SendMessage(QString i_user, MemStream& i_message);
+    void SendUnsentMessages(QString i_user);
+
+    // --- Store handlers ----------------------------------------------------------
+    void OnPeerSocketItemAdded(ItemPtr i_item);
+    void OnPeerSocketItemRemoved(ItemPtr i_item);
+    void OnPeerConnectionRequest(ItemPtr i_request);
+    void OnUserAddress(ItemPtr i_user);
+
+public slots:
+    void OnNewConnection();
+    void OnNewObfuscatedConnection();
+    void OnConnectedToServer();
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectResponseSocketConnected();
+    void OnConnectToPeerSocketConnected();
+    void OnConnectToPeerSocketError(QAbstractSocket::SocketError i_error);
+    void OnIndirectPeerConnectionFailure(unsigned int i_req);
+    void EveryHalfMinute();
+
+signals:
+    void SearchResults(ItemPtr i_searchResults);
+    void FileConnectionRequested(QString i_user, QTcpSocket* ip_socket, unsigned int i_requestID);
+    void UserShare(QString i_userName, FileInfoMap& i_share,
+                   AttributeTranslationTable& i_translationTable);
+    void FileTransferRequested(QString i_user, int i_direction, unsigned int i_req,
+                               std::string i_file, long long i_fileSize);
+    void QueueUploadRequested(QString i_user, QString i_file);
+    void FileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void FileTransferResponse(QString i_user, unsigned int i_req, bool i_accepted,
+                              bool i_receivedFileSize, long long i_fileSize,
+                              QString i_denialReason);
+    void DNetConnectionRequested(QString i_user, QTcpSocket* ip_socket);
+    void DNetConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void UploadFailed(QString i_user, std::string i_file);
+    void UploadDenied(QString i_user, std::string i_file, QString i_reason);
+    void SharedFilesInFolderRequested(QString i_user, unsigned int i_req, QString i_folder);
+    void DownloadPlaceInLine(QString i_user, std::string i_file, int i_place);
+    void ConnectionToUserFailed(QString i_user, QString i_type);
+    void UploadPlaceInLineRequested(QString i_user, QString i_fileName);
+    void QueueDownloadRequested(QString i_user, std::string i_fileName, long long i_fileSize);
+
+private:
+    // Declares the item types and relations and registers the store handlers.
+    void CreateData();
+    // Qt connections to the server connection and the timers.
+    void ConnectToServices();
+    // Reads what the socket holds into frames and dispatches each complete one.
+    void ReadFrames(QTcpSocket* ip_socket);
+    // Whether the socket's record (accepted or open "P") carries is_obfuscated.
+    bool IsSocketItemObfuscated(QTcpSocket* ip_socket) const;
+    // Sets the open "P" connection's activity time to now, when it has one.
+    void TouchActivityTime(QTcpSocket* ip_socket);
+
+    QTcpServer m_listeningSocket;
+    QTcpServer m_obfuscatedListeningSocket;
+    std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfos;
+    // Queue position of the next unsent message (per run).
+    std::uint64_t m_nextSendOrder = 0;
+};
+
+extern PeerMessenger* peerMessenger;
+// Set when the PeerMessenger starts to be destroyed; late socket signals are ignored.
+extern bool g_peerMessengerDeleted;

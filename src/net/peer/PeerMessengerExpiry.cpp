@@ -1,0 +1,9 @@
+#include "net/peer/PeerMessenger.h"
+
+void PeerMessenger::EveryHalfMinute()
+{
+}
+
+void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr)
+{
+}

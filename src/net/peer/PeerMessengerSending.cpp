@@ -1,0 +1,9 @@
+#include "net/peer/PeerMessenger.h"
+
+void PeerMessenger::DataLoaded()
+{
+}
+
+void PeerMessenger::OnConnectedToServer()
+{
+}
