@@ -1,15 +1,119 @@
 #include "store/ExtendedAsciiTranslator.h"
 
+#include "store/Settings.h"
+
 #include <QByteArray>
+#include <QTextCodec>
+
+#include <cstring>
+
+ExtendedAsciiTranslator* extendedAsciiTranslator = nullptr;
+
+namespace
+{
+char const* const c_keyType = "global";
+char const* const c_valueType = "global_value";
+
+// Length of the text up to the first zero byte.
+std::size_t TextLength(char const* data, std::size_t size)
+{
+    void const* const l_zero = size ? std::memchr(data, 0, size) : nullptr;
+    return l_zero ? static_cast<std::size_t>(static_cast<char const*>(l_zero) - data) : size;
+}
+
+bool IsAscii(char const* data, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+QString Latin1(char const* data, std::size_t size)
+{
+    return QString::fromLatin1(data, static_cast<qsizetype>(TextLength(data, size)));
+}
+} // namespace
 
 QString ToQString(std::string const& bytes)
 {
-    // Text ends at the first zero byte, whatever the container says.
-    std::string::size_type const l_end = bytes.find('\0');
-    QByteArray const l_raw(bytes.data(), static_cast<qsizetype>(
-                                             l_end == std::string::npos ? bytes.size() : l_end));
-    QString const l_utf8 = QString::fromUtf8(l_raw);
-    if (l_utf8.toUtf8() == l_raw)
-        return l_utf8;
-    return QString::fromLatin1(l_raw);
+    return ToQString(bytes.data(), bytes.size());
+}
+
+QString ToQString(char const* data, std::size_t size)
+{
+    std::size_t const l_length = TextLength(data, size);
+    if (l_length == size)
+    {
+        // Plain ASCII is its own UTF-8 reading.
+        if (IsAscii(data, size))
+            return QString::fromLatin1(data, static_cast<qsizetype>(size));
+        QString const l_utf8 = QString::fromUtf8(data, static_cast<qsizetype>(size));
+        QByteArray const l_again = l_utf8.toUtf8();
+        if (static_cast<std::size_t>(l_again.size()) == size &&
+            std::memcmp(l_again.constData(), data, size) == 0)
+            return l_utf8;
+    }
+    // Not valid UTF-8, holding a zero byte, or not surviving the round trip otherwise.
+    if (extendedAsciiTranslator)
+        return extendedAsciiTranslator->Translate(data, size);
+    return Latin1(data, size);
+}
+
+ExtendedAsciiTranslator::ExtendedAsciiTranslator()
+{
+    extendedAsciiTranslator = this;
+
+    // `global` creates on lookup, so the setting's item exists from here on.
+    ItemPtr const l_setting = d.GetType(c_keyType)->GetItem(Value(c_settingKey));
+    PathNode* const lp_root = new PathNode(l_setting);
+    new PathNode(lp_root, c_valueType, PathConnecting);
+    d.AddPathEventHandler(lp_root,
+                          CreateHandler(this, &ExtendedAsciiTranslator::OnCodePageChanges));
+
+    // The shell creates the translator before the store file loads, so normally there is
+    // no value yet; one that is already there takes effect as well.
+    if (ItemPtr const l_value = l_setting[c_valueType])
+        ApplyCodePage(l_value.AsStdString());
+}
+
+ExtendedAsciiTranslator::~ExtendedAsciiTranslator()
+{
+    RemoveDataHandlers();
+    if (extendedAsciiTranslator == this)
+        extendedAsciiTranslator = nullptr;
+}
+
+void ExtendedAsciiTranslator::SetCodePage(std::string const& name)
+{
+    // Code-page names are ASCII, so the UTF-8 reading keeps their bytes.
+    SetSetting(c_settingKey, QString::fromStdString(name));
+}
+
+void ExtendedAsciiTranslator::OnCodePageChanges(ItemPtr item)
+{
+    ApplyCodePage(item[c_valueType].AsStdString());
+}
+
+void ExtendedAsciiTranslator::ApplyCodePage(std::string const& name)
+{
+    // An empty name is none; an unknown name yields null too: both mean Latin-1.
+    QTextCodec* const lp_codec =
+        name.empty() ? nullptr
+                     : QTextCodec::codecForName(
+                           QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+    m_codec.store(lp_codec, std::memory_order_release);
+}
+
+QString ExtendedAsciiTranslator::Translate(std::string const& bytes) const
+{
+    return Translate(bytes.data(), bytes.size());
+}
+
+QString ExtendedAsciiTranslator::Translate(char const* data, std::size_t size) const
+{
+    std::size_t const l_length = TextLength(data, size);
+    if (QTextCodec* const lp_codec = Codec())
+        return lp_codec->toUnicode(data, static_cast<int>(l_length));
+    return QString::fromLatin1(data, static_cast<qsizetype>(l_length));
 }
