@@ -35,6 +35,8 @@ function(kestrune_test_folder prefix)
     target_link_libraries(${_exe} PRIVATE ${ARG_DEPS} kestrune_testsupport Qt6::Test)
     kestrune_warnings(${_exe})
     add_test(NAME ${_exe} COMMAND ${_exe})
+    # Each test gets a home of its own so that store files never meet.
+    file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/home_${_exe})
     set_tests_properties(${_exe} PROPERTIES TIMEOUT 300
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${CMAKE_CURRENT_BINARY_DIR}/home_${_exe}")
   endforeach()

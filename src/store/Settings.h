@@ -4,9 +4,9 @@
 // named by the key, connected to one shared `global_value` item holding the text.
 // These helpers only spell out the store operations every component would repeat.
 
-#include <QString>
+#include "store/Data.h"
 
-class ItemPtr;
+#include <QString>
 
 // Declares `global`, `vglobal` and `global_value` with their relations and saved-type
 // registrations. Called once by the shell at its place in start-up (and by tests).
@@ -29,3 +29,8 @@ void SetSettingDefault(char const* key, QString const& value);
 // The same for run-only settings (`vglobal`).
 QString GetVSetting(char const* key);
 void SetVSetting(char const* key, QString const& value);
+
+// Calls the handler with the key's `global` item whenever the key gets a new value
+// (written, or loaded from the store file). The handler must already be entered in its
+// owner's DataHandler set (DataHandler::CreateHandler); the store takes it over.
+void WatchSetting(char const* key, EventHandlerBase<ItemPtr>* handler);

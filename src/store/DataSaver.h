@@ -1,0 +1,90 @@
+#pragma once
+
+// The persistent part of the item store lives in one binary file: the saved types'
+// items with the connections between them. Components say which types are saved
+// while they declare them; the shell loads the file once at start-up and saves it
+// periodically and at exit.
+
+#include "store/Data.h"
+
+#include <QString>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+class QFile;
+
+// Implemented by components that must wait for the loaded state before they apply
+// defaults or start work. Never deleted through this interface.
+class DataLoadedEventHandler
+{
+public:
+    virtual void DataLoaded() = 0;
+
+protected:
+    ~DataLoadedEventHandler() = default;
+};
+
+// Thrown by value: a store file that was opened but could not be read completely.
+class DataLoadFailure
+{
+};
+
+// Thrown by value inside Save and caught there: the new file could not be written.
+class DataSaveFailure
+{
+};
+
+class DataSaver
+{
+public:
+    DataSaver();
+    ~DataSaver();
+    DataSaver(DataSaver const&) = delete;
+    DataSaver& operator=(DataSaver const&) = delete;
+
+    // Every item of the type is saved. The type must exist.
+    void AddSavedType(std::string const& typeName);
+    // Items of the first type are saved while connected to an item of the second.
+    // Repeated calls for one first type accumulate qualifying types.
+    void AddSavedByConnectionType(std::string const& typeName,
+                                  std::string const& qualifyingTypeName);
+    // Held once however often registered; there is no removal.
+    void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
+
+    // Writes the whole saved state to a numbered temporary file next to the path and
+    // moves it over the path in one step. On failure the old file is left as it was,
+    // the temporary file is removed, a log line is written and false is returned.
+    bool Save(QString const& path);
+
+    // Recreates the saved items and connections inside the running store, then calls
+    // DataLoaded() on every handler. A missing or unreadable file leaves the store as
+    // it is. A file that cannot be read completely also leaves the store exactly as it
+    // was (nothing is applied until the whole file has been parsed), runs the handlers
+    // and then throws DataLoadFailure.
+    void Load(QString const& path);
+
+    // DataLoaded() once on each handler registered so far, in address order.
+    void EmitDataLoaded();
+
+    // Where the shell keeps the store: the home path followed by "/.Kestrune".
+    static QString StoreFilePath();
+
+    // The temporary name a save would write to now: the path, a point and the first
+    // number from 1 that names no file.
+    static QString TemporaryPath(QString const& path);
+
+private:
+    bool IsSavedType(Type* type) const;
+    // The items of a saved type that go into the file.
+    std::vector<Item*> ChooseItems(Type* type) const;
+    void WriteStore(QFile& file);
+
+    std::set<Type*> m_savedTypes;
+    std::map<Type*, std::set<Type*>> m_savedByConnectionTypes;
+    std::set<DataLoadedEventHandler*> m_dataLoadedEventHandlers;
+};
+
+extern DataSaver* dataSaver;
