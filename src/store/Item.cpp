@@ -1,0 +1,344 @@
+// Items: connect, disconnect, flags, removal and unique-item navigation (Parts 1.101,
+// 1.103), and the ItemPtr operations that forward to them.
+
+#include "store/Data.h"
+
+ItemSet const* Item::ConnectedItemsOf(Type* type) const
+{
+    auto const l_it = m_connections.find(type);
+    return l_it == m_connections.end() ? nullptr : &l_it->second;
+}
+
+bool Item::IsConnected(Item const* other) const
+{
+    ItemSet const* lp_set = ConnectedItemsOf(other->mp_type);
+    return lp_set && lp_set->count(ItemPtr(const_cast<Item*>(other))) != 0;
+}
+
+bool Item::IsConnected(Type* type) const
+{
+    return m_connections.count(type) != 0;
+}
+
+ItemPtr Item::Connect(Item* other)
+{
+    StoreOperation l_operation;
+    Item* const lp_a = this;
+    Item* const lp_b = other;
+    RelationInfo const l_relation = lp_a->mp_type->GetRelation(lp_b->mp_type);
+    // Replace the occupants of One ends first, each with its full disconnection. Handlers
+    // run in between, so the live state is checked again after each of them.
+    for (;;)
+    {
+        if (lp_a->m_removed || lp_b->m_removed || lp_a->IsConnected(lp_b))
+            return ItemPtr(lp_b);
+        if (l_relation.m_otherOneOrMany == One)
+        {
+            ItemSet const* lp_held = lp_a->ConnectedItemsOf(lp_b->mp_type);
+            if (lp_held && !lp_held->empty())
+            {
+                lp_a->Disconnect(lp_held->begin()->GetPtr());
+                continue;
+            }
+        }
+        if (l_relation.m_thisOneOrMany == One)
+        {
+            ItemSet const* lp_held = lp_b->ConnectedItemsOf(lp_a->mp_type);
+            if (lp_held && !lp_held->empty())
+            {
+                lp_b->Disconnect(lp_held->begin()->GetPtr());
+                continue;
+            }
+        }
+        break;
+    }
+    lp_a->m_connections[lp_b->mp_type].insert(ItemPtr(lp_b));
+    lp_b->m_connections[lp_a->mp_type].insert(ItemPtr(lp_a));
+
+    Data* const lp_data = lp_a->mp_type->GetData();
+    {
+        ConnectionInfo l_info(lp_a, lp_b);
+        lp_a->mp_type->m_connectedEvent.Notify(l_info);
+    }
+    {
+        ConnectionInfo l_info(lp_a, lp_b);
+        lp_data->m_connectedEvent.Notify(l_info);
+    }
+    {
+        ConnectionInfo l_info(lp_b, lp_a);
+        lp_b->mp_type->m_connectedEvent.Notify(l_info);
+    }
+    lp_data->NotifyConnectionEventHandlers(lp_a, lp_b);
+    return ItemPtr(lp_b);
+}
+
+void Item::Disconnect(Item* other)
+{
+    StoreOperation l_operation;
+    if (!IsConnected(other))
+        return; // not connected: nothing changes, nothing fires
+    DisconnectNoCheck(other);
+}
+
+void Item::DisconnectNoCheck(Item* other)
+{
+    Item* const lp_a = this;
+    Item* const lp_b = other;
+    auto const l_eraseFrom = [](Item* from, Item* gone)
+    {
+        auto const l_it = from->m_connections.find(gone->mp_type);
+        if (l_it == from->m_connections.end())
+            return;
+        l_it->second.erase(ItemPtr(gone));
+        if (l_it->second.empty())
+            from->m_connections.erase(l_it);
+    };
+    l_eraseFrom(lp_a, lp_b);
+    l_eraseFrom(lp_b, lp_a);
+
+    Data* const lp_data = lp_a->mp_type->GetData();
+    {
+        ConnectionInfo l_info(lp_a, lp_b);
+        lp_a->mp_type->m_disconnectedEvent.Notify(l_info);
+    }
+    {
+        ConnectionInfo l_info(lp_a, lp_b);
+        lp_data->m_disconnectedEvent.Notify(l_info);
+    }
+    {
+        ConnectionInfo l_info(lp_b, lp_a);
+        lp_b->mp_type->m_disconnectedEvent.Notify(l_info);
+    }
+    lp_data->NotifyDisconnectionEventHandlers(lp_a, lp_b);
+}
+
+void Item::Disconnect(char const* typeName)
+{
+    Type* const lp_type = mp_type->GetData()->GetType(typeName);
+    StoreOperation l_operation;
+    ItemSet const* lp_live = ConnectedItemsOf(lp_type);
+    if (!lp_live)
+        return;
+    std::vector<Item*> const l_copy = [lp_live]
+    {
+        std::vector<Item*> l_items;
+        l_items.reserve(lp_live->size());
+        for (ItemPtr const& l_item : *lp_live)
+            l_items.push_back(l_item.GetPtr());
+        return l_items;
+    }();
+    for (Item* lp_other : l_copy)
+    {
+        // Check the live table: a handler may have disconnected or removed it meanwhile.
+        lp_live = ConnectedItemsOf(lp_type);
+        if (!lp_live)
+            return;
+        if (lp_live->count(ItemPtr(lp_other)))
+            DisconnectNoCheck(lp_other);
+    }
+}
+
+ItemPtr Item::NewItem(char const* nullTypeName)
+{
+    Type* const lp_flagType = mp_type->GetData()->GetType(nullTypeName);
+    RelationInfo const l_relation = mp_type->GetRelation(lp_flagType);
+    if (!lp_flagType->IsNull())
+        throw new NullTypeException;
+    StoreOperation l_operation;
+    if (l_relation.m_otherOneOrMany == One)
+    {
+        ItemSet const* lp_held = ConnectedItemsOf(lp_flagType);
+        if (lp_held && !lp_held->empty())
+            return *lp_held->begin();
+        ItemPtr const l_flag = l_relation.m_thisOneOrMany == Many ? lp_flagType->GetGlobalNullItem()
+                                                                  : lp_flagType->NewItem();
+        Connect(l_flag.GetPtr());
+        return l_flag;
+    }
+    ItemPtr const l_node = lp_flagType->NewItem();
+    Connect(l_node.GetPtr());
+    return l_node;
+}
+
+void Item::Remove()
+{
+    if (m_removed)
+        return;
+    StoreOperation l_operation;
+    m_removed = true;
+    // 1. Out of the type's table: lookups no longer find it.
+    if (mp_type->IsNull())
+        mp_type->m_nullItems.erase(this);
+    else
+    {
+        auto const l_it = mp_type->m_items.find(m_value);
+        if (l_it != mp_type->m_items.end() && *l_it == this)
+            mp_type->m_items.erase(l_it);
+    }
+    // 2. Item-removed events while every connection still stands.
+    {
+        ItemPtr l_self(this);
+        mp_type->m_itemRemovedEvent.Notify(l_self);
+    }
+    {
+        ItemPtr l_self(this);
+        mp_type->GetData()->m_itemRemovedEvent.Notify(l_self);
+    }
+    // 3. One disconnection per connection, by type address then item address. Taking
+    //    the first live connection each time skips what handlers have already undone;
+    //    nothing can be connected to a removed item.
+    while (!m_connections.empty())
+        DisconnectNoCheck(m_connections.begin()->second.begin()->GetPtr());
+    // 4. Freed when the outermost store operation ends.
+    StoreOperation::DeferDelete(this);
+}
+
+void Item::GetUniqueItems(ItemPaths& result)
+{
+    GetUniqueItemsFromOrTo(Path(), result, true);
+    result.erase(this);
+}
+
+void Item::GetUniqueToItems(ItemPaths& result)
+{
+    GetUniqueItemsFromOrTo(Path(), result, false);
+    result.erase(this);
+}
+
+void Item::GetUniqueItemsFromOrTo(Path const& path, ItemPaths& result, bool forward)
+{
+    Path l_path = path;
+    l_path.push_back(mp_type);
+    result[this] = l_path;
+    for (auto const& [lp_type, l_items] : m_connections)
+    {
+        RelationInfo const& l_relation = mp_type->GetRelation(lp_type);
+        if (forward)
+        {
+            if (l_relation.m_otherOneOrMany != One)
+                continue;
+            Item* const lp_next = l_items.begin()->GetPtr();
+            if (!result.count(lp_next))
+                lp_next->GetUniqueItemsFromOrTo(l_path, result, true);
+        }
+        else
+        {
+            if (l_relation.m_thisOneOrMany != One)
+                continue;
+            for (ItemPtr const& l_next : l_items)
+                if (!result.count(l_next.GetPtr()))
+                    l_next->GetUniqueItemsFromOrTo(l_path, result, false);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// ItemPtr forwards
+
+ItemPtr ItemPtr::Connect(ItemPtr other) const
+{
+    return mp_item->Connect(other.mp_item);
+}
+
+void ItemPtr::Disconnect(ItemPtr other) const
+{
+    mp_item->Disconnect(other.mp_item);
+}
+
+void ItemPtr::Disconnect(char const* typeName) const
+{
+    mp_item->Disconnect(typeName);
+}
+
+bool ItemPtr::IsConnected(ItemPtr other) const
+{
+    if (!mp_item || !other.mp_item)
+        return false;
+    return mp_item->IsConnected(other.mp_item);
+}
+
+bool ItemPtr::IsConnected(Type* type) const
+{
+    return mp_item && mp_item->IsConnected(type);
+}
+
+bool ItemPtr::IsConnected(char const* typeName) const
+{
+    Type* const lp_type = d.GetType(typeName);
+    return mp_item && mp_item->IsConnected(lp_type);
+}
+
+bool ItemPtr::IsDisconnectedFromAll() const
+{
+    return !mp_item || mp_item->IsDisconnectedFromAll();
+}
+
+ItemPtr ItemPtr::operator[](char const* typeName) const
+{
+    if (!mp_item)
+        return ItemPtr();
+    return GetItem(typeName);
+}
+
+ItemPtr ItemPtr::GetItem(char const* typeName) const
+{
+    ItemSet const* lp_set =
+        mp_item->ConnectedItemsOf(mp_item->GetType()->GetData()->GetType(typeName));
+    return lp_set ? *lp_set->begin() : ItemPtr();
+}
+
+ItemPtr ItemPtr::HasItem(char const* typeName) const
+{
+    return GetItem(typeName);
+}
+
+ItemSet ItemPtr::GetItems(char const* typeName) const
+{
+    ItemSet l_result;
+    GetItems(typeName, l_result);
+    return l_result;
+}
+
+void ItemPtr::GetItems(char const* typeName, ItemSet& result) const
+{
+    if (!mp_item)
+    {
+        result.clear();
+        return;
+    }
+    Type* const lp_type = mp_item->GetType()->GetData()->GetType(typeName);
+    if (!mp_item->GetType()->IsRelated(lp_type))
+        throw new NotRelatedException;
+    if (ItemSet const* lp_set = mp_item->ConnectedItemsOf(lp_type))
+        result = *lp_set;
+}
+
+ItemPtr ItemPtr::NewItem(char const* nullTypeName) const
+{
+    return mp_item->NewItem(nullTypeName);
+}
+
+void ItemPtr::Remove() const
+{
+    mp_item->Remove();
+}
+
+Type* ItemPtr::GetType() const
+{
+    return mp_item->GetType();
+}
+
+Value const& ItemPtr::GetValue() const
+{
+    return mp_item->GetValue();
+}
+
+void ItemPtr::GetConnectedItems(TypeItemSets& result) const
+{
+    mp_item->GetConnectedItems(result);
+}
+
+TypeItemSets const& ItemPtr::Connections() const
+{
+    return mp_item->Connections();
+}
