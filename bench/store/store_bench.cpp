@@ -1,4 +1,4 @@
-// Store benchmark (issue 2): 1M keyed items over 10 types with 2M connections
+// Store benchmark: 1M keyed items over 10 types with 2M connections
 // (including flags on shared null items), lookups by value, GetItemSubset of a token
 // connected to 1k/10k/100k items against one connected to 3, and a sweep of 1M items
 // with about 10% unreachable. Each store operation runs beside the same work on plain

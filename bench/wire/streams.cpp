@@ -1,4 +1,4 @@
-// bench/wire, streams half (Part 2.101): encode and decode a message of records
+// bench/wire, streams half: encode and decode a message of records
 // (std::string, u64, u32; 100 bytes each on the wire, 100k records = 10 MB) through
 // MemStream, against a memcpy of the same number of bytes in the same run, at 1, 2,
 // 5 and 10 MB. A summary after the Google Benchmark table prints MB/s, the ratio to

@@ -1,6 +1,6 @@
 #pragma once
 
-// Delayed slot calls of Part 1.111: Invoke(target, "1Slot()", ms) calls the slot once
+// Delayed slot calls: Invoke(target, "1Slot()", ms) calls the slot once
 // after the delay; further requests for the same target and slot while one is pending
 // are ignored (the pending call keeps its time).
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Text decoding with a code page (Part 1.112).
+// Text decoding with a code page.
 //
 // ToQString(bytes): the UTF-8 reading when decoding the bytes as UTF-8 (up to the
 // first zero byte) and encoding the result again gives back exactly the whole input;

@@ -1,6 +1,6 @@
 #pragma once
 
-// General functions of Part 1.113: display formatting, path splitting and small
+// General functions: display formatting, path splitting and small
 // utilities. They hold no state. Paths on the wire and in the store use "\" as
 // separator; the path functions accept "\" and "/" alike unless said otherwise.
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The one logging entry of the program (Parts 1.113 and 0.11).
+// The one logging entry of the program.
 //
 // Log(area, level, text, item) forwards all four arguments unchanged to the log
 // receiver that the diagnostics form installs (SetLogReceiver). Tests install a sink
@@ -13,7 +13,7 @@
 #include <QString>
 #include <functional>
 
-// Area names used by the components (Part 1.113).
+// Area names used by the components.
 namespace LogArea
 {
 inline constexpr char const* Server = "server";
@@ -32,7 +32,7 @@ inline constexpr char const* ConfigurationData = "Configuration Data";
 // Level 1 is an event, level 2 the detail under it; each level above 1 indents further.
 void Log(QString const& area, int level, QString const& text, ItemPtr item = ItemPtr());
 
-// The line of Part 0.11: "[" + QDateTime::currentDateTime() in Qt::TextDate + "] " +
+// The log line: "[" + QDateTime::currentDateTime() in Qt::TextDate + "] " +
 // three spaces for every level above 1 + text. The diagnostics form builds its lines
 // with this function.
 QString FormatLogLine(int level, QString const& text);

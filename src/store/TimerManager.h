@@ -1,6 +1,6 @@
 #pragma once
 
-// The three repeating application timers of Part 1.111. Components connect their
+// The three repeating application timers. Components connect their
 // periodic slots to the timers' timeout() signals; slots of one timer run in the order
 // in which they were connected, on the GUI thread.
 

@@ -1,4 +1,4 @@
-// Part 1.102: events, handler order, handlers added during a pass, retirement with the
+// Events, handler order, handlers added during a pass, retirement with the
 // owner, deferred deletion, per-type-pair handlers, EventHandler bound to members.
 
 #include "StoreTestUtil.h"

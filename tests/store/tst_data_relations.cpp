@@ -1,4 +1,4 @@
-// Part 1.101: types, items and relations; event order of connect, disconnect, create
+// Types, items and relations; event order of connect, disconnect, create
 // and remove; value readers; unique-item navigation.
 
 #include "StoreTestUtil.h"

@@ -1,4 +1,4 @@
-// Part 1.111: DelayedInvoker collapse, re-invoke from the slot, delay 0, different
+// DelayedInvoker collapse, re-invoke from the slot, delay 0, different
 // objects and slots, an unknown slot, and a target destroyed before its timer fires
 // (its pending calls go at once, so a new object at the same address is not swallowed).
 

@@ -1,4 +1,4 @@
-// Part 1.113: every example of the Part as table-driven tests, plus the mended faults
+// Every documented example as table-driven tests, plus the mended faults
 // (StringReplace with an empty search text, GetBit with index 0 or negative).
 
 #include "store/GeneralFunctions.h"

@@ -1,4 +1,4 @@
-// Part 1.103: ItemSet algebra, filters, sorted views, bulk changes and the store's
+// ItemSet algebra, filters, sorted views, bulk changes and the store's
 // subset queries, i and g.
 
 #include "StoreTestUtil.h"

@@ -1,4 +1,4 @@
-// Parts 1.113 and 0.11: Log's line format, forwarding to the diagnostics form's
+// Log's line format, forwarding to the diagnostics form's
 // receiver, the test sink (LogCapture) and no crash when nothing is installed.
 
 #include "store/Log.h"

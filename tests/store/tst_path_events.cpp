@@ -1,4 +1,4 @@
-// Part 1.105: path events: firing steps, conditions, fixed roots, deeper patterns,
+// Path events: firing steps, conditions, fixed roots, deeper patterns,
 // retirement of registrations with their owner.
 
 #include "StoreTestUtil.h"

@@ -1,4 +1,4 @@
-// Regression tests for the faults mended in the store (issue 2): handlers that remove
+// Regression tests for the faults mended in the store: handlers that remove
 // items while a bulk operation walks a copy, deferred freeing (no address reuse within
 // one operation), owners destroyed inside notifications, path registrations dropped
 // during a notification, and a store that outlives `main`. Meant to run under ASan/UBSan.

@@ -1,4 +1,4 @@
-// Part 1.104: the reachability sweep, every rule, and a million-item Secondary chain
+// The reachability sweep, every rule, and a million-item Secondary chain
 // marked without recursion.
 
 #include "StoreTestUtil.h"

@@ -1,4 +1,4 @@
-// Part 1.111: the three application timers.
+// The three application timers.
 
 #include "store/TimerManager.h"
 

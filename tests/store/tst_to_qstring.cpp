@@ -1,4 +1,4 @@
-// Part 1.112: ToQString's decoding rule and the ExtendedAsciiTranslator following the
+// ToQString's decoding rule and the ExtendedAsciiTranslator following the
 // setting `extended_ascii_codepage` (on change through SetCodePage or the settings
 // helpers, and on load through the store file).
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// MemStream (Part 2.101): a growable in-memory byte buffer that is both an
+// MemStream: a growable in-memory byte buffer that is both an
 // InputStream and an OutputStream. Copies share one buffer (with its read and write
 // indexes) through an rcptr: what one copy reads or writes the other sees.
 // GUI thread only (the reference count is not atomic).
@@ -82,7 +82,7 @@ public:
   char* GetWriteBuffer() const { return mp_buffer->mp_data + mp_buffer->m_writeIndex; }
   std::uint64_t GetWriteIndex() const { return mp_buffer->m_writeIndex; }
 
-  // Additions for callers and tests (not in the Part's table).
+  // Additions for callers and tests.
   std::uint64_t GetReadIndex() const { return mp_buffer->m_readIndex; }
   std::uint64_t GetBufferCapacity() const { return mp_buffer->m_bufferSize; }
 
@@ -100,7 +100,7 @@ private:
   rcptr<Buffer> mp_buffer;
 };
 
-// Byte transform of obfuscated peer connections (specified by Part 3.110).
+// Byte transform of obfuscated peer connections.
 inline std::uint32_t BitRotateLeft(std::uint32_t value, unsigned bits = 1)
 {
   bits &= 31u;

@@ -1,6 +1,6 @@
 #pragma once
 
-// Wire streams (Part 2.101): the abstract reader InputStream, the abstract writer
+// Wire streams: the abstract reader InputStream, the abstract writer
 // OutputStream and the self-describing record bases StreamReadable, StreamWritable
 // and Persistent. Typed values are encoded by non-virtual Read/Write overloads and
 // templates built on the two virtual byte operations ReadBuffer and WriteBuffer.
@@ -47,7 +47,7 @@ class OutputStream;
 // Largest string byte count / container count accepted by a read.
 inline constexpr std::uint32_t kStreamReadLimit = 131072;  // 0x20000
 
-// A record that reads itself. No virtual destructor (Part 2.101); the protected
+// A record that reads itself. No virtual destructor; the protected
 // destructor keeps anyone from deleting a record through this base.
 class StreamReadable
 {
@@ -61,7 +61,7 @@ protected:
   ~StreamReadable() = default;
 };
 
-// A record that writes itself. No virtual destructor (Part 2.101).
+// A record that writes itself. No virtual destructor.
 class StreamWritable
 {
 public:
@@ -75,7 +75,7 @@ protected:
 };
 
 // Base of records that carry themselves (UserStats; FileInfo, AttributeMap and
-// SharedFolderInfo of Part 4.120). Adds nothing. Read and Write return false at the
+// SharedFolderInfo). Adds nothing. Read and Write return false at the
 // first failed read or write.
 class Persistent : public StreamReadable, public StreamWritable
 {

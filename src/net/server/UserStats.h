@@ -1,6 +1,6 @@
 #pragma once
 
-// UserStats (Part 2.101): a user's statistics as the server sends them.
+// UserStats: a user's statistics as the server sends them.
 // Wire: u32 speed, u64 counter, u32 file count, u32 folder count (20 bytes).
 
 #include "net/server/Stream.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-// rcptr (Part 2.101): a non-atomic, non-polymorphic reference-counted pointer.
+// rcptr: a non-atomic, non-polymorphic reference-counted pointer.
 // mp_object is the shared object, mp_count a separately allocated plain int holding
 // the number of rcptr sharing it. The last rcptr to go deletes both.
 // Not thread-safe: an object and all rcptr sharing it stay on one thread.
@@ -20,7 +20,7 @@ namespace kestrune_assert_detail {
 }
 }  // namespace kestrune_assert_detail
 
-// Always on (also in release builds): the Parts make these assertions part of the contract.
+// Always on (also in release builds): callers rely on these assertions as part of the contract.
 #define KESTRUNE_STREAM_ASSERT(cond)                                                   \
   ((cond) ? static_cast<void>(0)                                                       \
           : ::kestrune_assert_detail::Fail(#cond, static_cast<char const*>(__PRETTY_FUNCTION__),  \

@@ -1,4 +1,4 @@
-// Part 2.101: wire streams. Byte-exact encodings, the read limits at their exact
+// Wire streams. Byte-exact encodings, the read limits at their exact
 // boundaries, the container rules, buffer growth and sharing, UserStats, the
 // assertions and the obfuscation transform that sits with MemStream.
 
@@ -716,7 +716,7 @@ private slots:
     QCOMPARE(l.m_calls, 3);
   }
 
-  // --- obfuscation transform (Part 3.110 key schedule) ----------------------------
+  // --- obfuscation transform (key schedule) ----------------------------
   void obfuscation()
   {
     QCOMPARE(BitRotateLeft(0x80000001u), 0x00000003u);
