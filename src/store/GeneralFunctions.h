@@ -7,7 +7,6 @@
 #include <QString>
 #include <string>
 
-class QWidget;
 
 // A duration without spaces: "<d>d" when the whole days are not 0, "<h>h" when days or
 // hours are not 0, then always "<m>m<s>s". Divisions truncate toward zero.
@@ -47,6 +46,3 @@ bool GetBit(unsigned int value, int n);
 // Smallest position at or after `start` (a negative start counts as 0) holding any
 // character of `characters`, or -1.
 int findFirstOf(QString const& text, QString const& characters, int start);
-// Activates the widget's window, gives the widget the keyboard focus and makes current,
-// in every enclosing QTabWidget, the tab page that contains the widget. Null is ignored.
-void FocusWidget(QWidget* widget);

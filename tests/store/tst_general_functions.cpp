@@ -3,10 +3,6 @@
 
 #include "store/GeneralFunctions.h"
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QTabWidget>
-#include <QVBoxLayout>
 #include <QtTest>
 
 #include <climits>
@@ -54,8 +50,6 @@ private slots:
     void getBit();
     void findFirstOf_data();
     void findFirstOf();
-    void focusWidget();
-    void focusWidgetNull();
 };
 
 void TestGeneralFunctions::formatSeconds_data()
@@ -398,46 +392,5 @@ void TestGeneralFunctions::findFirstOf()
     QCOMPARE(::findFirstOf(text, characters, start), expected);
 }
 
-void TestGeneralFunctions::focusWidget()
-{
-    // Window > outer tabs > page 1 > inner tabs > page 1 > line edit.
-    QWidget l_window;
-    QVBoxLayout* const l_layout = new QVBoxLayout(&l_window);
-    QTabWidget* const l_outer = new QTabWidget;
-    l_layout->addWidget(l_outer);
-    l_outer->addTab(new QWidget, "o0");
-    QWidget* const l_outerPage = new QWidget;
-    QVBoxLayout* const l_outerLayout = new QVBoxLayout(l_outerPage);
-    QTabWidget* const l_inner = new QTabWidget;
-    l_outerLayout->addWidget(l_inner);
-    l_outer->addTab(l_outerPage, "o1");
-    l_inner->addTab(new QWidget, "i0");
-    QWidget* const l_innerPage = new QWidget;
-    QVBoxLayout* const l_innerLayout = new QVBoxLayout(l_innerPage);
-    QLineEdit* const l_edit = new QLineEdit;
-    l_innerLayout->addWidget(l_edit);
-    l_inner->addTab(l_innerPage, "i1");
-    l_window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&l_window));
-    QCOMPARE(l_outer->currentIndex(), 0);
-    QCOMPARE(l_inner->currentIndex(), 0);
-
-    FocusWidget(l_edit);
-
-    QCOMPARE(l_outer->currentIndex(), 1);
-    QCOMPARE(l_inner->currentIndex(), 1);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(l_edit));
-
-    // A tab page that is itself the widget.
-    FocusWidget(l_outer->widget(0));
-    QCOMPARE(l_outer->currentIndex(), 0);
-    QCOMPARE(l_inner->currentIndex(), 1);
-}
-
-void TestGeneralFunctions::focusWidgetNull()
-{
-    FocusWidget(nullptr);
-}
-
-QTEST_MAIN(TestGeneralFunctions)
+QTEST_GUILESS_MAIN(TestGeneralFunctions)
 #include "tst_general_functions.moc"
