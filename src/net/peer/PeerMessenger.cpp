@@ -43,6 +43,9 @@ void PeerMessenger::CreateData()
     d.NewType("last_activity_time", Primary, false, true);
     d.NewType("is_obfuscated", Tertiary, true, true);
 
+    mp_uninitializedSocketType = d["uninitialized_socket"];
+    mp_peerSocketType = d["peer_socket"];
+
     Relate("peer_socket", "user", One, Many);
     Relate("peer_socket", "connection_open_time", One, Many);
     Relate("peer_socket", "last_activity_time", One, Many);

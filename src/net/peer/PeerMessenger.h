@@ -21,6 +21,7 @@
 #include "store/DataSaver.h"
 
 #include <QAbstractSocket>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
@@ -30,6 +31,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class FileInfo;
 
@@ -75,6 +77,13 @@ public:
 
     // Starts the listening sockets once the store file is loaded.
     void DataLoaded() override;
+    QTcpServer const& ListeningSocket() const { return m_listeningSocket; }
+    QTcpServer const& ObfuscatedListeningSocket() const { return m_obfuscatedListeningSocket; }
+    // When the accepted connection came in, while it has not sent its first frame
+    // (null otherwise); the sweep closes it 60 s after that time.
+    QDateTime* FindAcceptTime(QTcpSocket* ip_socket);
+    // Listens on any IPv4 address when the port is a usable one (1 to 65535).
+    static bool Listen(QTcpServer& i_listener, int i_port);
 
     // --- Connections -------------------------------------------------------------
     // Starts a connection of the type ("P", "F" or "D") to the user, directly and
@@ -99,6 +108,10 @@ public:
     // clear and the masked frame.
     static MemStream BuildFrame(MemStream const& i_message, bool i_obfuscate,
                                 std::uint32_t i_key);
+    // The bytes of a message's frame: FrameSize of them written to op_out.
+    static std::uint64_t FrameSize(MemStream const& i_message, bool i_obfuscate);
+    static void WriteFrame(char* op_out, MemStream const& i_message, bool i_obfuscate,
+                           std::uint32_t i_key);
     // A fresh key for one obfuscated frame, from four calls of rand().
     static std::uint32_t NewObfuscationKey();
     // One complete frame; false asks the reader to dispose of the connection.
@@ -175,18 +188,41 @@ private:
     void ConnectToServices();
     // Reads what the socket holds into frames and dispatches each complete one.
     void ReadFrames(QTcpSocket* ip_socket);
+    // The first frame of an accepted connection (init or firewall-piercing).
+    bool HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitialized, MemStream& i_message);
+    // A framed peer message on an open "P" connection.
+    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message);
+    // The direct half of a request: a socket to the user's address.
+    void StartDirectAttempt(ItemPtr i_request);
+    // Records an open "P" connection and sends what waited for it.
+    void OpenPeerSocket(QTcpSocket* ip_socket, ItemPtr i_user, bool i_obfuscated);
+    // Wires a freshly accepted socket and records it as not yet initialised.
+    void AcceptConnection(QTcpServer& i_listener, bool i_obfuscated);
+
     // Whether the socket's record (accepted or open "P") carries is_obfuscated.
     bool IsSocketItemObfuscated(QTcpSocket* ip_socket) const;
     // Sets the open "P" connection's activity time to now, when it has one.
     void TouchActivityTime(QTcpSocket* ip_socket);
+    void TouchActivityTime(ItemPtr i_peerSocket);
+
+    // The socket types every frame is looked up in, resolved once.
+    Type* mp_uninitializedSocketType = nullptr;
+    Type* mp_peerSocketType = nullptr;
+    // Where ordinary outgoing frames are assembled.
+    std::vector<char> m_frameScratch;
 
     QTcpServer m_listeningSocket;
     QTcpServer m_obfuscatedListeningSocket;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfos;
     // Queue position of the next unsent message (per run).
     std::uint64_t m_nextSendOrder = 0;
+    // When each accepted connection that has not sent its first frame came in; the
+    // sweep closes those that stay silent.
+    std::map<QTcpSocket*, QDateTime> m_acceptTimes;
 };
 
 extern PeerMessenger* peerMessenger;
+// Connection time stamps in the store: Qt's text date format, one-second resolution.
+QString PeerTimeStamp(QDateTime const& i_time = QDateTime::currentDateTime());
 // Set when the PeerMessenger starts to be destroyed; late socket signals are ignored.
 extern bool g_peerMessengerDeleted;

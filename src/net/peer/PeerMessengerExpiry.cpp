@@ -1,9 +1,136 @@
 #include "net/peer/PeerMessenger.h"
 
-void PeerMessenger::EveryHalfMinute()
+#include "store/Log.h"
+
+#include <QTcpSocket>
+
+namespace
 {
+// An item goes once it is older than its limit; the sweep runs every 30 s, so it goes
+// between the limit and the limit plus 30 s after its time stamp.
+constexpr qint64 c_unsentMessageLimitMs = 299999;
+constexpr qint64 c_attemptLimitMs = 59999;
+constexpr qint64 c_idleConnectionLimitMs = 119999;
+
+qint64 AgeOf(ItemPtr i_timeItem, QDateTime const& i_now)
+{
+    return QDateTime::fromString(i_timeItem.AsString(), Qt::TextDate).msecsTo(i_now);
 }
 
-void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr)
+void PeerLog(int i_level, QString const& i_text, ItemPtr i_user)
 {
+    Log(LogArea::PeerMessenger, i_level, i_text, i_user);
+}
+} // namespace
+
+void PeerMessenger::EveryHalfMinute()
+{
+    QDateTime const l_now = QDateTime::currentDateTime();
+
+    for (ItemPtr const& l_unsent : d["unsent_message"]->GetItems())
+    {
+        if (AgeOf(l_unsent["send_time"], l_now) <= c_unsentMessageLimitMs)
+            continue;
+        delete l_unsent.AsPtr<MemStream>();
+        l_unsent.Remove();
+    }
+
+    for (ItemPtr const& l_indirect : d["indirect_connect_to_peer_request"]->GetItems())
+    {
+        if (AgeOf(l_indirect["send_time"], l_now) <= c_attemptLimitMs)
+            continue;
+        ItemPtr const l_user = l_indirect["user"];
+        PeerLog(1,
+                QString("Indirect connection request of type %1 to %2 expired, removing.")
+                    .arg(l_indirect["peer_connection_type"].AsString(), l_user.AsString()),
+                l_user);
+        ItemPtr const l_request = l_indirect["connect_to_peer_request"];
+        l_indirect.Remove();
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+
+    for (ItemPtr const& l_socketItem : d["connect_to_peer_request_socket"]->GetItems())
+    {
+        if (AgeOf(l_socketItem["socket_creation_time"], l_now) <= c_attemptLimitMs)
+            continue;
+        ItemPtr const l_request = l_socketItem["connect_to_peer_request"];
+        ItemPtr const l_user = l_socketItem["user"];
+        PeerLog(1,
+                QString("Direct connection attempt of type %1 to %2 timed out, closing.")
+                    .arg(l_socketItem["peer_connection_type"].AsString(), l_user.AsString()),
+                l_user);
+        auto* lp_socket = l_socketItem.AsPtr<QTcpSocket>();
+        l_socketItem.Remove();
+        // abort(): close() leaves a connecting socket running on.
+        lp_socket->disconnect(this);
+        lp_socket->abort();
+        lp_socket->deleteLater();
+        if (l_request)
+            InspectPeerConnectionRequest(l_request);
+    }
+
+    for (ItemPtr const& l_socketItem : d["peer_connection_request_socket"]->GetItems())
+    {
+        if (AgeOf(l_socketItem["socket_creation_time"], l_now) <= c_attemptLimitMs)
+            continue;
+        ItemPtr const l_request = l_socketItem["peer_connection_request"];
+        ItemPtr const l_user = l_request["user"];
+        PeerLog(1,
+                QString("Indirect connection attempt of type %1 to %2 timed out, closing.")
+                    .arg(l_request["peer_connection_type"].AsString(), l_user.AsString()),
+                l_user);
+        // An aborted attempt reports nothing, so it is disposed of here: that tells the
+        // server the request could not be answered.
+        DisposeOfSocket(l_socketItem.AsPtr<QTcpSocket>());
+    }
+
+    for (ItemPtr const& l_socketItem : d["peer_socket"]->GetItems())
+    {
+        QDateTime const* lp_lastActivity = l_socketItem["last_activity_time"].AsPtr<QDateTime>();
+        if (!lp_lastActivity || lp_lastActivity->msecsTo(l_now) <= c_idleConnectionLimitMs)
+            continue;
+        ItemPtr const l_user = l_socketItem["user"];
+        PeerLog(1, QString("Peer connection to user %1 expired, closing.").arg(l_user.AsString()),
+                l_user);
+        auto* lp_socket = l_socketItem.AsPtr<QTcpSocket>();
+        Value const l_key(lp_socket);
+        lp_socket->close();
+        // close() signals the disconnection only for a socket that was connected.
+        if (lp_socket->state() == QAbstractSocket::UnconnectedState &&
+            d["peer_socket"]->HasItem(l_key))
+            DisposeOfSocket(lp_socket);
+    }
+
+    // Accepted connections that never said what they are.
+    std::vector<QTcpSocket*> l_silent;
+    for (auto const& [lp_socket, l_acceptTime] : m_acceptTimes)
+        if (l_acceptTime.msecsTo(l_now) > c_attemptLimitMs)
+            l_silent.push_back(lp_socket);
+    for (QTcpSocket* lp_socket : l_silent)
+    {
+        if (!d["uninitialized_socket"]->HasItem(Value(lp_socket)))
+        {
+            m_acceptTimes.erase(lp_socket);
+            continue;
+        }
+        Log(LogArea::PeerMessenger, 1, "Uninitialized peer connection expired, closing.");
+        DisposeOfSocket(lp_socket);
+    }
+}
+
+void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr i_item)
+{
+    ItemPtr const l_cell = i_item["last_activity_time"];
+    if (!l_cell)
+        return;
+    auto* lp_time = l_cell.AsPtr<QDateTime>();
+    l_cell.Remove();
+    delete lp_time;
+}
+
+QDateTime* PeerMessenger::FindAcceptTime(QTcpSocket* ip_socket)
+{
+    auto const l_found = m_acceptTimes.find(ip_socket);
+    return l_found == m_acceptTimes.end() ? nullptr : &l_found->second;
 }

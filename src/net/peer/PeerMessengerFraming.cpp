@@ -1,5 +1,6 @@
 #include "net/peer/PeerMessenger.h"
 
+#include "net/peer/InFunction.h"
 #include "store/Log.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -25,6 +27,29 @@ std::uint32_t GetU32(char const* ip_source)
     auto const* lp_bytes = reinterpret_cast<unsigned char const*>(ip_source);
     return std::uint32_t(lp_bytes[0]) | (std::uint32_t(lp_bytes[1]) << 8) |
            (std::uint32_t(lp_bytes[2]) << 16) | (std::uint32_t(lp_bytes[3]) << 24);
+}
+
+// The masking of obfuscated frames, four bytes at a time: on a little-endian host a
+// 32-bit word XORed with the working key masks its bytes exactly as byte j of the
+// group with byte j of the key. Same result as the byte-wise Obfuscate.
+void Mask(std::uint32_t i_key, char* iop_data, std::uint64_t i_length)
+{
+    if constexpr (std::endian::native != std::endian::little)
+    {
+        Obfuscate(i_key, iop_data, iop_data, i_length);
+        return;
+    }
+    std::uint64_t l_offset = 0;
+    for (; l_offset + 4 <= i_length; l_offset += 4)
+    {
+        i_key = BitRotateLeft(i_key);
+        std::uint32_t l_word;
+        std::memcpy(&l_word, iop_data + l_offset, 4);
+        l_word ^= i_key;
+        std::memcpy(iop_data + l_offset, &l_word, 4);
+    }
+    if (l_offset < i_length)
+        Obfuscate(i_key, iop_data + l_offset, iop_data + l_offset, i_length - l_offset);
 }
 
 // Reads exactly four bytes that the caller knows are available.
@@ -49,31 +74,49 @@ std::uint32_t PeerMessenger::NewObfuscationKey()
     return (l_r1 << 24) | ((l_r2 % 256u) << 16) | ((l_r3 % 256u) << 8) | (l_r4 % 256u);
 }
 
-MemStream PeerMessenger::BuildFrame(MemStream const& i_message, bool i_obfuscate,
-                                    std::uint32_t i_key)
+std::uint64_t PeerMessenger::FrameSize(MemStream const& i_message, bool i_obfuscate)
+{
+    return (i_obfuscate ? 8 : 4) + i_message.GetWriteIndex();
+}
+
+void PeerMessenger::WriteFrame(char* op_out, MemStream const& i_message, bool i_obfuscate,
+                               std::uint32_t i_key)
 {
     std::uint64_t const l_length = i_message.GetWriteIndex();
     std::uint64_t const l_offset = i_obfuscate ? 4 : 0;
+    if (i_obfuscate)
+        PutU32(op_out, i_key);
+    PutU32(op_out + l_offset, static_cast<std::uint32_t>(l_length));
+    if (l_length)
+        std::memcpy(op_out + l_offset + 4, i_message.GetBuffer(), l_length);
+    if (i_obfuscate)
+        Mask(i_key, op_out + 4, 4 + l_length);
+}
+
+MemStream PeerMessenger::BuildFrame(MemStream const& i_message, bool i_obfuscate,
+                                    std::uint32_t i_key)
+{
+    std::uint64_t const l_size = FrameSize(i_message, i_obfuscate);
     MemStream l_frame;
     // One allocation of the final size; the capacity must stay above the write index.
-    l_frame.EnsureBufferCapacity(l_offset + 4 + l_length + 1);
-    char* lp_out = l_frame.GetWriteBuffer();
-    if (i_obfuscate)
-        PutU32(lp_out, i_key);
-    PutU32(lp_out + l_offset, static_cast<std::uint32_t>(l_length));
-    if (l_length)
-        std::memcpy(lp_out + l_offset + 4, i_message.GetBuffer(), l_length);
-    if (i_obfuscate)
-        Obfuscate(i_key, lp_out + 4, lp_out + 4, 4 + l_length);
-    l_frame.AdvanceWriteIndex(static_cast<int>(l_offset + 4 + l_length));
+    l_frame.EnsureBufferCapacity(l_size + 1);
+    WriteFrame(l_frame.GetWriteBuffer(), i_message, i_obfuscate, i_key);
+    l_frame.AdvanceWriteIndex(static_cast<int>(l_size));
     return l_frame;
 }
 
 bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
 {
-    MemStream const l_frame =
-        BuildFrame(i_message, i_obfuscate, i_obfuscate ? NewObfuscationKey() : 0);
-    if (ip_socket->write(l_frame.GetBuffer(), static_cast<qint64>(l_frame.GetBufferLength())) == -1)
+    // Ordinary frames are assembled in one reused buffer; the socket copies them
+    // anyway. A large one gets a buffer of its own, so that a share list does not
+    // leave megabytes behind.
+    std::uint64_t const l_size = FrameSize(i_message, i_obfuscate);
+    std::vector<char> l_large;
+    std::vector<char>& l_buffer = l_size > c_activityStep ? l_large : m_frameScratch;
+    if (l_buffer.size() < l_size)
+        l_buffer.resize(l_size);
+    WriteFrame(l_buffer.data(), i_message, i_obfuscate, i_obfuscate ? NewObfuscationKey() : 0);
+    if (ip_socket->write(l_buffer.data(), static_cast<qint64>(l_size)) == -1)
     {
         Log(LogArea::PeerMessenger, 1,
             QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
@@ -103,18 +146,23 @@ PeerMessenger::SocketBufferInfo& PeerMessenger::GetSocketBufferInfo(QTcpSocket* 
 bool PeerMessenger::IsSocketItemObfuscated(QTcpSocket* ip_socket) const
 {
     Value const l_key(ip_socket);
-    ItemPtr l_item = d["uninitialized_socket"]->HasItem(l_key);
+    ItemPtr l_item = mp_uninitializedSocketType->HasItem(l_key);
     if (l_item.IsNull())
-        l_item = d["peer_socket"]->HasItem(l_key);
+        l_item = mp_peerSocketType->HasItem(l_key);
     return l_item.IsNotNull() && l_item.IsConnected("is_obfuscated");
 }
 
 void PeerMessenger::TouchActivityTime(QTcpSocket* ip_socket)
 {
-    ItemPtr const l_socketItem = d["peer_socket"]->HasItem(Value(ip_socket));
-    ItemPtr const l_timeItem = l_socketItem["last_activity_time"];
-    if (QDateTime* lp_time = l_timeItem.AsPtr<QDateTime>())
-        *lp_time = QDateTime::currentDateTime();
+    TouchActivityTime(mp_peerSocketType->HasItem(Value(ip_socket)));
+}
+
+void PeerMessenger::TouchActivityTime(ItemPtr i_peerSocket)
+{
+    // UTC: the local time would consult the time zone (a file system check with
+    // glibc) on every frame; the sweep compares instants either way.
+    if (QDateTime* lp_time = i_peerSocket["last_activity_time"].AsPtr<QDateTime>())
+        *lp_time = QDateTime::currentDateTimeUtc();
 }
 
 void PeerMessenger::OnPeerSocketItemAdded(ItemPtr i_item)
@@ -137,6 +185,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
     // the socket or even delete it; the guard and a fresh lookup of the read state
     // after every such call keep this loop off state that is gone.
     QPointer<QTcpSocket> const l_socket(ip_socket);
+    InFunction l_marker("OnSocketReadyToRead");
 
     GetSocketBufferInfo(ip_socket);
 
@@ -184,6 +233,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
                 return;
             if (l_length > c_maxFrameLength)
             {
+                l_marker.Dispose();
                 DisposeOfSocket(ip_socket);
                 return;
             }
@@ -235,7 +285,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
         // A complete frame. Obfuscated payloads are unmasked in place: the masked
         // bytes are of no further use.
         if (l_info.m_isObfuscated)
-            Deobfuscate(l_info.m_key, l_buffer.GetBuffer(), l_buffer.GetBuffer(), l_info.m_length);
+            Mask(l_info.m_key, l_buffer.GetBuffer(), l_info.m_length);
         MemStream const l_payload = l_buffer;
         bool const l_accepted = HandleMessage(ip_socket, l_payload);
 
@@ -247,6 +297,7 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
         if (!l_accepted)
         {
             ip_socket->disconnect();
+            l_marker.Dispose();
             DisposeOfSocket(ip_socket);
             return;
         }

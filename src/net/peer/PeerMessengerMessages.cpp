@@ -8,40 +8,42 @@ QString PeerMessenger::MessageCodeToString(int i_code)
 {
     switch (i_code)
     {
-    case 1: return "PM_SAY";
-    case 4: return "PM_GET_SHARED_FILE_LIST";
-    case 5: return "PM_SHARED_FILE_LIST";
-    case 8: return "PM_FILE_SEARCH_REQUEST";
-    case 9: return "PM_FILE_SEARCH_RESULT";
-    case 10: return "PM_INVITE_USER_TO_ROOM";
-    case 14: return "PM_CANCELLED_QUEUED_TRANSFER";
-    case 15: return "PM_USER_INFO_REQUEST";
-    case 16: return "PM_USER_INFO_REPLY";
-    case 33: return "PM_SEND_CONNECT_TOKEN";
-    case 34: return "PM_MOVE_DOWNLOAD_TO_TOP";
-    case 36: return "PM_GET_SHARED_FILES_IN_FOLDER";
-    case 37: return "PM_SHARED_FILES_IN_FOLDER";
-    case 40: return "PM_TRANSFER_REQUEST";
-    case 41: return "PM_TRANSFER_RESPONSE";
-    case 42: return "PM_PLACEHOLD_UPLOAD";
-    case 43: return "PM_QUEUE_UPLOAD";
-    case 44: return "PM_UPLOAD_PLACE_IN_LINE";
-    case 46: return "PM_UPLOAD_FAILED";
-    case 47: return "PM_EXACT_FILE_SEARCH_REQUEST";
-    case 48: return "PM_QUEUED_DOWNLOADS";
-    case 49: return "PM_INDIRECT_FILE_SEARCH_REQUEST";
-    case 50: return "PM_UPLOAD_DENIED";
-    case 51: return "PM_UPLOAD_PLACE_IN_LINE_REQUEST";
-    case 52: return "PM_NOTHING";
-    default: return QString::number(i_code) + " (unknown)";
+    case 1: return QStringLiteral("PM_SAY");
+    case 4: return QStringLiteral("PM_GET_SHARED_FILE_LIST");
+    case 5: return QStringLiteral("PM_SHARED_FILE_LIST");
+    case 8: return QStringLiteral("PM_FILE_SEARCH_REQUEST");
+    case 9: return QStringLiteral("PM_FILE_SEARCH_RESULT");
+    case 10: return QStringLiteral("PM_INVITE_USER_TO_ROOM");
+    case 14: return QStringLiteral("PM_CANCELLED_QUEUED_TRANSFER");
+    case 15: return QStringLiteral("PM_USER_INFO_REQUEST");
+    case 16: return QStringLiteral("PM_USER_INFO_REPLY");
+    case 33: return QStringLiteral("PM_SEND_CONNECT_TOKEN");
+    case 34: return QStringLiteral("PM_MOVE_DOWNLOAD_TO_TOP");
+    case 36: return QStringLiteral("PM_GET_SHARED_FILES_IN_FOLDER");
+    case 37: return QStringLiteral("PM_SHARED_FILES_IN_FOLDER");
+    case 40: return QStringLiteral("PM_TRANSFER_REQUEST");
+    case 41: return QStringLiteral("PM_TRANSFER_RESPONSE");
+    case 42: return QStringLiteral("PM_PLACEHOLD_UPLOAD");
+    case 43: return QStringLiteral("PM_QUEUE_UPLOAD");
+    case 44: return QStringLiteral("PM_UPLOAD_PLACE_IN_LINE");
+    case 46: return QStringLiteral("PM_UPLOAD_FAILED");
+    case 47: return QStringLiteral("PM_EXACT_FILE_SEARCH_REQUEST");
+    case 48: return QStringLiteral("PM_QUEUED_DOWNLOADS");
+    case 49: return QStringLiteral("PM_INDIRECT_FILE_SEARCH_REQUEST");
+    case 50: return QStringLiteral("PM_UPLOAD_DENIED");
+    case 51: return QStringLiteral("PM_UPLOAD_PLACE_IN_LINE_REQUEST");
+    case 52: return QStringLiteral("PM_NOTHING");
+    default: return QString::number(i_code) + QLatin1String(" (unknown)");
     }
 }
 
-bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
+bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message)
 {
-    // Every code is logged and left alone for now; a frame too short to carry a code
-    // still ends the connection.
-    ItemPtr const l_user = d["peer_socket"]->HasItem(Value(ip_socket))["user"];
+    // The dispatch of the individual peer messages by code goes here. Until then every
+    // code is logged and left alone; a frame too short to carry a code still ends the
+    // connection.
+    ItemPtr const l_socketItem = mp_peerSocketType->HasItem(Value(ip_socket));
+    ItemPtr const l_user = l_socketItem["user"];
     QString const l_userName = l_user.AsString();
 
     unsigned int l_code = 0;
@@ -52,9 +54,9 @@ bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
                 .arg(l_userName));
         return false;
     }
-    TouchActivityTime(ip_socket);
+    TouchActivityTime(l_socketItem);
     Log(LogArea::PeerMessenger, 1,
-        QString("Received %1 message from user %2")
+        QStringLiteral("Received %1 message from user %2")
             .arg(MessageCodeToString(static_cast<int>(l_code)), l_userName),
         l_user);
     return true;

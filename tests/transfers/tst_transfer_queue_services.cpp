@@ -1,0 +1,144 @@
+#include "net/peer/PeerTestEnv.h"
+#include "transfers/TransferQueueManager.h"
+
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using namespace PeerTestEnv;
+
+class TestTransferQueueServices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void countsNothingBeforeUploadTypesExist();
+    void comparesSlotsWithRunningUploads();
+    void countsQueuedUploads();
+    void takesOverAcceptedFileConnection();
+    void receivesFileConnectionsOfThePeerNetwork();
+
+private:
+    ItemPtr NewUpload(char const* status);
+
+    Fixture m_env;
+    std::unique_ptr<TransferQueueManager> mp_manager;
+};
+
+void TestTransferQueueServices::initTestCase()
+{
+    QVERIFY(m_env.SetUp());
+    mp_manager = std::make_unique<TransferQueueManager>();
+    QCOMPARE(transferQueueManager, mp_manager.get());
+}
+
+void TestTransferQueueServices::cleanupTestCase()
+{
+    mp_manager.reset();
+    QVERIFY(transferQueueManager == nullptr);
+    ClearConnections();
+    m_env.TearDown();
+}
+
+ItemPtr TestTransferQueueServices::NewUpload(char const* status)
+{
+    ItemPtr const l_entry = d["upload_entry"]->NewItem();
+    l_entry += d["upload_entry_status"]->GetItem(Value(status));
+    return l_entry;
+}
+
+void TestTransferQueueServices::countsNothingBeforeUploadTypesExist()
+{
+    QVERIFY(!d.HasType("upload_entry"));
+    QVERIFY(!mp_manager->IsFreeToUpload());
+    SetSetting("upload_slots", "1");
+    QVERIFY(mp_manager->IsFreeToUpload());
+    QCOMPARE(mp_manager->QueuedUploadCount(), 0u);
+}
+
+void TestTransferQueueServices::comparesSlotsWithRunningUploads()
+{
+    // The upload records as the transfer queues keep them: each entry has one status
+    // item, and the statuses that count as running carry the is_active flag.
+    d.NewType("upload_entry", Primary, true, false);
+    d.NewType("upload_entry_status", Primary, false, true);
+    d.NewType("is_active", Tertiary, true, true);
+    d["upload_entry"]->RelateToType(d["upload_entry_status"], Many, One);
+    d["upload_entry_status"]->RelateToType(d["is_active"], Many, One);
+    d["upload_entry_status"]->GetItem(Value("transferring")).NewItem("is_active");
+    d["upload_entry_status"]->GetItem(Value("initiating")).NewItem("is_active");
+
+    SetSetting("upload_slots", "2");
+    QVERIFY(mp_manager->IsFreeToUpload());
+    NewUpload("transferring");
+    NewUpload("queued");
+    NewUpload("finished");
+    QVERIFY(mp_manager->IsFreeToUpload());
+    ItemPtr const l_second = NewUpload("initiating");
+    QVERIFY(!mp_manager->IsFreeToUpload());
+    SetSetting("upload_slots", "3");
+    QVERIFY(mp_manager->IsFreeToUpload());
+    SetSetting("upload_slots", "");
+    QVERIFY(!mp_manager->IsFreeToUpload());
+
+    SetSetting("upload_slots", "-1");
+    QVERIFY(!mp_manager->IsFreeToUpload());
+    l_second.Remove();
+    SetSetting("upload_slots", "1");
+    QVERIFY(!mp_manager->IsFreeToUpload());
+}
+
+void TestTransferQueueServices::countsQueuedUploads()
+{
+    std::uint32_t const l_before = mp_manager->QueuedUploadCount();
+    QCOMPARE(l_before, 1u);
+    ItemPtr const l_entry = NewUpload("queued");
+    NewUpload("queued");
+    QCOMPARE(mp_manager->QueuedUploadCount(), 3u);
+    l_entry += d["upload_entry_status"]->GetItem(Value("transferring"));
+    QCOMPARE(mp_manager->QueuedUploadCount(), 2u);
+    // Counting changes nothing.
+    QCOMPARE(mp_manager->QueuedUploadCount(), 2u);
+    QCOMPARE(d["upload_entry"]->GetItemCount(), std::size_t(5));
+}
+
+void TestTransferQueueServices::takesOverAcceptedFileConnection()
+{
+    QTcpServer l_listener;
+    QVERIFY(l_listener.listen(QHostAddress(QHostAddress::LocalHost), 0));
+    FakePeer l_peer;
+    QVERIFY(l_peer.ConnectTo(l_listener.serverPort()));
+    QVERIFY(l_listener.hasPendingConnections() || l_listener.waitForNewConnection(3000));
+    QPointer<QTcpSocket> const l_socket = l_listener.nextPendingConnection();
+    l_socket->setParent(nullptr);
+
+    mp_manager->OnFileConnectionAccepted("lena", l_socket);
+    QCOMPARE(mp_manager->HeldFileConnections().size(), 1);
+    QCOMPARE(mp_manager->HeldFileConnections()[0].data(), l_socket.data());
+    // No upload waits for it yet: nothing is written.
+    QTest::qWait(50);
+    QVERIFY(l_peer.Received().isEmpty());
+
+    // A connection that its peer closes is let go.
+    l_peer.Close();
+    QTRY_VERIFY_WITH_TIMEOUT(mp_manager->HeldFileConnections().isEmpty(), 3000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(l_socket.isNull());
+}
+
+void TestTransferQueueServices::receivesFileConnectionsOfThePeerNetwork()
+{
+    FakePeer l_peer;
+    SetAddress("milo", l_peer.Listen());
+    peerMessenger->RequestFileConnectionToUser("milo");
+    QTRY_COMPARE_WITH_TIMEOUT(mp_manager->HeldFileConnections().size(), 1, 3000);
+    QVERIFY(l_peer.WaitForFrames(1));
+    QCOMPARE(l_peer.Frames(), QList<QByteArray>{FakePeer::InitPayload("alice", "F")});
+    QCOMPARE(l_peer.Received().size(), 4 + FakePeer::InitPayload("alice", "F").size());
+}
+
+QTEST_GUILESS_MAIN(TestTransferQueueServices)
+#include "tst_transfer_queue_services.moc"
