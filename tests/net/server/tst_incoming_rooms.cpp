@@ -38,6 +38,39 @@ QString Count(QString const& room)
 {
     return ValueOf(RoomItem(room), "user_count");
 }
+
+// Watches a room gaining and losing in_room the way a room tab does, and notes what
+// the store held at that moment: the tab opens on the flag and learns its members only
+// from the links made after it, and it closes on the flag's loss.
+class EntryWatcher : public DataHandler
+{
+public:
+    EntryWatcher()
+    {
+        d.AddConnectionEventHandler(d["room"], d["in_room"], CreateHandler(this, &EntryWatcher::OnEntered));
+        d.AddDisconnectionEventHandler(d["room"], d["in_room"], CreateHandler(this, &EntryWatcher::OnLeft));
+    }
+    ~EntryWatcher() override { RemoveDataHandlers(); }
+
+    static ItemPtr RoomOf(ConnectionInfo& i_info)
+    {
+        return i_info.first.GetType() == d["room"] ? i_info.first : i_info.second;
+    }
+
+    void OnEntered(ConnectionInfo& i_info)
+    {
+        ItemPtr const l_room = RoomOf(i_info);
+        m_events.append("entered users=" + UserNames(l_room).join(',') + " owner=" + Owner(l_room.AsString()) +
+                        " operators=" + Operators(l_room.AsString()).join(','));
+    }
+
+    void OnLeft(ConnectionInfo& i_info)
+    {
+        m_events.append("left users=" + UserNames(RoomOf(i_info)).join(','));
+    }
+
+    QStringList m_events;
+};
 } // namespace
 
 class TestIncomingRooms : public QObject
@@ -49,6 +82,7 @@ private slots:
     void roomJoined();
     void roomJoinedOwnerAndOperators();
     void roomJoinedListBoundsAndUnequalLists();
+    void roomEntryAndExitOrder();
     void roomLeftAndUsersComingAndGoing();
     void roomListAcceptsPublicRoomsOnce();
     void roomListReconcilesPrivateRooms();
@@ -192,6 +226,28 @@ void TestIncomingRooms::roomJoinedListBoundsAndUnequalLists()
     QCOMPARE(ValueOf(UserItem("R"), "average_download_speed"), QStringLiteral("<none>"));
     QCOMPARE(ValueOf(UserItem("P"), "country_code"), QStringLiteral("<none>"));
     QCOMPARE(Owner("cut"), QStringLiteral("<none>"));
+}
+
+void TestIncomingRooms::roomEntryAndExitOrder()
+{
+    Fixture l_env;
+    QVERIFY(l_env.LoggedIn());
+    (*d["room"])["hall"].Connect((*d["user"])["old"]);
+    EntryWatcher l_watcher;
+
+    // The owner and operators are in place when the room is entered; the users of the
+    // message are linked only after it, the stale ones still there at that moment.
+    FrameBuilder l_join = IncomingFrames::RoomJoined("hall", {"A", "B"}, {}, {});
+    IncomingFrames::AddOwnerAndOperators(l_join, "boss", {"op"});
+    QVERIFY(l_env.Deliver(l_join));
+    QCOMPARE(l_watcher.m_events, QStringList{"entered users=old owner=boss operators=op"});
+    QCOMPARE(UserNames(RoomItem("hall")), (QStringList{"A", "B"}));
+
+    // Leaving: the flag goes first, the links after it.
+    QVERIFY(l_env.Deliver(IncomingFrames::RoomMessage(15, "hall")));
+    QCOMPARE(l_watcher.m_events.size(), 2);
+    QCOMPARE(l_watcher.m_events.last(), QStringLiteral("left users=A,B"));
+    QVERIFY(UserNames(RoomItem("hall")).isEmpty());
 }
 
 void TestIncomingRooms::roomLeftAndUsersComingAndGoing()
@@ -395,14 +451,15 @@ void TestIncomingRooms::privateRoomStanding()
     QVERIFY(!HasFlag(RoomItem("vault"), "is_owner"));
     QVERIFY(HasFlag(RoomItem("vault"), "is_private"));
 
-    QSignalSpy l_enabled(&l_server, &Server::PrivateRoomAddEnabled);
+    // The setting is written before the signal, so its receivers may read it.
+    QStringList l_enabled;
+    QObject::connect(&l_server, &Server::PrivateRoomAddEnabled, &l_server, [&](bool i_enabled) {
+        l_enabled.append(QString(i_enabled ? "true/" : "false/") + GetSetting("accept_private_room_add"));
+    });
     QVERIFY(l_env.Deliver(IncomingFrames::PrivateRoomAddEnabled(2)));
-    QCOMPARE(GetSetting("accept_private_room_add"), QStringLiteral("yes"));
     QVERIFY(l_env.Deliver(IncomingFrames::PrivateRoomAddEnabled(0)));
-    QCOMPARE(GetSetting("accept_private_room_add"), QStringLiteral("no"));
-    QCOMPARE(l_enabled.count(), 2);
-    QCOMPARE(l_enabled.at(0).at(0).toBool(), true);
-    QCOMPARE(l_enabled.at(1).at(0).toBool(), false);
+    QVERIFY(l_env.Deliver(IncomingFrames::PrivateRoomAddEnabled(0x80)));
+    QCOMPARE(l_enabled, (QStringList{"true/yes", "false/no", "true/yes"}));
 }
 
 QTEST_GUILESS_MAIN(TestIncomingRooms)

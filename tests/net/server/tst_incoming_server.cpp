@@ -70,6 +70,7 @@ private slots:
     void possibleParents();
     void searchCorrelations();
     void unknownCodesAreDroppedUnread();
+    void dispatchWhileConnectingAndLoginReplyOnlyOnce();
     void nothingIsReadWhileDisconnected();
 };
 
@@ -327,11 +328,14 @@ void TestIncomingServer::statisticsPrivilegesAndNumbers()
     QVERIFY(HasFlag(UserItem("zed"), "is_privileged"));
     QVERIFY(HasFlag(UserItem("amy"), "is_privileged"));
 
-    QSignalSpy l_privileges(&l_server, &Server::ReceivedOwnPrivilegesStatus);
+    // The setting is written before the signal, so its receivers may read it.
+    QStringList l_privileges;
+    QObject::connect(&l_server, &Server::ReceivedOwnPrivilegesStatus, &l_server, [&](int i_seconds) {
+        l_privileges.append(QString::number(i_seconds) + "/" + GetSetting("privileges_time_left"));
+    });
     QVERIFY(l_env.Deliver(IncomingFrames::I32Message(92, -30)));
-    QCOMPARE(GetSetting("privileges_time_left"), QStringLiteral("-30"));
-    QCOMPARE(l_privileges.count(), 1);
-    QCOMPARE(l_privileges.at(0).at(0).toInt(), -30);
+    QVERIFY(l_env.Deliver(IncomingFrames::I32Message(92, 86400)));
+    QCOMPARE(l_privileges, (QStringList{"-30/-30", "86400/86400"}));
 
     QSignalSpy l_minSpeed(&l_server, &Server::DNetParentMinSpeed);
     QSignalSpy l_ratio(&l_server, &Server::DNetParentSpeedConnectionRatio);
@@ -477,6 +481,39 @@ void TestIncomingServer::unknownCodesAreDroppedUnread()
     l_env.server().HandleMessage(static_cast<int>(l_code), l_message);
     QCOMPARE(l_message.GetReadIndex(), std::uint64_t(4));
     QVERIFY(l_env.server().IsConnected());
+}
+
+void TestIncomingServer::dispatchWhileConnectingAndLoginReplyOnlyOnce()
+{
+    ServerTestEnv::Fixture l_env;
+    IncomingTestEnv::InitOnce();
+    Server& l_server = l_env.server();
+    QSignalSpy l_resets(&l_server, &Server::DNetReset);
+
+    // A watched user makes every login send a code 5.
+    (*d["user"])["watched"].NewItem("is_tracked");
+
+    // Before the login reply, every code but the reply itself already takes effect.
+    QVERIFY(l_env.ConnectWithoutReply());
+    l_env.fake().Send(IncomingFrames::UserStatus("early", 2, false).Frame() + IncomingFrames::DNetReset().Frame());
+    QTRY_COMPARE_WITH_TIMEOUT(l_resets.count(), 1, 3000);
+    QCOMPARE(l_server.GetState(), Server::StateConnecting);
+    QVERIFY(HasFlag(UserItem("early"), "is_online"));
+
+    // A second accepted reply on the logged-in connection is dropped: no second
+    // Connected(), no second round of after-login messages.
+    l_env.fake().Send(FrameBuilder::LoginAccepted());
+    QTRY_COMPARE_WITH_TIMEOUT(l_env.connected().count(), 1, 3000);
+    QVERIFY(l_env.fake().WaitForCode(5));
+    l_env.fake().Idle(100);
+    int const l_framesAfterFirst = static_cast<int>(l_env.fake().Frames().size());
+    l_env.fake().Send(FrameBuilder::LoginAccepted() + IncomingFrames::DNetReset().Frame());
+    QTRY_COMPARE_WITH_TIMEOUT(l_resets.count(), 2, 3000);
+    l_env.fake().Idle(50);
+    QCOMPARE(l_env.connected().count(), 1);
+    QCOMPARE(static_cast<int>(l_env.fake().Frames().size()), l_framesAfterFirst);
+    QCOMPARE(l_env.fake().FramesWithCode(5).size(), 1);
+    QVERIFY(l_server.IsConnected());
 }
 
 void TestIncomingServer::nothingIsReadWhileDisconnected()
