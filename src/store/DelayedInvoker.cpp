@@ -1,8 +1,28 @@
 #include "store/DelayedInvoker.h"
 
+#include <QMetaMethod>
 #include <QTimer>
 
 DelayedInvoker* delayedInvoker = nullptr;
+
+namespace
+{
+// The method that a slot text names: "1" + signature for a slot, "2" + signature for a
+// signal (the codes of Qt's SLOT() and SIGNAL() texts). Invalid when the target has none.
+QMetaMethod MethodFromText(QObject const* target, QByteArray const& text)
+{
+    if (text.size() < 2)
+        return QMetaMethod();
+    QByteArray const l_signature = QMetaObject::normalizedSignature(text.constData() + 1);
+    QMetaObject const* const lp_meta = target->metaObject();
+    int l_index = -1;
+    if (text.front() == '1')
+        l_index = lp_meta->indexOfSlot(l_signature.constData());
+    else if (text.front() == '2')
+        l_index = lp_meta->indexOfSignal(l_signature.constData());
+    return l_index < 0 ? QMetaMethod() : lp_meta->method(l_index);
+}
+} // namespace
 
 DelayedInvoker::DelayedInvoker(QObject* parent) : QObject(parent)
 {
@@ -33,7 +53,14 @@ void DelayedInvoker::Invoke(QObject* target, QString const& slot, int millisecon
     QTimer* const l_timer = new QTimer(this);
     connect(l_timer, &QTimer::timeout, this, &DelayedInvoker::OnTimeout);
     QByteArray const l_slot = slot.toLatin1();
-    connect(l_timer, SIGNAL(timeout()), target, l_slot.constData());
+    QMetaMethod const l_method = MethodFromText(target, l_slot);
+    // An unknown slot only loses the call: the timer still fires and clears the entry.
+    if (!l_method.isValid())
+        qWarning("DelayedInvoker: No such slot %s::%s", target->metaObject()->className(),
+                 l_slot.startsWith('1') || l_slot.startsWith('2') ? l_slot.constData() + 1
+                                                                   : l_slot.constData());
+    else
+        connect(l_timer, QMetaMethod::fromSignal(&QTimer::timeout), target, l_method);
     l_timer->setInterval(milliseconds < 0 ? 0 : milliseconds);
     l_timer->setSingleShot(true);
 

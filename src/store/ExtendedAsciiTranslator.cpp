@@ -1,7 +1,5 @@
 #include "store/ExtendedAsciiTranslator.h"
 
-#include "store/Settings.h"
-
 #include <QByteArray>
 #include <QTextCodec>
 
@@ -86,8 +84,12 @@ ExtendedAsciiTranslator::~ExtendedAsciiTranslator()
 
 void ExtendedAsciiTranslator::SetCodePage(std::string const& name)
 {
-    // Code-page names are ASCII, so the UTF-8 reading keeps their bytes.
-    SetSetting(c_settingKey, QString::fromStdString(name));
+    // The name is stored as the bytes given: a detour through QString would replace
+    // bytes that are not UTF-8, and the stored name would no longer be the one chosen.
+    ItemPtr const l_value = d.GetType(c_valueType)->GetItem(Value(name));
+    ItemPtr const l_setting = d.GetType(c_keyType)->GetItem(Value(c_settingKey));
+    // One value per key: an earlier value is disconnected first; the same one is a no-op.
+    l_setting += l_value;
 }
 
 void ExtendedAsciiTranslator::OnCodePageChanges(ItemPtr item)

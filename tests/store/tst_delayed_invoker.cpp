@@ -21,6 +21,9 @@ public:
     QElapsedTimer clock;
     qint64 firstSortAt = -1;
 
+signals:
+    void Poked();
+
 public slots:
     void Sort()
     {
@@ -51,6 +54,7 @@ private slots:
     void reinvokeFromSlot();
     void delayZero();
     void unknownSlot();
+    void signatureTextForms();
     void destroyedTarget();
     void newObjectAtSameAddress();
     void invokerDestroyedWithPending();
@@ -148,6 +152,26 @@ void TestDelayedInvoker::unknownSlot()
     m_invoker->Invoke(&l_target, "1Nothing()", 0);
     QVERIFY(m_invoker->IsPending(&l_target, "1Nothing()"));
     QTRY_VERIFY(!m_invoker->IsPending(&l_target, "1Nothing()"));
+    QCOMPARE(l_target.sorts, 0);
+}
+
+void TestDelayedInvoker::signatureTextForms()
+{
+    // The texts of Qt's SLOT() and SIGNAL() macros: a signature that is not normalised
+    // still names its slot, and code 2 names a signal, which is emitted.
+    Target l_target;
+    int l_pokes = 0;
+    connect(&l_target, &Target::Poked, this, [&l_pokes] { ++l_pokes; });
+    m_invoker->Invoke(&l_target, "1Refresh( )", 0);
+    m_invoker->Invoke(&l_target, "2Poked()", 0);
+    QTRY_COMPARE(l_target.refreshes + l_pokes, 2);
+    QCOMPARE(l_target.refreshes, 1);
+    QCOMPARE(l_pokes, 1);
+
+    // A slot text without its code names nothing.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No such slot Target::Sort\\(\\)$"));
+    m_invoker->Invoke(&l_target, "Sort()", 0);
+    QTRY_COMPARE(m_invoker->PendingCount(), std::size_t(0));
     QCOMPARE(l_target.sorts, 0);
 }
 

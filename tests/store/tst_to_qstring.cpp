@@ -51,6 +51,7 @@ private slots:
 
     void globalPointer();
     void setCodePageWritesSetting();
+    void setCodePageKeepsNameBytes();
     void noneReturnsToLatin1();
     void unknownCodePage();
     void followsSettingsHelper();
@@ -198,6 +199,22 @@ void TestToQString::setCodePageWritesSetting()
     QCOMPARE(StoredCodePage(), std::string("KOI8-R"));
     // E9 is U+0418 in KOI8-R (U+0439 in windows-1251).
     QCOMPARE(ToQString(std::string("\xE9")), QString(QChar(0x418)));
+}
+
+void TestToQString::setCodePageKeepsNameBytes()
+{
+    // The name is stored byte for byte, also when it is not UTF-8 (it is then unknown to
+    // Qt and means Latin-1), and one value item serves every key holding that text.
+    std::string const l_name("cp\xE9", 3);
+    m_translator->SetCodePage(l_name);
+    QCOMPARE(StoredCodePage(), l_name);
+    QVERIFY(d.GetType("global_value")->HasItem(Value(l_name)).IsNotNull());
+    QCOMPARE(m_translator->Codec(), static_cast<QTextCodec*>(nullptr));
+    SetSetting("other_key", "windows-1251");
+    m_translator->SetCodePage("windows-1251");
+    QCOMPARE(d.GetType("global")->HasItem(Value("other_key"))["global_value"],
+             d.GetType("global")->HasItem(Value("extended_ascii_codepage"))["global_value"]);
+    QCOMPARE(ToQString(std::string("\xE9")), QString(QChar(0x439)));
 }
 
 void TestToQString::noneReturnsToLatin1()

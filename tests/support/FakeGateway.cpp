@@ -131,6 +131,7 @@ void FakeGateway::OnReadyRead(QTcpSocket* ip_socket)
             QByteArray l_action = l_value;
             l_action.replace('"', QByteArray());
             qsizetype const l_hash = l_action.indexOf('#');
+            l_request.serviceType = l_hash < 0 ? QByteArray() : l_action.left(l_hash);
             l_request.action = l_hash < 0 ? l_action : l_action.mid(l_hash + 1);
         }
     }

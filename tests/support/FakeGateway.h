@@ -23,7 +23,9 @@ public:
     {
         QByteArray method;
         QByteArray path;
-        // The action named after '#' in the SOAPAction header; empty for plain GETs.
+        // The SOAPAction header's service type (before '#') and action (after it);
+        // both empty for plain GETs.
+        QByteArray serviceType;
         QByteArray action;
         QByteArray body;
 

@@ -252,8 +252,12 @@ void TestPortForwarder::mappingResults()
         FakeGateway::Request const& l_request = l_soap[l_i];
         QCOMPARE(l_request.action, actions[l_i]);
         QCOMPARE(l_request.path, QByteArray(FakeGateway::ControlPath));
+        // The WAN connection service whose control URL was chosen, not another of the
+        // gateway's services.
+        QCOMPARE(l_request.serviceType, QByteArray(FakeGateway::ServiceType));
         QCOMPARE(l_request.Argument("NewExternalPort"), QStringLiteral("40123"));
         QCOMPARE(l_request.Argument("NewProtocol"), QStringLiteral("TCP"));
+        QVERIFY(l_request.Argument("NewRemoteHost").isEmpty());
         if (l_request.action == "AddPortMapping")
         {
             QCOMPARE(l_request.Argument("NewInternalPort"), QStringLiteral("40123"));
@@ -286,6 +290,7 @@ void TestPortForwarder::removalAgainstGateway()
     QCOMPARE(l_deletes[0].Argument("NewExternalPort"), QStringLiteral("2235"));
     QCOMPARE(l_deletes[1].Argument("NewExternalPort"), QStringLiteral("2236"));
     QCOMPARE(l_deletes[1].Argument("NewProtocol"), QStringLiteral("TCP"));
+    QCOMPARE(l_deletes[1].serviceType, QByteArray(FakeGateway::ServiceType));
 }
 
 void TestPortForwarder::noGatewayAfterFailedDescription()
