@@ -35,7 +35,8 @@ Server::Server()
       m_isFirstConnection(true),
       m_disconnectRequested(false),
       m_isAbruptlyDisconnected(false),
-      m_receiveSession(0)
+      m_receiveSession(0),
+      m_inSocketSignal(0)
 {
     gp_server = this;
 
@@ -100,12 +101,27 @@ void Server::Connect()
     m_state = StateConnecting;
     emit Connecting();
 
-    quint16 const l_port = ServerPort();
-    m_socket.connectToHost(ServerHost(), l_port, QIODevice::ReadWrite);
-    Log(LogArea::Server, 1, QStringLiteral("Attempting connection on port %1").arg(l_port));
+    // Reached from a receiver of Disconnected() while the socket reports the drop, a
+    // connection started at once would be torn down by the socket's own clean-up after
+    // the report and never be heard of again: the state would stay "connecting".
+    if (m_inSocketSignal > 0) {
+        quint64 const l_session = m_receiveSession;
+        QMetaObject::invokeMethod(
+            this, [this, l_session] { StartConnecting(l_session); }, Qt::QueuedConnection);
+    } else {
+        StartConnecting(m_receiveSession);
+    }
+    Log(LogArea::Server, 1, QStringLiteral("Attempting connection on port %1").arg(ServerPort()));
 
     if (IsSettingYes("use_upnp") && portForwarder)
         portForwarder->Init();
+}
+
+void Server::StartConnecting(quint64 i_session)
+{
+    if (m_state != StateConnecting || m_receiveSession != i_session)
+        return;
+    m_socket.connectToHost(ServerHost(), ServerPort(), QIODevice::ReadWrite);
 }
 
 void Server::Disconnect()
@@ -120,10 +136,27 @@ void Server::Disconnect()
     EndLoggedInConnection();
 }
 
+namespace
+{
+// Counts the nesting of the socket's signal handlers for the lifetime of one handler.
+class SocketSignalScope
+{
+public:
+    explicit SocketSignalScope(int& io_depth) : m_depth(io_depth) { ++m_depth; }
+    ~SocketSignalScope() { --m_depth; }
+    SocketSignalScope(SocketSignalScope const&) = delete;
+    SocketSignalScope& operator=(SocketSignalScope const&) = delete;
+
+private:
+    int& m_depth;
+};
+} // namespace
+
 void Server::OnConnected()
 {
     if (m_state != StateConnecting)
         return;
+    SocketSignalScope const l_scope(m_inSocketSignal);
 
     Type* lp_global = d["global"];
     if (!lp_global->HasItem("username") || !lp_global->HasItem("password")) {
@@ -164,6 +197,7 @@ void Server::SendMessage(MemStream& i_message, bool i_allowWhileConnecting)
 
 void Server::OnSocketReadyToRead()
 {
+    SocketSignalScope const l_scope(m_inSocketSignal);
     ReceiveFrom(m_socket);
 }
 
@@ -184,8 +218,14 @@ void Server::ReceiveFrom(QIODevice& io_device)
                 Log(LogArea::Server, 1,
                     QStringLiteral("Invalid message length %1 from server, closing connection.")
                         .arg(l_length));
-                HandleConnectionLoss();
+                // The abort reports the loss itself (disconnected()) when the socket
+                // was open; only otherwise is it reported here. Reporting first and
+                // aborting after would kill an attempt that a receiver of
+                // Disconnected() had just started, leaving it "connecting" for ever.
+                quint64 const l_before = m_receiveSession;
                 m_socket.abort();
+                if (l_before == m_receiveSession)
+                    HandleConnectionLoss();
                 return;
             }
             m_haveMessageLength = true;
@@ -237,11 +277,13 @@ void Server::ReceiveFrom(QIODevice& io_device)
 
 void Server::OnSocketError(QAbstractSocket::SocketError)
 {
+    SocketSignalScope const l_scope(m_inSocketSignal);
     HandleConnectionLoss();
 }
 
 void Server::OnSocketClosed()
 {
+    SocketSignalScope const l_scope(m_inSocketSignal);
     HandleConnectionLoss();
 }
 

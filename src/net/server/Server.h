@@ -182,6 +182,8 @@ private:
     void ResetReceiveState();
     // Asks the port forwarder for the listening port and, when set, the obfuscated one.
     void RequestPortMappings();
+    // connectToHost for the attempt that Connect() began, unless it is over by now.
+    void StartConnecting(quint64 i_session);
     // Dispatch of the login reply (code 1), only while connecting.
     void HandleLoginReply(MemStream& i_message);
 
@@ -236,6 +238,10 @@ private:
     // Bumped whenever the receive state is reset, so the receive loop notices that a
     // dispatched message ended (or restarted) the session under it.
     quint64 m_receiveSession;
+    // Above 0 while one of the socket's own signals is being handled: Qt still tears
+    // the old connection down after such a handler returns, so a connection started
+    // inside it must wait for the event loop.
+    int m_inSocketSignal;
 };
 
 extern Server* gp_server;

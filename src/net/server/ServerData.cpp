@@ -107,7 +107,8 @@ void Server::CreateData()
 
 void Server::DataLoaded()
 {
-    if (!HasSetting("use_upnp"))
+    // The default goes only where the setting item is missing altogether.
+    if (!d["global"]->HasItem("use_upnp"))
         SetSetting("use_upnp", QStringLiteral("yes"));
 }
 
@@ -123,8 +124,9 @@ void Server::TrackUser(QString i_user)
 
 void Server::UntrackUser(QString i_user)
 {
-    ItemPtr l_user = (*d["user"])[i_user];
-    if (!l_user.IsConnected("is_tracked"))
+    // Looked up without creating: an unknown user is not watched.
+    ItemPtr const l_user = d["user"]->HasItem(i_user);
+    if (!l_user || !l_user.IsConnected("is_tracked"))
         return;
     l_user.Disconnect("is_tracked");
     MemStream l_message;

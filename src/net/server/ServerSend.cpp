@@ -76,7 +76,9 @@ void Server::EnterRoom(QString i_room, bool i_private)
 
 void Server::LeaveRoom(QString i_room)
 {
-    if (!(*d["room"])[i_room].IsConnected("in_room"))
+    // Looked up without creating: a room that is not known is not one we are in.
+    ItemPtr const l_room = d["room"]->HasItem(i_room);
+    if (!l_room || !l_room.IsConnected("in_room"))
         return;
     MemStream l_message = NewMessage(15);
     l_message.Write(i_room);

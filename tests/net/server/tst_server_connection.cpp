@@ -31,6 +31,7 @@ private slots:
     void sendsAreDroppedUntilLoggedIn();
     void keepAlive();
     void splitAndMergedFrames();
+    void codeOnlyFramesAreDispatched();
     void largeFrameInSmallPieces();
     void shortLengthsAreSkipped();
     void absurdLengthsCloseTheConnection();
@@ -39,6 +40,7 @@ private slots:
     void connectRightAfterDisconnect();
     void reconnectAfterDropOfLoggedInConnection();
     void noReconnectAfterDisconnectRefusalOrEarlyLoss();
+    void connectFromInsideADrop();
     void renewPortMapping();
 };
 
@@ -208,6 +210,24 @@ void TestServerConnection::splitAndMergedFrames()
     }
 }
 
+void TestServerConnection::codeOnlyFramesAreDispatched()
+{
+    // A frame of length 4 carries the code alone; two of them and a third cut
+    // inside its code all reach the dispatcher, each once.
+    Fixture l_env;
+    QVERIFY(l_env.LogIn());
+    QSignalSpy l_resets(&l_env.server(), &Server::DNetReset);
+    QByteArray const l_reset = FrameBuilder(130).Frame();
+    QCOMPARE(l_reset, QByteArray::fromHex("0400000082000000"));
+    l_env.fake().Send(l_reset + l_reset + l_reset.left(6));
+    QTRY_COMPARE_WITH_TIMEOUT(l_resets.count(), 2, 3000);
+    l_env.fake().Idle(100);
+    QCOMPARE(l_resets.count(), 2);
+    l_env.fake().Send(l_reset.mid(6));
+    QTRY_COMPARE_WITH_TIMEOUT(l_resets.count(), 3, 3000);
+    QVERIFY(l_env.server().IsConnected());
+}
+
 void TestServerConnection::largeFrameInSmallPieces()
 {
     Fixture l_env;
@@ -259,6 +279,22 @@ void TestServerConnection::absurdLengthsCloseTheConnection()
         QVERIFY(l_env.server().IsAbruptlyDisconnected());
         l_env.fake().Idle(100);
         QCOMPARE(l_env.disconnected().count(), 1);
+    }
+    {
+        // A receiver of Disconnected() that connects again at once: the refused
+        // frame's close must not take the new attempt with it.
+        Fixture l_env;
+        QVERIFY(l_env.LogIn());
+        QMetaObject::Connection const l_again = connect(
+            &l_env.server(), &Server::Disconnected, &l_env.server(), [&] { l_env.server().Connect(); });
+        l_env.fake().Send(QByteArray::fromHex("ffffffff"));
+        QTRY_COMPARE_WITH_TIMEOUT(l_env.disconnected().count(), 1, 3000);
+        disconnect(l_again);
+        QTRY_COMPARE_WITH_TIMEOUT(l_env.connected().count(), 2, 3000);
+        QCOMPARE(l_env.connecting().count(), 2);
+        QCOMPARE(l_env.failed().count(), 0);
+        QCOMPARE(l_env.disconnected().count(), 1);
+        QVERIFY(l_env.server().IsConnected());
     }
     {
         // Exactly 64 MiB is accepted: the connection waits for the body.
@@ -436,6 +472,29 @@ void TestServerConnection::noReconnectAfterDisconnectRefusalOrEarlyLoss()
         l_env.fake().Idle(100);
         QCOMPARE(l_env.connecting().count(), 2);
         QCOMPARE(l_env.fake().AcceptedCount(), 2);
+    }
+}
+
+void TestServerConnection::connectFromInsideADrop()
+{
+    // A receiver of Disconnected() that connects again while the socket is still
+    // reporting the drop (reset, then orderly close): the new attempt must not be
+    // lost in the socket's clean-up and leave the state "connecting" for good.
+    for (int l_round = 0; l_round < 2; ++l_round) {
+        Fixture l_env;
+        QVERIFY(l_env.LogIn());
+        QMetaObject::Connection const l_again = connect(
+            &l_env.server(), &Server::Disconnected, &l_env.server(), [&] { l_env.server().Connect(); });
+        if (l_round == 0)
+            l_env.fake().DropClient();
+        else
+            l_env.fake().CloseClient();
+        QTRY_COMPARE_WITH_TIMEOUT(l_env.disconnected().count(), 1, 3000);
+        disconnect(l_again);
+        QTRY_COMPARE_WITH_TIMEOUT(l_env.connected().count(), 2, 3000);
+        QCOMPARE(l_env.connecting().count(), 2);
+        QCOMPARE(l_env.failed().count(), 0);
+        QCOMPARE(l_env.disconnected().count(), 1);
     }
 }
 

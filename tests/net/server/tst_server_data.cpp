@@ -159,6 +159,12 @@ void TestServerData::upnpDefaultAfterLoad()
     SetSetting("use_upnp", QStringLiteral("no"));
     l_env.server().DataLoaded();
     QCOMPARE(GetSetting("use_upnp"), QStringLiteral("no"));
+
+    // The default is for a missing setting item only, not for one without a value.
+    d["global"]->HasItem("use_upnp").Disconnect("global_value");
+    QVERIFY(d["global"]->HasItem("use_upnp"));
+    l_env.server().DataLoaded();
+    QVERIFY(!HasSetting("use_upnp"));
 }
 
 QTEST_GUILESS_MAIN(TestServerData)

@@ -181,12 +181,22 @@ void TestServerSend::requestsThatAreSentOnlyOnce()
     l_server.EveryFiveMinutes();     // marks the end
     QVERIFY(l_env.fake().WaitForCode(32));
     QCOMPARE(CodesOf(l_env.FramesAfterLogin()), (QList<quint32>{3, 32}));
+    // Asking about an unknown room or user leaves no item behind.
+    QVERIFY(!d["room"]->HasItem("hall"));
+    QVERIFY(!d["user"]->HasItem("nobody"));
     QVERIFY((*d["user"])["ann"].IsConnected("user_address_request"));
+
+    // One request flag serves any number of users, each user holding at most one.
+    l_server.GetUserAddress("bo");
+    QVERIFY((*d["user"])["ann"].IsConnected("user_address_request"));
+    QVERIFY((*d["user"])["bo"].IsConnected("user_address_request"));
+    QCOMPARE((*d["user"])["ann"]["user_address_request"], (*d["user"])["bo"]["user_address_request"]);
+    QTRY_COMPARE_WITH_TIMEOUT(l_env.fake().FramesWithCode(3).size(), 2, 3000);
 
     // The answer clears the flag (the dispatcher does it); a new request goes out.
     (*d["user"])["ann"].Disconnect("user_address_request");
     l_server.GetUserAddress("ann");
-    QTRY_COMPARE_WITH_TIMEOUT(l_env.fake().FramesWithCode(3).size(), 2, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(l_env.fake().FramesWithCode(3).size(), 3, 3000);
 }
 
 QTEST_GUILESS_MAIN(TestServerSend)
