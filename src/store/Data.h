@@ -447,6 +447,9 @@ public:
     TypeItemSets const& Connections() const { return m_connections; }
 
     ItemPtr Connect(Item* other);
+    // Connect(first, second) for each pair in turn, with the events and results of those
+    // calls in the same order; long lists go faster as the items are fetched ahead.
+    static void ConnectAll(std::vector<std::pair<Item*, Item*>> const& pairs);
     void Disconnect(Item* other);
     void Disconnect(char const* typeName);
     bool IsConnected(Item const* other) const;
@@ -510,6 +513,8 @@ public:
 
     // Keyed items.
     ItemPtr NewItem(Value const& value);
+    // The same; a new item takes the value over instead of copying it.
+    ItemPtr NewItem(Value&& value);
     ItemPtr GetItem(Value const& value);
     ItemPtr operator[](Value const& value) { return GetItem(value); }
     ItemPtr HasItem(Value const& value) const;
@@ -537,6 +542,7 @@ private:
     Type(Data* data, std::string name, Primacy primacy, bool isNull, bool createOnGet);
     ~Type() = default;
     Item* CreateItem(Value value);
+    template <class V> ItemPtr NewKeyedItem(V&& value);
 
     Data* mp_data;
     std::string m_name;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <string_view>
 #include <type_traits>
 #include <unistd.h>
 #include <utility>
@@ -250,7 +251,8 @@ public:
     }
 
     // The value kept ends at the first zero byte; the stored length is consumed whole.
-    std::string ReadString()
+    // The view points into the file's bytes, which outlive the load.
+    std::string_view ReadStringView()
     {
         qint32 const l_length = ReadType<int>();
         if (l_length < 0 || qsizetype(l_length) > Remaining())
@@ -261,8 +263,10 @@ public:
         std::size_t const l_kept = lp_zero
                                        ? std::size_t(static_cast<char const*>(lp_zero) - lp_start)
                                        : std::size_t(l_length);
-        return std::string(lp_start, l_kept);
+        return std::string_view(lp_start, l_kept);
     }
+
+    std::string ReadString() { return std::string(ReadStringView()); }
 
     void Skip(qsizetype count)
     {
@@ -280,12 +284,12 @@ struct LoadRecord
 {
     qint32 m_id;
     Type* mp_type;
-    std::string m_value;
-    ItemPtr m_item;
+    std::string_view m_value; // into LoadPlan::m_data
 };
 
 struct LoadPlan
 {
+    QByteArray m_data;                                              // the whole file
     std::vector<LoadRecord> m_records;                              // ascending id, one per id
     std::vector<std::pair<std::size_t, std::size_t>> m_connections; // record indexes
 };
@@ -315,8 +319,9 @@ LoadRecord* FindRecord(std::vector<LoadRecord>& records, qint32 id)
 // broken file leaves the running store exactly as it was.
 LoadPlan ParseStore(QByteArray const& data)
 {
-    StoreReader l_reader(data);
     LoadPlan l_plan;
+    l_plan.m_data = data;
+    StoreReader l_reader(l_plan.m_data);
 
     // A section needs at least its name length, null flag and item count.
     qint32 const l_typeCount = l_reader.ReadCount(9);
@@ -331,6 +336,11 @@ LoadPlan ParseStore(QByteArray const& data)
             lp_type = nullptr;
 
         qint32 const l_itemCount = l_reader.ReadCount(l_isNull ? 4 : 8);
+        // The count is bounded by the bytes present; growing by at least double keeps
+        // many small sections from reallocating each time.
+        std::size_t const l_needed = l_plan.m_records.size() + std::size_t(l_itemCount);
+        if (lp_type && l_needed > l_plan.m_records.capacity())
+            l_plan.m_records.reserve(std::max(l_needed, 2 * l_plan.m_records.capacity()));
         for (qint32 l_entry = 0; l_entry < l_itemCount; ++l_entry)
         {
             qint32 const l_id = l_reader.ReadType<int>();
@@ -343,10 +353,10 @@ LoadPlan ParseStore(QByteArray const& data)
                 }
                 continue;
             }
-            std::string l_value;
+            std::string_view l_value;
             if (!l_isNull)
-                l_value = l_reader.ReadString();
-            l_plan.m_records.push_back(LoadRecord{l_id, lp_type, std::move(l_value), ItemPtr()});
+                l_value = l_reader.ReadStringView();
+            l_plan.m_records.push_back(LoadRecord{l_id, lp_type, l_value});
         }
     }
 
@@ -406,23 +416,29 @@ void ApplyPlan(LoadPlan& plan)
     // Handlers fired below may remove items; inside one store operation a removed
     // item stays allocated and connecting it does nothing, so no handle dangles.
     StoreOperation l_operation;
-    for (LoadRecord& l_record : plan.m_records)
+    std::vector<Item*> l_items;
+    l_items.reserve(plan.m_records.size());
+    for (LoadRecord const& l_record : plan.m_records)
     {
         // A valued item meets the item the type already holds under that value, which
         // is how loaded settings replace the defaults written before the load.
         if (l_record.mp_type->IsNull())
-            l_record.m_item = l_record.mp_type->NewItem();
+            l_items.push_back(l_record.mp_type->NewItem().GetPtr());
         else
-            l_record.m_item = l_record.mp_type->NewItem(Value(std::move(l_record.m_value)));
+            l_items.push_back(
+                l_record.mp_type->NewItem(Value(std::string(l_record.m_value))).GetPtr());
     }
+    std::vector<std::pair<Item*, Item*>> l_pairs;
+    l_pairs.reserve(plan.m_connections.size());
     for (auto const& l_connection : plan.m_connections)
     {
-        ItemPtr const l_first = plan.m_records[l_connection.first].m_item;
-        ItemPtr const l_second = plan.m_records[l_connection.second].m_item;
+        Item* const lp_first = l_items[l_connection.first];
+        Item* const lp_second = l_items[l_connection.second];
         // Two records of one valued type with the same value meet in one item.
-        if (l_first != l_second)
-            l_first += l_second;
+        if (lp_first != lp_second)
+            l_pairs.emplace_back(lp_first, lp_second);
     }
+    Item::ConnectAll(l_pairs);
 }
 
 } // namespace

@@ -25,40 +25,48 @@ ItemPtr Item::Connect(Item* other)
     StoreOperation l_operation;
     Item* const lp_a = this;
     Item* const lp_b = other;
-    RelationInfo const l_relation = lp_a->mp_type->GetRelation(lp_b->mp_type);
+    Type* const lp_aType = lp_a->mp_type;
+    Type* const lp_bType = lp_b->mp_type;
+    RelationInfo const l_relation = lp_aType->GetRelation(lp_bType);
     // Replace the occupants of One ends first, each with its full disconnection. Handlers
     // run in between, so the live state is checked again after each of them.
+    TypeItemSets::iterator l_aSet;
     for (;;)
     {
-        if (lp_a->m_removed || lp_b->m_removed || lp_a->IsConnected(lp_b))
+        if (lp_a->m_removed || lp_b->m_removed)
             return ItemPtr(lp_b);
-        if (l_relation.m_otherOneOrMany == One)
+        l_aSet = lp_a->m_connections.lower_bound(lp_bType);
+        bool const l_aHolds = l_aSet != lp_a->m_connections.end() && l_aSet->first == lp_bType;
+        if (l_aHolds)
         {
-            ItemSet const* lp_held = lp_a->ConnectedItemsOf(lp_b->mp_type);
-            if (lp_held && !lp_held->empty())
+            if (l_aSet->second.count(ItemPtr(lp_b)))
+                return ItemPtr(lp_b);
+            if (l_relation.m_otherOneOrMany == One)
             {
-                lp_a->Disconnect(lp_held->begin()->GetPtr());
+                lp_a->DisconnectNoCheck(l_aSet->second.begin()->GetPtr());
                 continue;
             }
         }
         if (l_relation.m_thisOneOrMany == One)
         {
-            ItemSet const* lp_held = lp_b->ConnectedItemsOf(lp_a->mp_type);
-            if (lp_held && !lp_held->empty())
+            ItemSet const* lp_held = lp_b->ConnectedItemsOf(lp_aType);
+            if (lp_held)
             {
-                lp_b->Disconnect(lp_held->begin()->GetPtr());
+                lp_b->DisconnectNoCheck(lp_held->begin()->GetPtr());
                 continue;
             }
         }
         break;
     }
-    lp_a->m_connections[lp_b->mp_type].insert(ItemPtr(lp_b));
-    lp_b->m_connections[lp_a->mp_type].insert(ItemPtr(lp_a));
+    // The position found above is still good: nothing has run since.
+    l_aSet = lp_a->m_connections.try_emplace(l_aSet, lp_bType);
+    l_aSet->second.insert(ItemPtr(lp_b));
+    lp_b->m_connections[lp_aType].insert(ItemPtr(lp_a));
 
-    Data* const lp_data = lp_a->mp_type->GetData();
+    Data* const lp_data = lp_aType->GetData();
     {
         ConnectionInfo l_info(lp_a, lp_b);
-        lp_a->mp_type->m_connectedEvent.Notify(l_info);
+        lp_aType->m_connectedEvent.Notify(l_info);
     }
     {
         ConnectionInfo l_info(lp_a, lp_b);
@@ -66,10 +74,47 @@ ItemPtr Item::Connect(Item* other)
     }
     {
         ConnectionInfo l_info(lp_b, lp_a);
-        lp_b->mp_type->m_connectedEvent.Notify(l_info);
+        lp_bType->m_connectedEvent.Notify(l_info);
     }
     lp_data->NotifyConnectionEventHandlers(lp_a, lp_b);
     return ItemPtr(lp_b);
+}
+
+void Item::ConnectAll(std::vector<std::pair<Item*, Item*>> const& pairs)
+{
+    // Connecting is bound by memory latency: each item and its connection table sit
+    // somewhere else on the heap. Announcing the items some pairs ahead, and their
+    // tables a little later (once the item itself has arrived), lets the misses of
+    // many pairs overlap. Items removed meanwhile stay allocated while the operation
+    // runs, so the look-ahead never reads freed memory.
+    constexpr std::size_t c_itemsAhead = 16;
+    constexpr std::size_t c_tablesAhead = 8;
+    StoreOperation l_operation;
+    auto const l_fetchItem = [](Item* item)
+    {
+        __builtin_prefetch(item);
+        __builtin_prefetch(reinterpret_cast<char const*>(item) + sizeof(Item) - 1);
+    };
+    auto const l_fetchTable = [](Item* item)
+    {
+        if (!item->m_connections.empty())
+            __builtin_prefetch(&*item->m_connections.begin());
+    };
+    std::size_t const l_count = pairs.size();
+    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
+    {
+        if (l_index + c_itemsAhead < l_count)
+        {
+            l_fetchItem(pairs[l_index + c_itemsAhead].first);
+            l_fetchItem(pairs[l_index + c_itemsAhead].second);
+        }
+        if (l_index + c_tablesAhead < l_count)
+        {
+            l_fetchTable(pairs[l_index + c_tablesAhead].first);
+            l_fetchTable(pairs[l_index + c_tablesAhead].second);
+        }
+        pairs[l_index].first->Connect(pairs[l_index].second);
+    }
 }
 
 void Item::Disconnect(Item* other)

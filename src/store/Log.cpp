@@ -56,3 +56,8 @@ LogTestSink SetLogTestSink(LogTestSink sink)
 {
     return std::exchange(TestSink(), std::move(sink));
 }
+
+bool IsLogHeard()
+{
+    return static_cast<bool>(Receiver()) || static_cast<bool>(TestSink());
+}

@@ -52,3 +52,7 @@ bool HasLogReceiver();
 // not a receiver is installed. Returns the sink that was installed before.
 using LogTestSink = std::function<void(QString const& area, int level, QString const& line)>;
 LogTestSink SetLogTestSink(LogTestSink sink);
+
+// Whether a line would reach anyone (a receiver or a test sink): hot paths skip
+// building lines that nobody reads.
+bool IsLogHeard();

@@ -47,15 +47,29 @@ Item* Type::CreateItem(Value value)
     return new Item(this, std::move(value));
 }
 
-ItemPtr Type::NewItem(Value const& value)
+namespace
+{
+// Where a value belongs in a type's value table. Loads and most bulk creation arrive in
+// ascending value order, so the largest value is checked first: a new largest value
+// then costs one comparison instead of a descent through the whole tree.
+std::set<Item*, ItemValueLess>::iterator KeyedPosition(std::set<Item*, ItemValueLess>& items,
+                                                        Value const& value)
+{
+    if (items.empty() || (*items.rbegin())->GetValue() < value)
+        return items.end();
+    return items.lower_bound(value);
+}
+} // namespace
+
+template <class V> ItemPtr Type::NewKeyedItem(V&& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto const l_it = m_items.lower_bound(value);
+    auto const l_it = KeyedPosition(m_items, value);
     if (l_it != m_items.end() && (*l_it)->GetValue() == value)
         return ItemPtr(*l_it);
     StoreOperation l_operation;
-    Item* const lp_item = CreateItem(value);
+    Item* const lp_item = CreateItem(std::forward<V>(value));
     m_items.insert(l_it, lp_item);
     {
         ItemPtr l_new(lp_item);
@@ -66,6 +80,16 @@ ItemPtr Type::NewItem(Value const& value)
         mp_data->m_itemAddedEvent.Notify(l_new);
     }
     return ItemPtr(lp_item);
+}
+
+ItemPtr Type::NewItem(Value const& value)
+{
+    return NewKeyedItem(value);
+}
+
+ItemPtr Type::NewItem(Value&& value)
+{
+    return NewKeyedItem(std::move(value));
 }
 
 ItemPtr Type::GetItem(Value const& value)

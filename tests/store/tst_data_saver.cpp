@@ -217,6 +217,49 @@ QStringList Content(QStringList const& typeNames, bool byIdentity = false)
     return l_lines;
 }
 
+// Logs the item and connection events of files and names as handlers registered
+// before a load see them.
+class FileNameLog final : public DataHandler
+{
+public:
+    FileNameLog()
+    {
+        for (char const* lp_name : {"t_file", "t_name"})
+        {
+            Type* const lp_type = d.GetType(lp_name);
+            lp_type->m_itemAddedEvent.AddHandler(CreateHandler(this, &FileNameLog::OnAdded));
+            lp_type->m_connectedEvent.AddHandler(CreateHandler(this, &FileNameLog::OnConnected));
+            lp_type->m_disconnectedEvent.AddHandler(
+                CreateHandler(this, &FileNameLog::OnDisconnected));
+        }
+        d.m_itemAddedEvent.AddHandler(CreateHandler(this, &FileNameLog::OnStoreAdded));
+    }
+    ~FileNameLog() override { RemoveDataHandlers(); }
+
+    QStringList m_lines;
+
+private:
+    static QString Short(ItemPtr item)
+    {
+        return QString::fromStdString(item.GetType()->Name()).mid(2) + QLatin1Char(':') +
+               QString::fromStdString(item.AsStdString());
+    }
+    void OnAdded(ItemPtr item) { m_lines << QStringLiteral("added ") + Short(item); }
+    void OnStoreAdded(ItemPtr item)
+    {
+        if (item.GetType() == d.GetType("t_file") || item.GetType() == d.GetType("t_name"))
+            m_lines << QStringLiteral("store added ") + Short(item);
+    }
+    void OnConnected(ConnectionInfo info)
+    {
+        m_lines << QStringLiteral("+ ") + Short(info.first) + QLatin1Char('/') + Short(info.second);
+    }
+    void OnDisconnected(ConnectionInfo info)
+    {
+        m_lines << QStringLiteral("- ") + Short(info.first) + QLatin1Char('/') + Short(info.second);
+    }
+};
+
 // Root ignores directory permissions; dropping the override from the effective set
 // (it stays permitted) lets a test see what an ordinary user would.
 class WithoutDacOverride
@@ -268,6 +311,7 @@ private slots:
     void schemaMismatchesAreSkipped();
     void idsMayComeInAnyOrderAndRepeat();
     void missingFileRunsHandlersOnly();
+    void loadFiresTheEventsOfOrdinaryCreation();
     void everyTruncationLeavesTheStoreUntouched();
     void corruptCountsAndLengthsFailTheLoad();
     void failedWriteKeepsOldFileAndRemovesTemporary();
@@ -593,6 +637,47 @@ void TestDataSaver::missingFileRunsHandlersOnly()
     QCOMPARE(l_order, std::vector<void*>({&l_handlers[0], &l_handlers[1], &l_handlers[2]}));
     QCOMPARE(l_late.m_calls, 0);
     QCOMPARE(Content({"t_file"}), QStringList({"t_file=default -> "}));
+}
+
+void TestDataSaver::loadFiresTheEventsOfOrdinaryCreation()
+{
+    // A default written before the load: "kept" already holds the name "old".
+    d.GetType("t_file")->NewItem(Value("kept")) += d.GetType("t_name")->NewItem(Value("old"));
+    // Values out of order within a section, a value the store holds already, and a file
+    // that gets a second name (a file holds one name: the first is replaced).
+    QByteArray const l_bytes =
+        StoreFile({{"t_file", false, {{1, "kept"}, {2, "zeta"}, {3, "alpha"}}},
+                   {"t_name", false, {{4, "n2"}, {5, "n1"}, {6, "old"}}}},
+                  {{3, 5}, {1, 5}, {1, 4}, {2, 6}});
+    QVERIFY(WriteFile(Path(), l_bytes));
+
+    FileNameLog l_log;
+    m_saver->Load(Path());
+    // Every item first, in id order, existing ones silently; then every connection in
+    // order of its first id and then its second, each with the full events of a
+    // connection made by hand, a replacement's disconnection before its connection.
+    QStringList const l_expected{
+        "added file:zeta", "store added file:zeta", "added file:alpha",
+        "store added file:alpha", "added name:n2", "store added name:n2", "added name:n1",
+        "store added name:n1",
+        // (1, 4): "kept" drops "old" for "n2"
+        "- file:kept/name:old", "- name:old/file:kept", "+ file:kept/name:n2",
+        "+ name:n2/file:kept",
+        // (1, 5): and "n2" for "n1"
+        "- file:kept/name:n2", "- name:n2/file:kept", "+ file:kept/name:n1",
+        "+ name:n1/file:kept",
+        // (2, 6), (3, 5)
+        "+ file:zeta/name:old", "+ name:old/file:zeta", "+ file:alpha/name:n1",
+        "+ name:n1/file:alpha"};
+    QCOMPARE(l_log.m_lines, l_expected);
+    QCOMPARE(Content({"t_file"}), QStringList({"t_file=alpha -> t_name=n1",
+                                              "t_file=kept -> t_name=n1",
+                                              "t_file=zeta -> t_name=old"}));
+    // The items' value table is in value order whatever the order they arrived in.
+    QStringList l_values;
+    for (Item* lp_item : d.GetType("t_name")->KeyedItems())
+        l_values << QString::fromStdString(lp_item->GetValue().AsStdString());
+    QCOMPARE(l_values, QStringList({"n1", "n2", "old"}));
 }
 
 void TestDataSaver::everyTruncationLeavesTheStoreUntouched()

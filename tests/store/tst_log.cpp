@@ -35,9 +35,19 @@ void TestLog::cleanup()
 void TestLog::nothingInstalled()
 {
     QVERIFY(!HasLogReceiver());
+    QVERIFY(!IsLogHeard());
     Log("server", 1, "dropped");
     Log("server", 0, "dropped", ItemPtr());
     Log(QString(), -5, QString());
+
+    // Either listener makes lines worth building.
+    {
+        LogCapture l_capture;
+        QVERIFY(IsLogHeard());
+    }
+    QVERIFY(!IsLogHeard());
+    SetLogReceiver([](QString const&, int, QString const&, ItemPtr const&) {});
+    QVERIFY(IsLogHeard());
 }
 
 void TestLog::indentation_data()

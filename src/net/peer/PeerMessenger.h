@@ -69,6 +69,15 @@ public:
         bool m_isObfuscated = false;
         // Key of the current obfuscated frame, already rotated once.
         std::uint32_t m_key = 0;
+
+        // What every message on an open "P" connection needs of its record, looked up
+        // once instead of per frame. Valid while m_isPeerSocketKnown; cleared whenever
+        // a peer_socket item of this socket comes or goes (the activity cell goes with
+        // the item).
+        bool m_isPeerSocketKnown = false;
+        ItemPtr m_peerSocketItem;
+        QString m_userName;
+        QDateTime* mp_activityTime = nullptr;
     };
 
     // Needs gp_server, timerManager, dataSaver and the `user` type; sets peerMessenger.
@@ -190,8 +199,14 @@ private:
     void ReadFrames(QTcpSocket* ip_socket);
     // The first frame of an accepted connection (init or firewall-piercing).
     bool HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitialized, MemStream& i_message);
-    // A framed peer message on an open "P" connection.
-    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message);
+    // A framed peer message on an open "P" connection; ip_info is the socket's read
+    // state when it has one (its cached record saves the store lookups).
+    bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message,
+                           SocketBufferInfo* ip_info);
+    // Fills the read state's cached "P" record from the store when it is not valid.
+    void CachePeerSocket(QTcpSocket* ip_socket, SocketBufferInfo& io_info);
+    // Forgets the cached "P" record of the socket whose peer_socket item this is.
+    void ForgetCachedPeerSocket(ItemPtr i_peerSocket);
     // The direct half of a request: a socket to the user's address.
     void StartDirectAttempt(ItemPtr i_request);
     // Records an open "P" connection and sends what waited for it.
@@ -199,11 +214,10 @@ private:
     // Wires a freshly accepted socket and records it as not yet initialised.
     void AcceptConnection(QTcpServer& i_listener, bool i_obfuscated);
 
+    // Sets an open "P" connection's activity cell to now.
+    static void TouchActivityTime(QDateTime& io_time);
     // Whether the socket's record (accepted or open "P") carries is_obfuscated.
     bool IsSocketItemObfuscated(QTcpSocket* ip_socket) const;
-    // Sets the open "P" connection's activity time to now, when it has one.
-    void TouchActivityTime(QTcpSocket* ip_socket);
-    void TouchActivityTime(ItemPtr i_peerSocket);
 
     // The socket types every frame is looked up in, resolved once.
     Type* mp_uninitializedSocketType = nullptr;

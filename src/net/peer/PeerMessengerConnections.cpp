@@ -443,9 +443,17 @@ void PeerMessenger::OpenPeerSocket(QTcpSocket* ip_socket, ItemPtr i_user, bool i
 
 bool PeerMessenger::HandleMessage(QTcpSocket* ip_socket, MemStream i_message)
 {
-    if (ItemPtr const l_uninitialized = mp_uninitializedSocketType->HasItem(Value(ip_socket)))
-        return HandleFirstFrame(ip_socket, l_uninitialized, i_message);
-    return HandlePeerMessage(ip_socket, i_message);
+    auto const l_found = m_socketBufferInfos.find(ip_socket);
+    SocketBufferInfo* const lp_info =
+        l_found == m_socketBufferInfos.end() ? nullptr : &l_found->second;
+    // A socket known as an open "P" connection is not an accepted one that still owes
+    // its first frame: a socket has one record at a time.
+    if (!lp_info || !lp_info->m_isPeerSocketKnown)
+    {
+        if (ItemPtr const l_uninitialized = mp_uninitializedSocketType->HasItem(Value(ip_socket)))
+            return HandleFirstFrame(ip_socket, l_uninitialized, i_message);
+    }
+    return HandlePeerMessage(ip_socket, i_message, lp_info);
 }
 
 bool PeerMessenger::HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitialized,

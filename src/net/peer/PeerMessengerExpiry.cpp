@@ -121,6 +121,8 @@ void PeerMessenger::EveryHalfMinute()
 
 void PeerMessenger::OnPeerSocketItemRemoved(ItemPtr i_item)
 {
+    // The reader must not keep the cell that is freed below.
+    ForgetCachedPeerSocket(i_item);
     ItemPtr const l_cell = i_item["last_activity_time"];
     if (!l_cell)
         return;

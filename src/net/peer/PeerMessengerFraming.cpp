@@ -12,6 +12,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 namespace
@@ -29,27 +30,67 @@ std::uint32_t GetU32(char const* ip_source)
            (std::uint32_t(lp_bytes[2]) << 16) | (std::uint32_t(lp_bytes[3]) << 24);
 }
 
-// The masking of obfuscated frames, four bytes at a time: on a little-endian host a
-// 32-bit word XORed with the working key masks its bytes exactly as byte j of the
-// group with byte j of the key. Same result as the byte-wise Obfuscate.
+// The masking of obfuscated frames, same result as the byte-wise Obfuscate. Group g
+// uses the key rotated g + 1 times, and 32 rotations give the key back, so the working
+// keys repeat every 32 groups: a long run is XORed with one 128-byte pattern, eight
+// bytes at a time (on a little-endian host a word's bytes meet the key's bytes in the
+// order the masking pairs them).
 void Mask(std::uint32_t i_key, char* iop_data, std::uint64_t i_length)
 {
-    if constexpr (std::endian::native != std::endian::little)
-    {
-        Obfuscate(i_key, iop_data, iop_data, i_length);
-        return;
-    }
     std::uint64_t l_offset = 0;
-    for (; l_offset + 4 <= i_length; l_offset += 4)
+    if constexpr (std::endian::native == std::endian::little)
     {
-        i_key = BitRotateLeft(i_key);
-        std::uint32_t l_word;
-        std::memcpy(&l_word, iop_data + l_offset, 4);
-        l_word ^= i_key;
-        std::memcpy(iop_data + l_offset, &l_word, 4);
+        constexpr std::uint64_t c_patternBytes = 128;
+        if (i_length >= c_patternBytes)
+        {
+            std::uint32_t l_keys[c_patternBytes / 4];
+            std::uint32_t l_working = i_key;
+            for (std::uint32_t& l_groupKey : l_keys)
+            {
+                l_working = BitRotateLeft(l_working);
+                l_groupKey = l_working;
+            }
+            std::uint64_t l_pattern[c_patternBytes / 8];
+            std::memcpy(l_pattern, l_keys, c_patternBytes);
+            for (; l_offset + c_patternBytes <= i_length; l_offset += c_patternBytes)
+            {
+                char* const lp_block = iop_data + l_offset;
+                for (std::uint64_t l_word = 0; l_word < c_patternBytes / 8; ++l_word)
+                {
+                    std::uint64_t l_bytes;
+                    std::memcpy(&l_bytes, lp_block + 8 * l_word, 8);
+                    l_bytes ^= l_pattern[l_word];
+                    std::memcpy(lp_block + 8 * l_word, &l_bytes, 8);
+                }
+            }
+            // A whole number of 32-group cycles leaves the working key at i_key.
+        }
     }
     if (l_offset < i_length)
         Obfuscate(i_key, iop_data + l_offset, iop_data + l_offset, i_length - l_offset);
+}
+
+// Room for i_more bytes after those already buffered, which are kept. The capacity
+// at least doubles when it grows (never beyond what the frame still needs), so a long
+// frame arriving in small pieces is copied O(1) times per byte.
+void MakeRoom(MemStream& io_buffer, std::uint64_t i_more, std::uint64_t i_frameLength)
+{
+    std::uint64_t const l_buffered = io_buffer.GetWriteIndex();
+    std::uint64_t const l_capacity = io_buffer.GetBufferCapacity();
+    // The capacity stays above the write index (MemStream's invariant).
+    if (l_capacity > l_buffered + i_more)
+        return;
+    std::uint64_t const l_newCapacity = std::max(
+        l_buffered + i_more + 1, std::min(2 * l_capacity, i_frameLength + 1));
+    if (l_buffered == 0)
+    {
+        io_buffer.EnsureBufferCapacity(l_newCapacity);
+        return;
+    }
+    MemStream l_grown;
+    l_grown.EnsureBufferCapacity(l_newCapacity);
+    l_grown.WriteBuffer(io_buffer.GetBuffer(), static_cast<unsigned long>(l_buffered));
+    io_buffer = l_grown;
 }
 
 // Reads exactly four bytes that the caller knows are available.
@@ -108,15 +149,27 @@ MemStream PeerMessenger::BuildFrame(MemStream const& i_message, bool i_obfuscate
 bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, bool i_obfuscate)
 {
     // Ordinary frames are assembled in one reused buffer; the socket copies them
-    // anyway. A large one gets a buffer of its own, so that a share list does not
+    // anyway. A large one gets an array of its own, so that a share list does not
     // leave megabytes behind.
     std::uint64_t const l_size = FrameSize(i_message, i_obfuscate);
-    std::vector<char> l_large;
-    std::vector<char>& l_buffer = l_size > c_activityStep ? l_large : m_frameScratch;
-    if (l_buffer.size() < l_size)
-        l_buffer.resize(l_size);
-    WriteFrame(l_buffer.data(), i_message, i_obfuscate, i_obfuscate ? NewObfuscationKey() : 0);
-    if (ip_socket->write(l_buffer.data(), static_cast<qint64>(l_size)) == -1)
+    std::uint32_t const l_key = i_obfuscate ? NewObfuscationKey() : 0;
+    qint64 l_written = 0;
+    if (l_size > c_activityStep)
+    {
+        // A large frame is built once, uninitialised, in an array that the socket's
+        // write buffer can take over instead of copying it.
+        QByteArray l_frame(static_cast<qsizetype>(l_size), Qt::Uninitialized);
+        WriteFrame(l_frame.data(), i_message, i_obfuscate, l_key);
+        l_written = ip_socket->write(l_frame);
+    }
+    else
+    {
+        if (m_frameScratch.size() < l_size)
+            m_frameScratch.resize(l_size);
+        WriteFrame(m_frameScratch.data(), i_message, i_obfuscate, l_key);
+        l_written = ip_socket->write(m_frameScratch.data(), static_cast<qint64>(l_size));
+    }
+    if (l_written == -1)
     {
         Log(LogArea::PeerMessenger, 1,
             QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
@@ -152,21 +205,28 @@ bool PeerMessenger::IsSocketItemObfuscated(QTcpSocket* ip_socket) const
     return l_item.IsNotNull() && l_item.IsConnected("is_obfuscated");
 }
 
-void PeerMessenger::TouchActivityTime(QTcpSocket* ip_socket)
+void PeerMessenger::TouchActivityTime(QDateTime& io_time)
 {
-    TouchActivityTime(mp_peerSocketType->HasItem(Value(ip_socket)));
-}
-
-void PeerMessenger::TouchActivityTime(ItemPtr i_peerSocket)
-{
-    // UTC: the local time would consult the time zone (a file system check with
-    // glibc) on every frame; the sweep compares instants either way.
-    if (QDateTime* lp_time = i_peerSocket["last_activity_time"].AsPtr<QDateTime>())
-        *lp_time = QDateTime::currentDateTimeUtc();
+    // Refreshed for every message: the coarse clock (a few milliseconds) is plenty for
+    // a 120-second limit and costs a fraction of the precise one, and most messages
+    // then find the cell current already. UTC: the local time would consult the time
+    // zone; the sweep compares instants either way.
+    timespec l_now{};
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &l_now) != 0)
+    {
+        io_time = QDateTime::currentDateTimeUtc();
+        return;
+    }
+    qint64 const l_msecs = qint64(l_now.tv_sec) * 1000 + l_now.tv_nsec / 1000000;
+    if (io_time.timeSpec() != Qt::UTC)
+        io_time = QDateTime::fromMSecsSinceEpoch(l_msecs, Qt::UTC);
+    else if (io_time.toMSecsSinceEpoch() != l_msecs)
+        io_time.setMSecsSinceEpoch(l_msecs);
 }
 
 void PeerMessenger::OnPeerSocketItemAdded(ItemPtr i_item)
 {
+    ForgetCachedPeerSocket(i_item);
     // The cell is updated in place by the reader, without store events; the sweep
     // reads it and the item's removal frees it.
     auto* lp_time = new QDateTime(QDateTime::currentDateTime());
@@ -187,7 +247,12 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
     QPointer<QTcpSocket> const l_socket(ip_socket);
     InFunction l_marker("OnSocketReadyToRead");
 
-    GetSocketBufferInfo(ip_socket);
+    auto l_found = m_socketBufferInfos.find(ip_socket);
+    if (l_found == m_socketBufferInfos.end())
+    {
+        GetSocketBufferInfo(ip_socket);
+        l_found = m_socketBufferInfos.find(ip_socket);
+    }
 
     // Only what is there now is consumed; later bytes come with their own readyRead.
     qint64 const l_available = ip_socket->bytesAvailable();
@@ -196,9 +261,6 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
 
     while (l_remaining > 0)
     {
-        auto const l_found = m_socketBufferInfos.find(ip_socket);
-        if (l_found == m_socketBufferInfos.end())
-            return;
         SocketBufferInfo& l_info = l_found->second;
 
         if (l_info.m_isAwaitingFileToken)
@@ -220,17 +282,17 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             std::uint32_t const l_headerSize = l_info.m_isObfuscated ? 8 : 4;
             if (l_remaining < l_headerSize)
                 return;
+            char l_header[8];
+            if (ip_socket->read(l_header, l_headerSize) != l_headerSize)
+                return;
             std::uint32_t l_length = 0;
             if (l_info.m_isObfuscated)
             {
-                std::uint32_t l_key = 0;
-                if (!ReadU32(ip_socket, l_key) || !ReadU32(ip_socket, l_length))
-                    return;
-                l_info.m_key = BitRotateLeft(l_key);
-                l_length ^= l_info.m_key;
+                l_info.m_key = BitRotateLeft(GetU32(l_header));
+                l_length = GetU32(l_header + 4) ^ l_info.m_key;
             }
-            else if (!ReadU32(ip_socket, l_length))
-                return;
+            else
+                l_length = GetU32(l_header);
             if (l_length > c_maxFrameLength)
             {
                 l_marker.Dispose();
@@ -240,7 +302,8 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             l_info.m_length = l_length;
             l_info.m_isLengthRead = true;
             l_remaining -= l_headerSize;
-            continue;
+            if (l_remaining == 0)
+                return;
         }
 
         // Body. The buffer grows with the bytes that have actually arrived, never to
@@ -251,32 +314,19 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             std::min<std::uint64_t>(l_remaining, l_info.m_length - l_buffered);
         if (l_wanted > 0)
         {
-            qint64 l_read = 0;
-            if (l_buffer.GetBufferCapacity() > l_buffered + l_wanted)
-            {
-                l_read = ip_socket->read(l_buffer.GetWriteBuffer(), static_cast<qint64>(l_wanted));
-                if (l_read > 0)
-                    l_buffer.AdvanceWriteIndex(static_cast<int>(l_read));
-            }
-            else if (l_buffered == 0)
-            {
-                l_buffer.EnsureBufferCapacity(l_wanted + 1);
-                l_read = ip_socket->read(l_buffer.GetWriteBuffer(), static_cast<qint64>(l_wanted));
-                if (l_read > 0)
-                    l_buffer.AdvanceWriteIndex(static_cast<int>(l_read));
-            }
-            else
-            {
-                // Appending keeps the bytes already buffered and grows by doubling.
-                QByteArray const l_chunk = ip_socket->read(static_cast<qint64>(l_wanted));
-                l_read = l_chunk.size();
-                l_buffer.WriteBuffer(l_chunk.constData(), static_cast<unsigned long>(l_read));
-            }
+            MakeRoom(l_buffer, l_wanted, l_info.m_length);
+            qint64 const l_read =
+                ip_socket->read(l_buffer.GetWriteBuffer(), static_cast<qint64>(l_wanted));
             if (l_read <= 0)
                 return;
+            l_buffer.AdvanceWriteIndex(static_cast<int>(l_read));
             l_remaining -= static_cast<std::uint32_t>(l_read);
             if (l_buffered / c_activityStep != l_buffer.GetWriteIndex() / c_activityStep)
-                TouchActivityTime(ip_socket);
+            {
+                CachePeerSocket(ip_socket, l_info);
+                if (l_info.mp_activityTime)
+                    TouchActivityTime(*l_info.mp_activityTime);
+            }
         }
 
         if (l_buffer.GetWriteIndex() < l_info.m_length)
@@ -286,13 +336,18 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
         // bytes are of no further use.
         if (l_info.m_isObfuscated)
             Mask(l_info.m_key, l_buffer.GetBuffer(), l_info.m_length);
-        MemStream const l_payload = l_buffer;
-        bool const l_accepted = HandleMessage(ip_socket, l_payload);
+        bool const l_accepted = HandleMessage(ip_socket, l_buffer);
 
         if (l_socket.isNull())
+        {
+            // A receiver deleted the socket it was handed at once. Its read state
+            // must not outlive it: a later socket at the same address would inherit it.
+            m_socketBufferInfos.erase(ip_socket);
+            m_acceptTimes.erase(ip_socket);
             return;
-        auto const l_after = m_socketBufferInfos.find(ip_socket);
-        if (l_after == m_socketBufferInfos.end())
+        }
+        l_found = m_socketBufferInfos.find(ip_socket);
+        if (l_found == m_socketBufferInfos.end())
             return; // disposed of while the frame was handled
         if (!l_accepted)
         {
@@ -301,18 +356,19 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             DisposeOfSocket(ip_socket);
             return;
         }
-        if (l_after->second.m_isHandedOver)
+        SocketBufferInfo& l_after = l_found->second;
+        if (l_after.m_isHandedOver)
         {
-            m_socketBufferInfos.erase(l_after);
+            m_socketBufferInfos.erase(l_found);
             return;
         }
-        l_after->second.m_isLengthRead = false;
-        l_after->second.m_length = 0;
+        l_after.m_isLengthRead = false;
+        l_after.m_length = 0;
         // A connection that once carried a large share list should not keep its
         // megabytes while idle; ordinary frames keep reusing their buffer.
-        if (l_after->second.m_buffer.GetBufferCapacity() > c_activityStep * 10)
-            l_after->second.m_buffer = MemStream();
+        if (l_after.m_buffer.GetBufferCapacity() > c_activityStep * 10)
+            l_after.m_buffer = MemStream();
         else
-            l_after->second.m_buffer.Reset();
+            l_after.m_buffer.Reset();
     }
 }

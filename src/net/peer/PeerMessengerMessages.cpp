@@ -4,6 +4,8 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 QString PeerMessenger::MessageCodeToString(int i_code)
 {
     switch (i_code)
@@ -37,14 +39,30 @@ QString PeerMessenger::MessageCodeToString(int i_code)
     }
 }
 
-bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message)
+bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message,
+                                     SocketBufferInfo* ip_info)
 {
     // The dispatch of the individual peer messages by code goes here. Until then every
     // code is logged and left alone; a frame too short to carry a code still ends the
     // connection.
-    ItemPtr const l_socketItem = mp_peerSocketType->HasItem(Value(ip_socket));
-    ItemPtr const l_user = l_socketItem["user"];
-    QString const l_userName = l_user.AsString();
+    // Copies, not references into the read state: a handler's receivers may dispose
+    // of the socket, and its read state with it.
+    ItemPtr l_socketItem;
+    QString l_userName;
+    QDateTime* lp_activityTime = nullptr;
+    if (ip_info)
+    {
+        CachePeerSocket(ip_socket, *ip_info);
+        l_socketItem = ip_info->m_peerSocketItem;
+        l_userName = ip_info->m_userName;
+        lp_activityTime = ip_info->mp_activityTime;
+    }
+    else
+    {
+        l_socketItem = mp_peerSocketType->HasItem(Value(ip_socket));
+        l_userName = l_socketItem["user"].AsString();
+        lp_activityTime = l_socketItem["last_activity_time"].AsPtr<QDateTime>();
+    }
 
     unsigned int l_code = 0;
     if (!i_message.Read(l_code))
@@ -54,10 +72,39 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
                 .arg(l_userName));
         return false;
     }
-    TouchActivityTime(l_socketItem);
-    Log(LogArea::PeerMessenger, 1,
-        QStringLiteral("Received %1 message from user %2")
-            .arg(MessageCodeToString(static_cast<int>(l_code)), l_userName),
-        l_user);
+    if (lp_activityTime)
+        TouchActivityTime(*lp_activityTime);
+    // Formatting this line costs more than reading a small message; skip it when no
+    // one would see it.
+    if (IsLogHeard())
+        Log(LogArea::PeerMessenger, 1,
+            QStringLiteral("Received %1 message from user %2")
+                .arg(MessageCodeToString(static_cast<int>(l_code)), l_userName),
+            l_socketItem["user"]);
     return true;
+}
+
+void PeerMessenger::CachePeerSocket(QTcpSocket* ip_socket, SocketBufferInfo& io_info)
+{
+    if (io_info.m_isPeerSocketKnown)
+        return;
+    ItemPtr const l_item = mp_peerSocketType->HasItem(Value(ip_socket));
+    if (!l_item)
+        return;
+    io_info.m_peerSocketItem = l_item;
+    io_info.m_userName = l_item["user"].AsString();
+    io_info.mp_activityTime = l_item["last_activity_time"].AsPtr<QDateTime>();
+    io_info.m_isPeerSocketKnown = true;
+}
+
+void PeerMessenger::ForgetCachedPeerSocket(ItemPtr i_peerSocket)
+{
+    auto const l_found = m_socketBufferInfos.find(i_peerSocket.AsPtr<QTcpSocket>());
+    if (l_found == m_socketBufferInfos.end())
+        return;
+    SocketBufferInfo& l_info = l_found->second;
+    l_info.m_isPeerSocketKnown = false;
+    l_info.m_peerSocketItem = ItemPtr();
+    l_info.m_userName.clear();
+    l_info.mp_activityTime = nullptr;
 }

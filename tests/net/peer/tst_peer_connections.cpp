@@ -68,6 +68,7 @@ private slots:
     void acceptsPiercingFrameForOwnRequest();
     void handsOverIncomingFileAndDNetConnections();
     void handsOverPiercedFileAndDNetConnections();
+    void forgetsSocketDeletedByItsReceiver();
     void handsOverDirectFileAndDNetConnections();
     void handsOverConnectBackFileAndDNetConnections();
     void failsOnlyAfterBothAttempts();
@@ -417,6 +418,34 @@ void TestPeerConnections::handsOverIncomingFileAndDNetConnections()
     QTest::qWait(50);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(m_handedOver.count(nullptr), 0);
+    QCOMPARE(d["peer_socket"]->GetItemCount(), std::size_t(0));
+}
+
+void TestPeerConnections::forgetsSocketDeletedByItsReceiver()
+{
+    // A receiver may delete a handed-over socket inside the signal; nothing of it may
+    // stay behind with the reader, and the frames after it are not read.
+    QPointer<QTcpSocket> l_deleted;
+    QTcpSocket* lp_raw = nullptr;
+    QMetaObject::Connection const l_connection = connect(
+        peerMessenger, &PeerMessenger::DNetConnectionRequested, this,
+        [&](QString const&, QTcpSocket* ip_socket)
+        {
+            l_deleted = ip_socket;
+            lp_raw = ip_socket;
+            delete ip_socket;
+        });
+    FakePeer l_dnet;
+    QVERIFY(l_dnet.ConnectTo(m_env.PlainPort()));
+    QVERIFY(l_dnet.Send(InitFrameOf("lee", "D") + FakePeer::PlainFrame(Code(3))));
+    bool const l_handedOver = l_dnet.WaitForDisconnected(3000);
+    disconnect(l_connection);
+    QVERIFY(l_handedOver);
+    QVERIFY(lp_raw);
+    QVERIFY(l_deleted.isNull());
+    QVERIFY(peerMessenger->FindSocketBufferInfo(lp_raw) == nullptr);
+    QVERIFY(peerMessenger->FindAcceptTime(lp_raw) == nullptr);
+    QCOMPARE(d["uninitialized_socket"]->GetItemCount(), std::size_t(0));
     QCOMPARE(d["peer_socket"]->GetItemCount(), std::size_t(0));
 }
 

@@ -3,6 +3,7 @@
 #include "net/server/Server.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
+#include "store/Log.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "support/FakePeer.h"
@@ -55,6 +56,13 @@ qint64 Buffered(QTcpSocket* socket)
     return static_cast<qint64>(lp_info->m_buffer.GetWriteIndex());
 }
 
+// Puts a log sink back when it goes: declared before a LogCapture, it outlives it.
+struct SinkRestorer
+{
+    LogTestSink m_previous;
+    ~SinkRestorer() { SetLogTestSink(m_previous); }
+};
+
 QString Received(int code)
 {
     return QStringLiteral("Received %1 (unknown) message from user alice").arg(code);
@@ -92,6 +100,8 @@ private slots:
     void handsOverFileConnectionAfterItsToken_data();
     void handsOverFileConnectionAfterItsToken();
     void leavesSocketAfterHandedOverFrame();
+    void followsReplacedConnectionRecord();
+    void countsMessagesAsActivityWithNobodyListening();
 
 private:
     // Connects the fake peer to a listener of the test, gives the accepted socket to
@@ -215,7 +225,8 @@ void TestPeerFraming::masksLikeAnIndependentEncoder()
     for (int l_round = 0; l_round < 200; ++l_round)
     {
         std::uint32_t const l_key = l_random.generate();
-        int const l_length = static_cast<int>(l_random.bounded(0, 140));
+        // Long enough for several 32-group key cycles, with every partial tail.
+        int const l_length = static_cast<int>(l_random.bounded(0, 700));
         QByteArray l_payload(l_length, '\0');
         for (char& l_byte : l_payload)
             l_byte = char(l_random.bounded(256));
@@ -276,6 +287,15 @@ void TestPeerFraming::reportsWriteErrors()
     QVERIFY(l_log.Contains(c_area, 1,
                            QStringLiteral("Error writing message to socket: %1")
                                .arg(l_socket.errorString())));
+
+    // Large frames take another way to the socket; their failure is reported alike.
+    l_log.Clear();
+    MemStream l_large = MessageOf(Code(5, QByteArray(200000, 'l')));
+    QVERIFY(!peerMessenger->SendMessage(&l_socket, l_large, true));
+    QCOMPARE(l_log.Count(c_area, 1,
+                         QStringLiteral("Error writing message to socket: %1")
+                             .arg(l_socket.errorString())),
+             1);
 }
 
 void TestPeerFraming::reassemblesByteByByte_data()
@@ -500,17 +520,17 @@ void TestPeerFraming::stopsWhenDispatchDisposedOfSocket()
 
     // Whatever runs inside the dispatch (here: something that sees its log line) closes
     // the connection; the frames behind it in the same read must not be touched.
-    LogTestSink const l_previous = SetLogTestSink(
+    // Restored after the capture below, which puts back the sink it found.
+    SinkRestorer const l_restorer{SetLogTestSink(
         [&l_socket](QString const&, int, QString const& line)
         {
             if (line.endsWith(Received(61)) && l_socket)
                 peerMessenger->DisposeOfSocket(l_socket);
-        });
+        })};
     LogCapture l_log;
     QVERIFY(l_peer.Send(FakePeer::PlainFrame(Code(61)) + FakePeer::PlainFrame(Code(62)) +
                         FakePeer::PlainFrame("x")));
     bool const l_disconnected = l_peer.WaitForDisconnected(3000);
-    SetLogTestSink(l_previous);
     QVERIFY(l_disconnected);
     QCOMPARE(l_log.Count(c_area, 1, Received(61)), 1);
     QCOMPARE(l_log.Count(c_area, 1, Received(62)), 0);
@@ -523,16 +543,16 @@ void TestPeerFraming::stopsWhenRefusedFrameWasAlreadyDisposedOf()
     QPointer<QTcpSocket> l_socket = Accept(l_peer, true, false);
     QVERIFY(l_socket);
 
-    LogTestSink const l_previous = SetLogTestSink(
+    // Restored after the capture below, which puts back the sink it found.
+    SinkRestorer const l_restorer{SetLogTestSink(
         [&l_socket](QString const&, int, QString const& line)
         {
             if (line.contains("Could not read message code") && l_socket)
                 peerMessenger->DisposeOfSocket(l_socket);
-        });
+        })};
     LogCapture l_log;
     QVERIFY(l_peer.Send(FakePeer::PlainFrame("ab") + FakePeer::PlainFrame(Code(62))));
     bool const l_disconnected = l_peer.WaitForDisconnected(3000);
-    SetLogTestSink(l_previous);
     QVERIFY(l_disconnected);
     // One disposal, by the receiver; the reader does not dispose of it a second time.
     QCOMPARE(l_log.Count(c_area, 1, "Disposing of socket"), 1);
@@ -593,6 +613,64 @@ void TestPeerFraming::leavesSocketAfterHandedOverFrame()
     QCOMPARE(l_socket->bytesAvailable(), qint64(8));
     QCOMPARE(l_log.Count(c_area, 1, Received(62)), 0);
     QVERIFY(!l_peer.IsDisconnected());
+}
+
+void TestPeerFraming::followsReplacedConnectionRecord()
+{
+    // The reader keeps what it needs of a connection's record between frames. A record
+    // that goes (freeing its activity cell) and a new one for the same socket must be
+    // what the next frame sees.
+    LogCapture l_log;
+    FakePeer l_peer;
+    QTcpSocket* lp_socket = Accept(l_peer, true, false);
+    QVERIFY(lp_socket);
+    QVERIFY(l_peer.Send(FakePeer::PlainFrame(Code(61))));
+    QTRY_COMPARE_WITH_TIMEOUT(l_log.Count(c_area, 1, Received(61)), 1, 3000);
+
+    d["peer_socket"]->HasItem(Value(lp_socket)).Remove();
+    ItemPtr const l_item = d["peer_socket"]->NewItem(Value(lp_socket));
+    l_item += d["user"]->GetItem(Value("bob"));
+    QDateTime* lp_activity = l_item["last_activity_time"].AsPtr<QDateTime>();
+    QVERIFY(lp_activity);
+    QDateTime const l_old = QDateTime::currentDateTime().addSecs(-3600);
+    *lp_activity = l_old;
+
+    QVERIFY(l_peer.Send(FakePeer::PlainFrame(Code(62))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        l_log.Contains(c_area, 1, QStringLiteral("Received 62 (unknown) message from user bob")),
+        3000);
+    QCOMPARE(l_log.Count(c_area, 1, QStringLiteral("Received 62 (unknown) message from user alice")),
+             0);
+    QVERIFY(*lp_activity > l_old.addSecs(1800));
+    QVERIFY(!l_peer.IsDisconnected());
+}
+
+void TestPeerFraming::countsMessagesAsActivityWithNobodyListening()
+{
+    // No log receiver and no sink: the per-message line is not built, but the message
+    // still refreshes the activity time, and a frame without a code still ends the
+    // connection.
+    QVERIFY(!HasLogReceiver());
+    FakePeer l_peer;
+    QPointer<QTcpSocket> l_socket = Accept(l_peer, true, true);
+    QVERIFY(l_socket);
+    QDateTime* lp_activity =
+        d["peer_socket"]->HasItem(Value(l_socket.data()))["last_activity_time"].AsPtr<QDateTime>();
+    QVERIFY(lp_activity);
+    QDateTime const l_old = QDateTime::currentDateTime().addSecs(-3600);
+    *lp_activity = l_old;
+
+    QVERIFY(l_peer.Send(FakePeer::ObfuscatedFrame(Code(61, QByteArray(1000, 'z')), 0x9E3779B9u)));
+    QTRY_VERIFY_WITH_TIMEOUT(*lp_activity > l_old.addSecs(1800), 3000);
+    QCOMPARE(Buffered(l_socket), qint64(-2));
+    QVERIFY(!l_peer.IsDisconnected());
+
+    QTcpSocket* const lp_raw = l_socket.data();
+    QVERIFY(l_peer.Send(FakePeer::ObfuscatedFrame("ab", 0x01234567u) +
+                        FakePeer::ObfuscatedFrame(Code(61), 0x01234567u)));
+    QVERIFY(l_peer.WaitForDisconnected(3000));
+    QVERIFY(d["peer_socket"]->HasItem(Value(lp_raw)).IsNull());
+    QVERIFY(peerMessenger->FindSocketBufferInfo(lp_raw) == nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestPeerFraming)
