@@ -11,9 +11,8 @@
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
+#include "support/StoreServices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -252,12 +251,7 @@ void PrintSummary()
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     auto* lp_messenger = new PeerMessenger();

@@ -7,12 +7,13 @@
 // logged in), so the figure is the cost of taking the bytes in. Reassembly that copied the partial frame per piece would show as
 // super-linear growth from 1 MB to 10 MB.
 
+#include "WireBench.h"
+
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QIODevice>
 
 #include <algorithm>
@@ -65,15 +66,6 @@ private:
   std::int64_t m_position = 0;
   std::int64_t m_limit = 0;
 };
-
-void EnsureApplication()
-{
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "bench_wire";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-}
 
 // A frame of `bytes` in all: u32 length, u32 code, fields.
 std::vector<char> MakeFrame(std::int64_t bytes)

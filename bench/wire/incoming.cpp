@@ -9,6 +9,8 @@
 // reports the resident memory and the store's item count before and after: neither may
 // grow, since each join replaces the room's users and values rather than adding to them.
 
+#include "WireBench.h"
+
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "net/server/UserStats.h"
@@ -19,7 +21,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QHostAddress>
 #include <QString>
 #include <QTcpServer>
@@ -39,15 +40,6 @@ constexpr int kPublicRooms = 4000;
 constexpr int kOwnedRooms = 500;
 constexpr int kMemberRooms = 500;
 constexpr int kRepeatedJoins = 100;
-
-void EnsureApplication()
-{
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "bench_wire";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-}
 
 // The settings and the user and room types, once per process.
 void EnsureStore()

@@ -197,6 +197,10 @@ private:
     void ConnectToServices();
     // Reads what the socket holds into frames and dispatches each complete one.
     void ReadFrames(QTcpSocket* ip_socket);
+    // Logs the end of one attempt of a request (its socket record or its relayed
+    // request; the format takes the type and the user), forgets the attempt and lets
+    // the request decide whether another attempt is still running.
+    void EndConnectionAttempt(ItemPtr i_attempt, QString const& i_logFormat);
     // The first frame of an accepted connection (init or firewall-piercing).
     bool HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitialized, MemStream& i_message);
     // A framed peer message on an open "P" connection; ip_info is the socket's read

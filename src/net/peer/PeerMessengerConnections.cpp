@@ -274,13 +274,17 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
 
     if (!l_socketItem)
         return;
-    PeerLog(1,
-            QString("Direct connection of type %1 to user %2 failed")
-                .arg(l_socketItem["peer_connection_type"].AsString(),
-                     l_socketItem["user"].AsString()),
-            l_socketItem["user"]);
-    ItemPtr const l_request = l_socketItem["connect_to_peer_request"];
-    l_socketItem.Remove();
+    EndConnectionAttempt(l_socketItem,
+                         QStringLiteral("Direct connection of type %1 to user %2 failed"));
+}
+
+void PeerMessenger::EndConnectionAttempt(ItemPtr i_attempt, QString const& i_logFormat)
+{
+    ItemPtr const l_user = i_attempt["user"];
+    PeerLog(1, i_logFormat.arg(i_attempt["peer_connection_type"].AsString(), l_user.AsString()),
+            l_user);
+    ItemPtr const l_request = i_attempt["connect_to_peer_request"];
+    i_attempt.Remove();
     if (l_request)
         InspectPeerConnectionRequest(l_request);
 }
@@ -326,15 +330,8 @@ void PeerMessenger::OnIndirectPeerConnectionFailure(unsigned int i_req)
     ItemPtr const l_indirect = d["indirect_connect_to_peer_request"]->HasItem(Value(i_req));
     if (!l_indirect)
         return;
-    ItemPtr const l_user = l_indirect["user"];
-    PeerLog(1,
-            QString("Indirect connection of type %1 to user %2 failed")
-                .arg(l_indirect["peer_connection_type"].AsString(), l_user.AsString()),
-            l_user);
-    ItemPtr const l_request = l_indirect["connect_to_peer_request"];
-    l_indirect.Remove();
-    if (l_request)
-        InspectPeerConnectionRequest(l_request);
+    EndConnectionAttempt(l_indirect,
+                         QStringLiteral("Indirect connection of type %1 to user %2 failed"));
 }
 
 // --- Requests relayed by the server ---------------------------------------------------

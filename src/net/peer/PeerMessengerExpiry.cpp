@@ -39,15 +39,9 @@ void PeerMessenger::EveryHalfMinute()
     {
         if (AgeOf(l_indirect["send_time"], l_now) <= c_attemptLimitMs)
             continue;
-        ItemPtr const l_user = l_indirect["user"];
-        PeerLog(1,
-                QString("Indirect connection request of type %1 to %2 expired, removing.")
-                    .arg(l_indirect["peer_connection_type"].AsString(), l_user.AsString()),
-                l_user);
-        ItemPtr const l_request = l_indirect["connect_to_peer_request"];
-        l_indirect.Remove();
-        if (l_request)
-            InspectPeerConnectionRequest(l_request);
+        EndConnectionAttempt(
+            l_indirect,
+            QStringLiteral("Indirect connection request of type %1 to %2 expired, removing."));
     }
 
     for (ItemPtr const& l_socketItem : d["connect_to_peer_request_socket"]->GetItems())

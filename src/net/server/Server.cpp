@@ -335,9 +335,7 @@ void Server::AttemptReconnect()
 
 void Server::EveryFiveMinutes()
 {
-    MemStream l_message;
-    l_message.Write(32u);
-    SendMessage(l_message, false);
+    Send(32);
 }
 
 void Server::RequestPortMappings()
@@ -370,10 +368,7 @@ void Server::OnConnectedToServer()
     }
 
     if (GetSetting("availability_status") == QLatin1String("away")) {
-        MemStream l_message;
-        l_message.Write(28u);
-        l_message.Write(1u);
-        SendMessage(l_message, false);
+        Send(28, 1u);
     }
 
     // In name order, so the server sees a stable sequence.
@@ -384,10 +379,7 @@ void Server::OnConnectedToServer()
     }
     for (ItemPtr l_user : lp_users->KeyedItems()) {
         if (l_user.IsConnected("user_address_request")) {
-            MemStream l_message;
-            l_message.Write(3u);
-            l_message.Write(l_user.AsString());
-            SendMessage(l_message, false);
+            Send(3, l_user.AsString());
         }
     }
 

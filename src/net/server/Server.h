@@ -174,6 +174,16 @@ public slots:
     void EveryFiveMinutes();
 
 private:
+    // Sends one message: the u32 code, then each field in order as its own type is
+    // written (so a field's C++ type decides its wire form, as with Write).
+    template <typename... Fields>
+    void Send(unsigned int i_code, Fields const&... i_fields)
+    {
+        MemStream l_message;
+        l_message.Write(i_code);
+        (l_message.Write(i_fields), ...);
+        SendMessage(l_message, false);
+    }
     // Shared by a drop and by Disconnect(): state, Disconnected(), users go offline.
     void EndLoggedInConnection();
     // The socket went away (error, close or an unacceptable frame).

@@ -129,18 +129,12 @@ void Server::UntrackUser(QString i_user)
     if (!l_user || !l_user.IsConnected("is_tracked"))
         return;
     l_user.Disconnect("is_tracked");
-    MemStream l_message;
-    l_message.Write(6u);
-    l_message.Write(i_user);
-    SendMessage(l_message, false);
+    Send(6, i_user);
 }
 
 void Server::SetAvailabilityStatus(bool i_available)
 {
     SetSetting("availability_status",
                i_available ? QStringLiteral("available") : QStringLiteral("away"));
-    MemStream l_message;
-    l_message.Write(28u);
-    l_message.Write(i_available ? 2u : 1u);
-    SendMessage(l_message, false);
+    Send(28, i_available ? 2u : 1u);
 }

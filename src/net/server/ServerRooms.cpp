@@ -31,6 +31,23 @@ void ReplaceNodeUsers(ItemPtr i_node, std::set<QString> const& i_users)
         i_node.Connect(Named(lp_user, l_name));
 }
 
+// Codes 134, 135, 143 and 144 carry a private room's name and a user's: the room's
+// node `i_node` (members or operators) and the user's item, both created when new.
+struct RoomNodeAndUser
+{
+    ItemPtr m_node;
+    ItemPtr m_user;
+};
+
+RoomNodeAndUser ReadRoomNodeAndUser(MemStream& io_message, char const* i_node)
+{
+    QString l_roomName;
+    QString l_name;
+    io_message.Read(l_roomName);
+    io_message.Read(l_name);
+    return {Named(d["room"], l_roomName).NewItem(i_node), Named(d["user"], l_name)};
+}
+
 // Every room carrying the flag whose name is not in `i_keep` loses the flag.
 void ClearFlagExcept(char const* i_flag, std::set<std::string> const& i_keep)
 {
@@ -252,21 +269,15 @@ void Server::HandlePrivateRoomMembers(MemStream& i_message)
 // Code 134.
 void Server::HandlePrivateRoomMemberAdded(MemStream& i_message)
 {
-    QString l_roomName;
-    QString l_name;
-    i_message.Read(l_roomName);
-    i_message.Read(l_name);
-    Named(d["room"], l_roomName).NewItem("room_members").Connect(Named(d["user"], l_name));
+    auto const [l_members, l_user] = ReadRoomNodeAndUser(i_message, "room_members");
+    l_members.Connect(l_user);
 }
 
 // Code 135.
 void Server::HandlePrivateRoomMemberRemoved(MemStream& i_message)
 {
-    QString l_roomName;
-    QString l_name;
-    i_message.Read(l_roomName);
-    i_message.Read(l_name);
-    Named(d["room"], l_roomName).NewItem("room_members").Disconnect(Named(d["user"], l_name));
+    auto const [l_members, l_user] = ReadRoomNodeAndUser(i_message, "room_members");
+    l_members.Disconnect(l_user);
 }
 
 // Code 139: someone made this client a member of a private room; join it at once.
@@ -303,21 +314,15 @@ void Server::HandlePrivateRoomAddEnabled(MemStream& i_message)
 // Code 143.
 void Server::HandlePrivateRoomOperatorAdded(MemStream& i_message)
 {
-    QString l_roomName;
-    QString l_name;
-    i_message.Read(l_roomName);
-    i_message.Read(l_name);
-    Named(d["room"], l_roomName).NewItem("room_operators").Connect(Named(d["user"], l_name));
+    auto const [l_operators, l_user] = ReadRoomNodeAndUser(i_message, "room_operators");
+    l_operators.Connect(l_user);
 }
 
 // Code 144.
 void Server::HandlePrivateRoomOperatorRemoved(MemStream& i_message)
 {
-    QString l_roomName;
-    QString l_name;
-    i_message.Read(l_roomName);
-    i_message.Read(l_name);
-    Named(d["room"], l_roomName).NewItem("room_operators").Disconnect(Named(d["user"], l_name));
+    auto const [l_operators, l_user] = ReadRoomNodeAndUser(i_message, "room_operators");
+    l_operators.Disconnect(l_user);
 }
 
 // Code 145: this client became an operator of a private room.

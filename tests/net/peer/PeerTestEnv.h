@@ -8,13 +8,12 @@
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 #include "support/FakePeer.h"
 #include "support/FakeServer.h"
 #include "support/FakeServerPeerScript.h"
 #include "support/FrameBuilder.h"
+#include "support/StoreServices.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -44,6 +43,20 @@ inline QByteArray U32(std::uint32_t value)
     return FakePeer::U32(value);
 }
 
+// A peer message's payload: its u32 code, then the fields.
+inline QByteArray Code(std::uint32_t code, QByteArray const& fields = {})
+{
+    return FakePeer::U32(code) + fields;
+}
+
+// A message as the client builds it: its bytes in a fresh stream.
+inline MemStream MessageOf(QByteArray const& bytes)
+{
+    MemStream l_message;
+    l_message.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
+    return l_message;
+}
+
 class Fixture
 {
 public:
@@ -51,12 +64,7 @@ public:
     // With a new listening port, the ports move to it (and the next one) at start.
     bool SetUp(quint16 newListeningPort = 0)
     {
-        new TimerManager();
-        timerManager->everyHalfMinute()->stop();
-        timerManager->everyFiveMinutes()->stop();
-        timerManager->everyHour()->stop();
-        new DataSaver();
-        DeclareSettingsTypes();
+        StartStoreServices();
         if (!m_fake.Listen())
             return false;
         SetSetting("server_host", QStringLiteral("127.0.0.1"));

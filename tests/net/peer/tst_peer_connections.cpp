@@ -9,18 +9,6 @@ using namespace PeerTestEnv;
 
 namespace
 {
-QByteArray Code(std::uint32_t code, QByteArray const& fields = {})
-{
-    return FakePeer::U32(code) + fields;
-}
-
-MemStream MessageOf(QByteArray const& bytes)
-{
-    MemStream l_message;
-    l_message.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
-    return l_message;
-}
-
 QString ReceivedFrom(int code, QString const& user)
 {
     return QStringLiteral("Received %1 (unknown) message from user %2").arg(code).arg(user);

@@ -2,9 +2,8 @@
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
-#include "store/Settings.h"
 #include "store/TimerManager.h"
+#include "support/StoreServices.h"
 
 #include <QDateTime>
 #include <QMetaMethod>
@@ -159,12 +158,7 @@ private:
 
 void TestPeerConstruction::initTestCase()
 {
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    StartStoreServices();
     mp_server = std::make_unique<Server>();
     mp_server->CreateData();
 

@@ -9,13 +9,6 @@ using namespace PeerTestEnv;
 
 namespace
 {
-MemStream MessageOf(QByteArray const& bytes)
-{
-    MemStream l_message;
-    l_message.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
-    return l_message;
-}
-
 quint32 TokenFor(FakeServerPeerScript const& script, QString const& user)
 {
     for (FakeServerPeerScript::IndirectRequest const& l_request : script.IndirectRequests())

@@ -1,12 +1,5 @@
-#include "net/peer/PeerMessenger.h"
-#include "net/server/PortForwarder.h"
-#include "net/server/Server.h"
-#include "store/Data.h"
-#include "store/DataSaver.h"
+#include "PeerTestEnv.h"
 #include "store/Log.h"
-#include "store/Settings.h"
-#include "store/TimerManager.h"
-#include "support/FakePeer.h"
 #include "support/LogCapture.h"
 
 #include <QDateTime>
@@ -22,26 +15,15 @@
 #include <functional>
 #include <memory>
 
+using PeerTestEnv::c_area;
+using PeerTestEnv::Code;
+using PeerTestEnv::MessageOf;
+
 namespace
 {
-QString const c_area = QStringLiteral("Peer Messenger");
-
-// A message as the client builds it: its bytes in a fresh stream.
-MemStream MessageOf(QByteArray const& bytes)
-{
-    MemStream l_message;
-    l_message.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
-    return l_message;
-}
-
 QByteArray BytesOf(MemStream const& stream)
 {
     return QByteArray(stream.GetBuffer(), static_cast<qsizetype>(stream.GetWriteIndex()));
-}
-
-QByteArray Code(std::uint32_t code, QByteArray const& fields = {})
-{
-    return FakePeer::U32(code) + fields;
 }
 
 // Payload bytes the reader holds for the socket's current frame, -1 without a read
@@ -117,12 +99,7 @@ private:
 
 void TestPeerFraming::initTestCase()
 {
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    StartStoreServices();
     mp_server = std::make_unique<Server>();
     mp_server->CreateData();
     mp_messenger = std::make_unique<PeerMessenger>();

@@ -7,13 +7,6 @@ using namespace PeerTestEnv;
 
 namespace
 {
-MemStream MessageOf(QByteArray const& bytes)
-{
-    MemStream l_message;
-    l_message.WriteBuffer(bytes.constData(), static_cast<unsigned long>(bytes.size()));
-    return l_message;
-}
-
 // A port that is free together with the one above it.
 quint16 FreePortPair()
 {

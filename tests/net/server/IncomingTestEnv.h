@@ -1,9 +1,13 @@
 #pragma once
 
 // Set-up of the tests of incoming server messages: a logged-in Server against a
-// FakeServer, the peer network's item types that the server connection writes into
-// (declared here as the peer network declares them, since the server library must not
-// depend on it), and helpers to deliver frames and read the store.
+// FakeServer, the peer network's item types that the server connection writes into,
+// and helpers to deliver frames and read the store.
+//
+// Those types are declared again here, exactly as the peer network declares them, on
+// purpose: the server tests must not link the peer library, so that they exercise the
+// server connection alone and the server library keeps no hidden dependency on the
+// peer code. Keep the two in step when the peer network's schema changes.
 
 #include "ServerTestEnv.h"
 

@@ -7,11 +7,10 @@
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
+#include "support/StoreServices.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -29,12 +28,7 @@ inline void InitOnce()
         return;
     s_done = true;
 
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    StartStoreServices();
 
     {
         Server l_server;

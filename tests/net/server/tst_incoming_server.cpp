@@ -20,7 +20,8 @@ namespace
 {
 // Watches connection requests the way the peer network does: a request joined to its
 // id, its type and a user whose address, port and obfuscated port are all present.
-// Records the user's address each time the pattern completes.
+// Records the user's address each time the pattern completes. A copy of the peer
+// network's watch, since the server tests do not link the peer library.
 class RequestWatcher : public DataHandler
 {
 public:

@@ -3,6 +3,8 @@
 
 #include "ServerTestEnv.h"
 
+#include "store/DataSaver.h"
+
 #include <QDir>
 #include <QtTest>
 
