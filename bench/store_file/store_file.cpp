@@ -13,10 +13,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -121,20 +123,38 @@ void BM_ReadSameBytesBaseline(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_SaveStore)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_WriteSameBytesBaseline)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
-BENCHMARK(BM_LoadStore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_ReadSameBytesBaseline)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+// Each baseline runs before its counterpart, and every figure is the fastest of several
+// single-pass repetitions: a large allocation made right after the load's clean-up pays
+// for the allocator tidying the freed items, which would otherwise be charged to
+// whichever measurement happens to come next.
+constexpr int c_repetitions = 5;
 
-// Keeps each benchmark's mean real time so the ratios can be printed at the end.
+double Fastest(std::vector<double> const& times)
+{
+    return *std::min_element(times.begin(), times.end());
+}
+
+void Register(char const* name, void (*function)(benchmark::State&))
+{
+    benchmark::RegisterBenchmark(name, function)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(c_repetitions)
+        ->ComputeStatistics("min", Fastest)
+        ->DisplayAggregatesOnly(true)
+        ->UseRealTime();
+}
+
+// Keeps each benchmark's fastest repetition so the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
     void ReportRuns(std::vector<Run> const& runs) override
     {
         for (Run const& l_run : runs)
-            m_seconds[l_run.run_name.function_name] =
-                l_run.GetAdjustedRealTime() / 1000.0; // unit is milliseconds
+            if (l_run.run_type == Run::RT_Aggregate && l_run.aggregate_name == "min")
+                m_seconds[l_run.run_name.function_name] =
+                    l_run.GetAdjustedRealTime() / 1000.0; // unit is milliseconds
         ConsoleReporter::ReportRuns(runs);
     }
     double Seconds(std::string const& name) const
@@ -165,6 +185,10 @@ int main(int argc, char** argv)
     if (!l_saver.Save(StorePath()))
         return 1;
 
+    Register("BM_WriteSameBytesBaseline", BM_WriteSameBytesBaseline);
+    Register("BM_SaveStore", BM_SaveStore);
+    Register("BM_ReadSameBytesBaseline", BM_ReadSameBytesBaseline);
+    Register("BM_LoadStore", BM_LoadStore);
     RatioReporter l_reporter;
     benchmark::RunSpecifiedBenchmarks(&l_reporter);
 
@@ -180,6 +204,8 @@ int main(int argc, char** argv)
     if (l_read > 0)
         std::printf("load %.1f ms vs one read %.1f ms: ratio %.1f (target <= 20)\n", l_load * 1000,
                     l_read * 1000, l_load / l_read);
+    std::printf("each figure: the fastest of %d repetitions, baseline measured first\n",
+                c_repetitions);
     benchmark::Shutdown();
     return 0;
 }

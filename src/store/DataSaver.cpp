@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <algorithm>
@@ -489,8 +490,12 @@ QString DataSaver::TemporaryPath(QString const& path)
 {
     for (quint64 l_number = 1;; ++l_number)
     {
-        QString const l_candidate = QStringLiteral("%1.%2").arg(path).arg(l_number);
-        if (!QFile::exists(l_candidate))
+        // Plain concatenation: a path that holds "%1" itself must come through unchanged.
+        QString const l_candidate = path + QLatin1Char('.') + QString::number(l_number);
+        // A link that points nowhere takes the name as well: creating the file through
+        // it would fail on every save.
+        QFileInfo const l_info(l_candidate);
+        if (!l_info.exists() && !l_info.isSymLink())
             return l_candidate;
     }
 }

@@ -10,8 +10,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <linux/capability.h>
 #include <memory>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -88,6 +90,16 @@ public:
     }
     int m_calls = 0;
     std::vector<void*>* mp_order;
+};
+
+// Notes what the store looks like at the moment DataLoaded() arrives.
+class SnapshotHandler final : public DataLoadedEventHandler
+{
+public:
+    explicit SnapshotHandler(std::function<QString()> look) : m_look(std::move(look)) {}
+    void DataLoaded() override { m_seen << m_look(); }
+    std::function<QString()> m_look;
+    QStringList m_seen;
 };
 
 // Registers another handler while the handlers run; that one must not be called.
@@ -260,6 +272,58 @@ private:
     }
 };
 
+// What happens to the names in one directory while it is watched: which files are
+// created, moved away, moved in and deleted, in order.
+class DirectoryEvents
+{
+public:
+    explicit DirectoryEvents(QString const& path) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            m_watch = inotify_add_watch(m_fd, QFile::encodeName(path).constData(),
+                                        IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE);
+    }
+    ~DirectoryEvents()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool IsValid() const { return m_fd >= 0 && m_watch >= 0; }
+
+    // The events queued so far; the kernel queues them inside the calls that cause them.
+    QStringList Take()
+    {
+        QStringList l_events;
+        alignas(inotify_event) char l_buffer[8192];
+        for (;;)
+        {
+            ssize_t const l_read = ::read(m_fd, l_buffer, sizeof l_buffer);
+            if (l_read <= 0)
+                return l_events;
+            for (ssize_t l_offset = 0; l_offset < l_read;)
+            {
+                auto const* const lp_event =
+                    reinterpret_cast<inotify_event const*>(l_buffer + l_offset);
+                QString const l_name =
+                    lp_event->len ? QFile::decodeName(lp_event->name) : QString();
+                if (lp_event->mask & IN_CREATE)
+                    l_events << QStringLiteral("create ") + l_name;
+                if (lp_event->mask & IN_MOVED_FROM)
+                    l_events << QStringLiteral("move from ") + l_name;
+                if (lp_event->mask & IN_MOVED_TO)
+                    l_events << QStringLiteral("move to ") + l_name;
+                if (lp_event->mask & IN_DELETE)
+                    l_events << QStringLiteral("delete ") + l_name;
+                l_offset += ssize_t(sizeof(inotify_event) + lp_event->len);
+            }
+        }
+    }
+
+private:
+    int m_fd;
+    int m_watch = -1;
+};
+
 // Root ignores directory permissions; dropping the override from the effective set
 // (it stays permitted) lets a test see what an ordinary user would.
 class WithoutDacOverride
@@ -302,6 +366,7 @@ private slots:
     void writesTheDocumentedExample();
     void nothingRegisteredGivesEightBytes();
     void temporaryFileTakesFirstFreeNumber();
+    void temporaryNameIsLiteralAndSkipsDeadLinks();
     void pairsAreSortedSmallerFirstAndUnique();
     void byConnectionTypesSaveOnlyQualifyingItems();
     void zeroByteValueIsWrittenWholeAndReadBackCut();
@@ -412,7 +477,13 @@ void TestDataSaver::temporaryFileTakesFirstFreeNumber()
     QVERIFY(WriteFile(Path() + QStringLiteral(".1"), "someone else's"));
     QCOMPARE(DataSaver::TemporaryPath(Path()), Path() + QStringLiteral(".2"));
 
+    // The new store is written under the numbered name and then moved over the old one,
+    // which is never deleted first: at every moment the path holds a whole store.
+    DirectoryEvents l_events(m_dir->path());
+    QVERIFY(l_events.IsValid());
     QVERIFY(m_saver->Save(Path()));
+    QCOMPARE(l_events.Take(),
+             QStringList({"create store.2", "move from store.2", "move to store"}));
     QCOMPARE(ReadFile(Path()), StoreFile({{"t_file", false, {{1, "x"}}}}, {}));
     QCOMPARE(ReadFile(Path() + QStringLiteral(".1")), QByteArray("someone else's"));
     QVERIFY(!QFile::exists(Path() + QStringLiteral(".2")));
@@ -420,6 +491,28 @@ void TestDataSaver::temporaryFileTakesFirstFreeNumber()
     // The store may hold the account password: nobody but its owner reads it.
     QCOMPARE(QFile::permissions(Path()) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
              QFileDevice::Permissions());
+}
+
+void TestDataSaver::temporaryNameIsLiteralAndSkipsDeadLinks()
+{
+    m_saver->AddSavedType("t_file");
+    d.GetType("t_file")->NewItem(Value("x"));
+    QByteArray const l_expected = StoreFile({{"t_file", false, {{1, "x"}}}}, {});
+
+    // Home folders may hold any character, placeholders of formatted text included.
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("a%1b%2")));
+    QString const l_path = m_dir->filePath(QStringLiteral("a%1b%2/store"));
+    QCOMPARE(DataSaver::TemporaryPath(l_path), l_path + QStringLiteral(".1"));
+    QVERIFY(m_saver->Save(l_path));
+    QCOMPARE(ReadFile(l_path), l_expected);
+
+    // A link to nothing occupies its name: exclusive creation would fail through it.
+    QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("nowhere")), Path() + QStringLiteral(".1")));
+    QCOMPARE(DataSaver::TemporaryPath(Path()), Path() + QStringLiteral(".2"));
+    QVERIFY(m_saver->Save(Path()));
+    QCOMPARE(ReadFile(Path()), l_expected);
+    QVERIFY(QFileInfo(Path() + QStringLiteral(".1")).isSymLink());
+    QVERIFY(!QFileInfo::exists(Path() + QStringLiteral(".2")));
 }
 
 void TestDataSaver::pairsAreSortedSmallerFirstAndUnique()
@@ -565,7 +658,12 @@ void TestDataSaver::loadedSettingsReplaceDefaults()
     SetSetting("log_room_chat", QStringLiteral("yes"));
     ItemPtr const l_key = d.GetType("global")->HasItem(Value("minimize_to_tray"));
     ItemPtr const l_yes = d.GetType("global_value")->HasItem(Value("yes"));
+    // Handlers apply their defaults on the loaded state: it must be complete by then.
+    SnapshotHandler l_handler(
+        [] { return GetSetting("minimize_to_tray") + QLatin1Char('/') + GetSetting("username"); });
+    m_saver->AddDataLoadedEventHandler(&l_handler);
     m_saver->Load(Path());
+    QCOMPARE(l_handler.m_seen, QStringList({"no/zoe"}));
 
     QCOMPARE(GetSetting("minimize_to_tray"), QStringLiteral("no"));
     QCOMPARE(GetSetting("username"), QStringLiteral("zoe"));
