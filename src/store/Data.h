@@ -1,13 +1,15 @@
 #pragma once
 
-// The item store (Parts 1.101 to 1.105): typed items joined by relations, their
-// synchronous change events, item sets and queries, the reachability sweep and path
-// events. One global store, `d`, lives for the whole process (it is never destroyed).
+// The item store: typed items joined by relations, their synchronous change events,
+// item sets and queries, the reachability sweep and path events. One global store, `d`,
+// lives for the whole process: it is never destroyed, so handlers that run during static
+// destruction still find it.
 //
-// Everything runs on the GUI thread. Schema misuse throws pointers to newly allocated,
-// empty exception objects, which nothing in the system catches.
+// Everything runs on the GUI thread, so nothing here locks. Schema misuse throws pointers
+// to newly allocated, empty exception objects; nothing catches them, because a wrong
+// schema is a programming error that must not go unnoticed.
 //
-// Safety rules of this implementation (beyond the Parts):
+// Handlers may change the store while it is notifying them, so:
 // - Every store operation that can fire events counts as one "store operation" (see
 //   `StoreOperation`); items removed, handlers retired, path registrations dropped and
 //   types destroyed during an operation are freed only when the outermost operation
@@ -167,7 +169,7 @@ public:
     Item* operator->() const { return mp_item; }
     Item* GetPtr() const { return mp_item; }
 
-    // Connections (Part 1.101). Connect and += return the other item's handle.
+    // Connect and += return the other item's handle, so attributes can be chained.
     ItemPtr Connect(ItemPtr other) const;
     ItemPtr operator+=(ItemPtr other) const { return Connect(other); }
     void Disconnect(ItemPtr other) const;
@@ -191,7 +193,8 @@ public:
     ItemSet GetItems(char const* typeName) const;
     // Replaces `result` when there are connected items of that type, else leaves it.
     void GetItems(char const* typeName, ItemSet& result) const;
-    // Sets a flag or adds an anonymous node of the named null type (Part 1.101).
+    // Sets a flag or adds an anonymous node of the named null type. Shareable flags go
+    // to the type's one global null item, so a flag costs a connection, not an item.
     ItemPtr NewItem(char const* nullTypeName) const;
     void Remove() const;
     Type* GetType() const;
@@ -217,7 +220,8 @@ private:
 };
 
 // ---------------------------------------------------------------------------------
-// ItemSet (Part 1.103): an ordered set of handles, ordered by item address.
+// ItemSet: an ordered set of handles, ordered by item address (cheap to compare and
+// stable for the item's whole life, unlike its value's text).
 
 using ItemList = std::vector<ItemPtr>;
 
@@ -264,7 +268,7 @@ public:
 };
 
 // ---------------------------------------------------------------------------------
-// Events and handlers (Part 1.102)
+// Events and handlers
 
 // The argument of connection events: first the item on whose side the event is
 // reported, second the other item.
@@ -421,7 +425,7 @@ public:
 };
 
 // ---------------------------------------------------------------------------------
-// Relations and items (Part 1.101)
+// Relations and items
 
 struct RelationInfo
 {
@@ -491,7 +495,7 @@ struct ItemValueLess
 class Type
 {
 public:
-    // Events (Part 1.102).
+    // Events.
     Event<ItemPtr> m_itemAddedEvent;
     Event<ItemPtr> m_itemRemovedEvent;
     Event<ConnectionInfo> m_connectedEvent;
@@ -555,7 +559,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------
-// Path events (Part 1.105)
+// Path events
 
 class PathNode
 {
@@ -604,7 +608,7 @@ public:
     Data();
     ~Data() override;
 
-    // Events (Part 1.102).
+    // Events.
     Event<Type*> m_typeAddedEvent;
     Event<Type*> m_typeRemovedEvent;
     Event<ItemPtr> m_itemAddedEvent;
@@ -612,7 +616,7 @@ public:
     Event<ConnectionInfo> m_connectedEvent;
     Event<ConnectionInfo> m_disconnectedEvent;
 
-    // Types (Part 1.101).
+    // Types.
     Type* NewType(std::string const& name, Primacy primacy, bool isNull = false,
                   bool createOnGet = false);
     Type* AddType(std::string const& name, Primacy primacy, bool isNull = false,
@@ -627,24 +631,24 @@ public:
     std::map<std::string, Type*> const& Types() const { return m_types; }
     void RemoveAllItems();
 
-    // Per-type-pair handlers (Part 1.102).
+    // Per-type-pair handlers.
     void AddConnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler);
     void AddDisconnectionEventHandler(Type* a, Type* b, EventHandlerBase<ConnectionInfo&>* handler);
     void NotifyConnectionEventHandlers(Item* a, Item* b);
     void NotifyDisconnectionEventHandlers(Item* a, Item* b);
 
-    // Queries (Part 1.103).
+    // Queries.
     ItemSet GetItems(ItemSet const& set, char const* typeName);
     ItemSet GetItemSubset(ItemSet const& set, char const* typeName);
     ItemSet GetItems(ItemPtr a, ItemPtr b, char const* typeName);
     ItemPtr GetItem(ItemSet const& set, char const* typeName);
     ItemPtr GetItem(ItemPtr a, ItemPtr b, char const* typeName);
 
-    // Sweep (Part 1.104).
+    // Sweep.
     int RemoveDisconnectedItems();
     void GetTypeOwningTypes(Type* type, std::vector<Type*>& result) const;
 
-    // Path events (Part 1.105).
+    // Path events.
     void AddPathEventHandler(PathNode* root, EventHandlerBase<ItemPtr>* handler);
     void RemovePathEventHandler(PathNodeHandlerInfo* info);
     void OnPathNodeEventConnection(ConnectionInfo& info);
@@ -674,8 +678,8 @@ private:
 // The one global store. A heap instance that is never freed.
 extern Data& d;
 
-// Shorthands (Part 1.103): the item of the named type with that value (never creates),
-// and all items of the named type.
+// Shorthands for the most common lookups: the item of the named type with that value
+// (never creates), and all items of the named type.
 ItemSet i(char const* typeName, Value const& value);
 ItemSet g(char const* typeName);
 

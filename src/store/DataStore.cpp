@@ -1,4 +1,4 @@
-// The store: types, per-type-pair handlers, the global store `d` (Parts 1.101, 1.102).
+// The store: types, per-type-pair handlers, queries and the global store `d`.
 
 #include "store/Data.h"
 
@@ -150,7 +150,7 @@ void Data::ForgetType(Type* type)
 }
 
 // ---------------------------------------------------------------------------------
-// Queries (Part 1.103)
+// Queries
 
 ItemSet Data::GetItems(ItemSet const& set, char const* typeName)
 {

@@ -1,4 +1,4 @@
-// Handler ownership and the deferred freeing of store objects (Part 1.102).
+// Handler ownership and the deferred freeing of store objects.
 
 #include "store/Data.h"
 

@@ -1,5 +1,5 @@
-// Items: connect, disconnect, flags, removal and unique-item navigation (Parts 1.101,
-// 1.103), and the ItemPtr operations that forward to them.
+// Items: connect, disconnect, flags, removal and unique-item navigation, and the
+// ItemPtr operations that forward to them.
 
 #include "store/Data.h"
 

@@ -1,4 +1,4 @@
-// Item sets: algebra, connection filters, bulk changes and sorted views (Part 1.103).
+// Item sets: algebra, connection filters, bulk changes and sorted views.
 
 #include "store/Data.h"
 

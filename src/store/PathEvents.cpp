@@ -1,5 +1,5 @@
-// Path events (Part 1.105): pattern trees, registrations, the store's internal
-// per-type-pair handlers and the verification of a pattern around a change.
+// Path events: pattern trees, registrations, the store's internal per-type-pair
+// handlers and the verification of a pattern around a change.
 
 #include "store/Data.h"
 
@@ -287,8 +287,8 @@ bool Data::VerifyPathNodeParentNodeConnections(ItemPtr item, PathNode* node, Pat
         return false;
     case PathNotConnected:
     case PathNotConnectedSilent:
-        // Holds without reaching the root: no root item is handed over (the caller
-        // then skips the call, Part 1.105 "Left to the implementer").
+        // Holds without reaching the root, so there is no root item to hand over; the
+        // caller skips the call rather than hand a handler a null root.
         if (!lp_parents)
             return true;
         for (ItemPtr const& l_q : *lp_parents)

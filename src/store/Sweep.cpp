@@ -1,5 +1,5 @@
-// The reachability sweep (Part 1.104). Marking uses an explicit stack, so a chain of
-// any length of Secondary items needs no recursion.
+// The reachability sweep. Marking uses an explicit stack, so a chain of any length of
+// Secondary items needs no recursion.
 
 #include "store/Data.h"
 

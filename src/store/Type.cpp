@@ -1,4 +1,4 @@
-// Types: relations, keyed and null items, bulk removal (Part 1.101).
+// Types: relations, keyed and null items, bulk removal.
 
 #include "store/Data.h"
 

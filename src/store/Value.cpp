@@ -1,4 +1,4 @@
-// Values (item keys) and the value readers of Value and ItemPtr (Part 1.101).
+// Values (item keys) and the value readers of Value and ItemPtr.
 
 #include "store/Data.h"
 #include "store/ExtendedAsciiTranslator.h"

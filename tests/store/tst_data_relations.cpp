@@ -300,6 +300,31 @@ private slots:
         QCOMPARE(l_set.size(), std::size_t(2));
         flag->GetItems(l_set);
         QCOMPARE(l_set, (ItemSet{n1, n2}));
+        // Indexing a create-on-get type creates too, with its events; a plain one does not.
+        ItemPtr z = (*cog)["z"];
+        QVERIFY(z.IsNotNull() && cog->HasItem("z") == z);
+        COMPARE_LINES(l_rec.Take(), (Lines{"B added z", "d added z"}));
+        QVERIFY((*plain)["z"].IsNull() && plain->HasItem("z").IsNull());
+    }
+
+    void oneReplacementOnBothEnds()
+    {
+        // Each side holds at most one of the other, and both new partners are taken.
+        Type* a = d.NewType(Unique("a"), Primary);
+        Type* b = d.NewType(Unique("b"), Primary);
+        a->RelateToType(b, One, One);
+        Recorder l_rec(a, b);
+        ItemPtr x = a->NewItem("x"), x2 = a->NewItem("x2");
+        ItemPtr y = b->NewItem("y"), y2 = b->NewItem("y2");
+        x += y2;
+        x2 += y;
+        l_rec.Take();
+        x += y;
+        // x's old end first, then y's old end (reported from y's side), then the new one.
+        COMPARE_LINES(l_rec.Take(), Disconnected("x", "y2") + DisconnectedFromB("y", "x2") +
+                                        Connected("x", "y"));
+        QVERIFY(x2.IsDisconnectedFromAll() && y2.IsDisconnectedFromAll());
+        QVERIFY(x.IsConnected(y));
     }
 
     void newItemFlagCases()
@@ -392,6 +417,17 @@ private slots:
         QVERIFY(Throws<TypeNotFoundException>([&] { x.IsConnected(Unique("none").c_str()); }));
         QVERIFY(Throws<NotRelatedException>([&] { x.GetItems(b->Name().c_str()); }));
         QVERIFY(Throws<NotRelatedException>([&] { d.AddConnectionEventHandler(a, b, nullptr); }));
+        QVERIFY(Throws<NotRelatedException>([&] { d.AddDisconnectionEventHandler(b, a, nullptr); }));
+        QVERIFY(Throws<TypeNotFoundException>([&] { x.GetItem(Unique("none").c_str()); }));
+        QVERIFY(Throws<TypeNotFoundException>([&] { x.HasItem(Unique("none").c_str()); }));
+        QVERIFY(Throws<TypeNotFoundException>([&] { x.GetItems(Unique("none").c_str()); }));
+        QVERIFY(Throws<TypeNotFoundException>([&] { a->RelateToType(Unique("none"), Many, Many); }));
+        QVERIFY(a->Relations().empty());
+        QVERIFY(Throws<TypeNotFoundException>([&] { ItemSet{x}.Disconnect(Unique("none").c_str()); }));
+        QVERIFY(Throws<TypeNotFoundException>([&] { i(Unique("none").c_str(), "x"); }));
+        Type* flag = d.NewType(Unique("flag"), Tertiary, true);
+        QVERIFY(Throws<NullTypeException>([&] { i(flag->Name().c_str(), "x"); }));
+        QCOMPARE(g(flag->Name().c_str()).size(), std::size_t(0));
         // A null handle: operator[] gives null, GetItems gives an empty set.
         ItemPtr l_null;
         QVERIFY(l_null[Unique("none").c_str()].IsNull());
@@ -482,6 +518,56 @@ private slots:
         QCOMPARE(p.AsUInt64(),
                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&l_object)));
         QCOMPARE(t->HasItem(&l_object), p);
+    }
+
+    void everyReaderConvertsLikeQt()
+    {
+        // Each reader has its own width and signedness; all accept surrounding ASCII
+        // white space and a sign, and give 0 for anything else and on overflow.
+        Type* t = d.NewType(Unique("r"), Primary);
+        struct Row
+        {
+            char const* text;
+            int i;
+            unsigned int u;
+            long long ll;
+            unsigned long long ull;
+        };
+        Row const l_rows[] = {
+            {" 42 ", 42, 42u, 42LL, 42ULL},
+            {"\t7\r\n", 7, 7u, 7LL, 7ULL},
+            {"+9", 9, 9u, 9LL, 9ULL},
+            {"007", 7, 7u, 7LL, 7ULL},
+            {"12ab", 0, 0u, 0LL, 0ULL},
+            {"1 2", 0, 0u, 0LL, 0ULL},
+            {"1.5", 0, 0u, 0LL, 0ULL},
+            {"0x1F", 0, 0u, 0LL, 0ULL},
+            {"\xA0" "5", 0, 0u, 0LL, 0ULL}, // no-break space is not white space here
+            {"", 0, 0u, 0LL, 0ULL},
+            {" ", 0, 0u, 0LL, 0ULL},
+            {"-", 0, 0u, 0LL, 0ULL},
+            {"-1", -1, 0u, -1LL, 0ULL},
+            {"-2147483648", INT_MIN, 0u, -2147483648LL, 0ULL},
+            {"2147483648", 0, 2147483648u, 2147483648LL, 2147483648ULL},
+            {"-2147483649", 0, 0u, -2147483649LL, 0ULL},
+            {"4294967296", 0, 0u, 4294967296LL, 4294967296ULL},
+            {"-9223372036854775808", 0, 0u, LLONG_MIN, 0ULL},
+            {"9223372036854775808", 0, 0u, 0LL, 9223372036854775808ULL},
+            {"18446744073709551616", 0, 0u, 0LL, 0ULL},
+        };
+        for (Row const& l_row : l_rows)
+        {
+            ItemPtr const l_item = t->NewItem(l_row.text);
+            Value const l_value(l_row.text);
+            QByteArray const l_what = QByteArray("value \"") + l_row.text + "\"";
+            QVERIFY2(l_item.AsInt() == l_row.i && l_value.AsInt() == l_row.i, l_what);
+            QVERIFY2(l_item.AsUInt() == l_row.u && l_value.AsUInt() == l_row.u, l_what);
+            QVERIFY2(l_item.AsInt64() == l_row.ll && l_value.AsInt64() == l_row.ll, l_what);
+            QVERIFY2(l_item.AsUInt64() == l_row.ull && l_value.AsUInt64() == l_row.ull, l_what);
+        }
+        ItemPtr const l_null;
+        QVERIFY(l_null.AsInt() == 0 && l_null.AsUInt() == 0u && l_null.AsInt64() == 0LL &&
+                l_null.AsUInt64() == 0ULL && l_null.AsPtr<int>() == nullptr);
     }
 
     void removeAllItemsAndRemoveType()
@@ -662,7 +748,7 @@ private slots:
         Lines const l_bulk = l_run(true);
         COMPARE_LINES(l_bulk, l_oneByOne);
 
-        // What both must be for the One-One part (the removal's own lines aside, whose
+        // What both must be for the One-One pairs (the removal's own lines aside, whose
         // place among the store handlers depends on handler addresses).
         Lines l_oneOne;
         for (std::string const& l_line : l_bulk)
@@ -675,7 +761,7 @@ private slots:
                                     (Lines{"state x1: y2", "state x2:", "state y2: x1"}));
         QVERIFY(b->HasItem("y1").IsNull());
         QVERIFY(n->HasItem("n3").IsNull() && m->HasItem("m12").IsNull());
-        // The Many-Many part made its connections and left the removed items out.
+        // The Many-Many pairs made their connections and left the removed items out.
         QVERIFY(m->HasItem("m14").IsConnected(n->HasItem("n6")));
         QVERIFY(m->HasItem("m7").IsDisconnectedFromAll());
         auto const l_made = std::count_if(l_bulk.begin(), l_bulk.end(),

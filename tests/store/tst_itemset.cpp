@@ -158,6 +158,50 @@ private slots:
         QCOMPARE(l_custom, (ItemList{none, c, b, a}));
     }
 
+    void equalSortKeysReverseExactly()
+    {
+        // Equal texts arise from items of different types with the same value and from
+        // bytes that decode to the same text ("\xE9" as Latin-1, "\xC3\xA9" as UTF-8).
+        Fixture f;
+        ItemSet l_set{f.user->NewItem("same"), f.file->NewItem("same"),  f.token->NewItem("same"),
+                      f.user->NewItem("\xE9"),  f.file->NewItem("\xC3\xA9"), f.user->NewItem("a")};
+        ItemList const l_asc = l_set.SortAlphabetic(true);
+        QStringList l_texts;
+        for (ItemPtr const& l_item : l_asc)
+            l_texts << l_item.AsString();
+        QCOMPARE(l_texts.join(","), QString::fromUtf8("a,same,same,same,\xC3\xA9,\xC3\xA9"));
+        QVERIFY(std::is_sorted(l_asc.begin() + 1, l_asc.begin() + 4)); // address order
+        QVERIFY(std::is_sorted(l_asc.begin() + 4, l_asc.end()));
+        ItemList l_desc = l_set.SortAlphabetic(false);
+        std::reverse(l_desc.begin(), l_desc.end());
+        QCOMPARE(l_desc, l_asc);
+
+        // By a connected item: several members share one keyed item.
+        ItemPtr l_five = f.size->NewItem("5"), l_seven = f.size->NewItem("7");
+        ItemSet l_files;
+        for (int n = 0; n < 6; ++n)
+        {
+            ItemPtr l_file = f.file->NewItem("eq" + std::to_string(n));
+            l_file += n % 2 ? l_five : l_seven;
+            l_files.insert(l_file);
+        }
+        for (bool l_numeric : {true, false})
+        {
+            char const* sn = f.sn.c_str();
+            ItemList const l_up =
+                l_numeric ? l_files.SortNumericBy(sn, true) : l_files.SortAlphabeticBy(sn, true);
+            ItemList l_down =
+                l_numeric ? l_files.SortNumericBy(sn, false) : l_files.SortAlphabeticBy(sn, false);
+            QCOMPARE(l_up.size(), std::size_t(6));
+            QVERIFY(std::is_sorted(l_up.begin(), l_up.begin() + 3));
+            QVERIFY(std::is_sorted(l_up.begin() + 3, l_up.end()));
+            QCOMPARE(l_up[0][sn], l_five);
+            QCOMPARE(l_up[5][sn], l_seven);
+            std::reverse(l_down.begin(), l_down.end());
+            QCOMPARE(l_down, l_up);
+        }
+    }
+
     void subsetQueries()
     {
         Fixture f;

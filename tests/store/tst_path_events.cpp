@@ -196,6 +196,96 @@ private slots:
         QVERIFY(w.Take().empty());
     }
 
+    void silentStepIsOnlyACondition()
+    {
+        // user: online (PathConnectedSilent) and form (PathConnected).
+        Schema s;
+        Watcher w;
+        auto* lp_root = new PathNode(&d, s.un.c_str());
+        new PathNode(lp_root, s.on.c_str(), PathConnectedSilent);
+        new PathNode(lp_root, s.fn.c_str(), PathConnected);
+        w.Register(lp_root);
+        QVERIFY(!d.m_pathConnectionInternal.count(TypePair(s.user, s.online)));
+        ItemPtr u = s.user->NewItem("u");
+        ItemPtr f = s.form->NewItem("f");
+        u += f; // not online
+        QVERIFY(w.Take().empty());
+        u.NewItem(s.on.c_str()); // the silent step never fires by itself
+        QVERIFY(w.Take().empty());
+        u -= f;
+        u += f;
+        QCOMPARE(w.Take(), Roots{"u"});
+        u.Disconnect(s.on.c_str());
+        u -= f;
+        u += f;
+        QVERIFY(w.Take().empty());
+    }
+
+    void notConnectedStepAsCondition()
+    {
+        // user: note (PathConnecting) while it has no form, or only forms without a
+        // widget (form PathNotConnected, widget PathConnected below it).
+        Schema s;
+        Watcher w;
+        auto* lp_root = new PathNode(&d, s.un.c_str());
+        new PathNode(lp_root, s.nn.c_str(), PathConnecting);
+        auto* lp_form = new PathNode(lp_root, s.fn.c_str(), PathNotConnected);
+        new PathNode(lp_form, s.wn.c_str(), PathConnected);
+        w.Register(lp_root);
+        ItemPtr u = s.user->NewItem("u");
+        ItemPtr f = s.form->NewItem("f");
+        u += s.note->NewItem("n1"); // no form at all
+        QCOMPARE(w.Take(), Roots{"u"});
+        u += f;
+        u += s.note->NewItem("n2"); // a form that fails its sub-pattern
+        QCOMPARE(w.Take(), Roots{"u"});
+        // A widget reaches the form: the chain up holds only through the not-connected
+        // step, so there is no root item and no call (never a null root).
+        ItemPtr l_widget = s.widget->NewItem("w");
+        f += l_widget;
+        QVERIFY(w.Take().empty());
+        u += s.note->NewItem("n3"); // the form now satisfies its sub-pattern
+        QVERIFY(w.Take().empty());
+        u -= f; // the not-connected step changes, but the connecting sibling never holds
+        QVERIFY(w.Take().empty());
+        u += s.note->NewItem("n4");
+        QCOMPARE(w.Take(), Roots{"u"});
+    }
+
+    void upwardChainHandsTheFirstSatisfiedRoot()
+    {
+        // room (member flag, PathConnected) -> user (PathConnected) -> online
+        // (PathConnecting): a user in several rooms reports the lowest-addressed room
+        // that satisfies the pattern, once.
+        Schema s;
+        Watcher w;
+        auto* lp_root = new PathNode(&d, s.rn.c_str());
+        new PathNode(lp_root, s.mn.c_str(), PathConnected);
+        auto* lp_user = new PathNode(lp_root, s.un.c_str(), PathConnected);
+        new PathNode(lp_user, s.on.c_str(), PathConnecting);
+        w.Register(lp_root);
+        ItemPtr u = s.user->NewItem("u");
+        std::vector<ItemPtr> l_rooms;
+        for (int n = 0; n < 6; ++n)
+        {
+            ItemPtr l_room = s.room->NewItem("r" + std::to_string(n));
+            u += l_room;
+            l_rooms.push_back(l_room);
+        }
+        u.NewItem(s.on.c_str()); // no room is a member room
+        QVERIFY(w.Take().empty());
+        u.Disconnect(s.on.c_str());
+        ItemSet l_members;
+        for (int n : {1, 3, 4})
+        {
+            l_rooms[std::size_t(n)].NewItem(s.mn.c_str()); // never fires: the user step
+            l_members.insert(l_rooms[std::size_t(n)]);     // below it has a connecting step
+        }
+        QVERIFY(w.Take().empty());
+        u.NewItem(s.on.c_str());
+        QCOMPARE(w.Take(), Roots{ItemPtr(l_members).AsStdString()});
+    }
+
     void rootAloneAndSchemaErrors()
     {
         Schema s;

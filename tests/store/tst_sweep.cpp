@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 using namespace storetest;
 
 namespace
@@ -95,6 +97,36 @@ private slots:
         o.Remove();
         QCOMPARE(d.RemoveDisconnectedItems(), 1);
         QVERIFY(s.owned->HasItem("kept").IsNull());
+    }
+
+    void ownedItemNeedsEveryOwningType()
+    {
+        // Owned by two types: a connection to an item of each is needed, whatever else
+        // makes the item reachable.
+        Type* folder = d.NewType(Unique("folder"), Primary);
+        Type* user = d.NewType(Unique("user"), Primary);
+        Type* grant = d.NewType(Unique("grant"), Secondary);
+        folder->RelateToType(grant, Many, Many, true);
+        user->RelateToType(grant, Many, Many, true);
+        std::vector<Type*> l_owners;
+        d.GetTypeOwningTypes(grant, l_owners);
+        std::sort(l_owners.begin(), l_owners.end());
+        std::vector<Type*> l_expected{folder, user};
+        std::sort(l_expected.begin(), l_expected.end());
+        QCOMPARE(l_owners, l_expected);
+        ItemPtr fo = folder->NewItem("f");
+        ItemPtr us = user->NewItem("u");
+        ItemPtr both = grant->NewItem("both");
+        ItemPtr onlyFolder = grant->NewItem("onlyFolder");
+        ItemPtr onlyUser = grant->NewItem("onlyUser");
+        fo += both;
+        us += both;
+        fo += onlyFolder;
+        us += onlyUser;
+        QCOMPARE(d.RemoveDisconnectedItems(), 2);
+        QVERIFY(grant->HasItem("both").IsNotNull());
+        QVERIFY(grant->HasItem("onlyFolder").IsNull() && grant->HasItem("onlyUser").IsNull());
+        QVERIFY(fo.IsConnected(both) && us.IsConnected(both));
     }
 
     void markingDoesNotPassThroughOrphans()
