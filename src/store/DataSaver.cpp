@@ -9,12 +9,19 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <map>
+#include <memory>
+#include <new>
+#include <string>
 #include <string_view>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
 #include <utility>
@@ -32,68 +39,106 @@ constexpr qsizetype c_writeChunk = qsizetype(1) << 20;
 class StoreWriter
 {
 public:
-    explicit StoreWriter(QFile& file) : m_file(file) { m_buffer.reserve(c_writeChunk); }
+    StoreWriter(QFile& file, std::function<void(qint64)> const& beforeWrite)
+        : m_file(file), m_beforeWrite(beforeWrite), m_buffer(new char[c_writeChunk])
+    {
+    }
 
     void Append(char const* bytes, qsizetype count)
     {
-        if (qsizetype(m_buffer.size()) + count > c_writeChunk)
+        if (count > c_writeChunk - m_used)
+        {
             Flush();
-        if (count >= c_writeChunk)
-            WriteThrough(bytes, count);
-        else
-            m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+            if (count >= c_writeChunk)
+            {
+                WriteThrough(bytes, count);
+                return;
+            }
+        }
+        std::memcpy(m_buffer.get() + m_used, bytes, std::size_t(count));
+        m_used += count;
+    }
+
+    // A 4-byte little-endian integer, the format's int.
+    void AppendInt(qint32 value)
+    {
+        if (m_used > c_writeChunk - 4)
+            Flush();
+        qToLittleEndian<qint32>(value, m_buffer.get() + m_used);
+        m_used += 4;
+    }
+
+    void AppendBool(bool value)
+    {
+        char const l_byte = value ? 1 : 0;
+        Append(&l_byte, 1);
+    }
+
+    // The format has signed 32-bit counts; a larger store cannot be written faithfully.
+    void AppendCount(std::size_t count)
+    {
+        if (count > std::size_t(std::numeric_limits<qint32>::max()))
+            throw DataSaveFailure();
+        AppendInt(qint32(count));
+    }
+
+    void AppendString(std::string const& value)
+    {
+        AppendCount(value.size());
+        Append(value.data(), qsizetype(value.size()));
     }
 
     void Flush()
     {
-        if (m_buffer.empty())
+        if (m_used == 0)
             return;
-        WriteThrough(m_buffer.data(), qsizetype(m_buffer.size()));
-        m_buffer.clear(); // keeps the capacity
+        WriteThrough(m_buffer.get(), m_used);
+        m_used = 0;
     }
 
 private:
     void WriteThrough(char const* bytes, qsizetype count)
     {
+        if (m_beforeWrite)
+            m_beforeWrite(m_written);
         if (m_file.write(bytes, count) != count)
             throw DataSaveFailure();
+        m_written += count;
     }
 
     QFile& m_file;
-    std::vector<char> m_buffer;
+    std::function<void(qint64)> const& m_beforeWrite;
+    std::unique_ptr<char[]> m_buffer;
+    qsizetype m_used = 0;
+    qint64 m_written = 0;
 };
 
-template <typename T> void WriteType(StoreWriter& writer, T value);
-
-template <> void WriteType<int>(StoreWriter& writer, int value)
-{
-    char l_bytes[4];
-    qToLittleEndian<qint32>(value, l_bytes);
-    writer.Append(l_bytes, 4);
-}
-
-template <> void WriteType<bool>(StoreWriter& writer, bool value)
-{
-    char const l_byte = value ? 1 : 0;
-    writer.Append(&l_byte, 1);
-}
-
-void WriteCount(StoreWriter& writer, std::size_t count)
-{
-    // The format has signed 32-bit counts; a larger store cannot be written faithfully.
-    if (count > std::size_t(std::numeric_limits<qint32>::max()))
-        throw DataSaveFailure();
-    WriteType<int>(writer, int(count));
-}
-
-void WriteString(StoreWriter& writer, std::string const& value)
-{
-    WriteCount(writer, value.size());
-    writer.Append(value.data(), qsizetype(value.size()));
-}
-
-// How far ahead the passes over many items prefetch.
+// A save is bound by memory latency: the items, their values and their connection
+// tables lie scattered over the heap. The passes over many items announce what they
+// will read this far ahead, the item first and what it points to once it has arrived,
+// so that the misses of many items overlap instead of following one another.
 constexpr std::size_t c_ahead = 16;
+
+void FetchItem(Item const* item)
+{
+    __builtin_prefetch(item);
+    __builtin_prefetch(reinterpret_cast<char const*>(item) + sizeof(Item) - 1);
+}
+
+void FetchValue(Item const* item)
+{
+    __builtin_prefetch(item->GetValue().GetBytes().data());
+}
+
+void FetchTable(Item const* item)
+{
+    TypeItemSets const& l_table = item->Connections();
+    if (!l_table.empty())
+    {
+        __builtin_prefetch(&*l_table.begin());
+        __builtin_prefetch(&*l_table.rbegin());
+    }
+}
 
 // Ids of the written items by item address. Open addressing keeps a lookup to about
 // one cache miss, which matters when a save touches millions of connections.
@@ -118,7 +163,6 @@ public:
         m_slots[l_index] = Slot{item, id};
     }
 
-    // Lookups are latency-bound; announcing the next ones lets the misses overlap.
     void Prefetch(Item* item) const { __builtin_prefetch(&m_slots[Hash(item) & m_mask]); }
 
     // The item's id, or 0 when it was not written.
@@ -154,62 +198,186 @@ private:
     std::size_t m_mask = 0;
 };
 
-// The connections among the written items as (low id, high id), ascending, once each.
-// `written` holds the items in id order (id = index + 1), section by section as
-// `sectionEnds` marks them; `savedTypes` are the sections' types.
-std::vector<std::pair<qint32, qint32>> CollectPairs(std::vector<Type*> const& savedTypes,
-                                                    std::vector<Item*> const& written,
-                                                    std::vector<std::size_t> const& sectionEnds)
+// One saved type's part of the file. Sections go out in type name order and number
+// their items on from the previous section.
+struct SavedSection
 {
-    ItemIdTable l_ids(written.size());
-    for (std::size_t l_index = 0; l_index < written.size(); ++l_index)
-    {
-        if (l_index + c_ahead < written.size())
-            l_ids.Prefetch(written[l_index + c_ahead]);
-        l_ids.Insert(written[l_index], qint32(l_index + 1));
-    }
+    Type* mp_type = nullptr;
+    std::vector<Item*> m_items; // in writing order
+    qint32 m_firstId = 0;
+    // Each connection is listed once, from its end with the smaller id; with sections
+    // in id order that end lies in the earlier section. These are the saved types
+    // related to this one whose sections come here or later: the only connection
+    // groups worth reading from this side.
+    std::vector<Type*> m_laterTypes;
+    // Some section lists connections that end in this one, so its ids are looked up.
+    bool m_isTarget = false;
+};
 
-    // Each connection is met from both ends and taken from its lower end only. Sections
-    // are written in name order, so an item connected to a type whose section came
-    // earlier holds the higher id: such groups are skipped without looking into them.
-    std::map<Type*, std::size_t> l_sectionOf;
-    for (std::size_t l_section = 0; l_section < savedTypes.size(); ++l_section)
-        l_sectionOf.emplace(savedTypes[l_section], l_section);
-    std::vector<std::pair<qint32, Item*>> l_candidates;
-    l_candidates.reserve(written.size());
-    std::size_t l_index = 0;
-    for (std::size_t l_section = 0; l_section < savedTypes.size(); ++l_section)
+// Runs task(0) .. task(count - 1) on the calling thread and, when `spread`, on up to
+// as many helpers as the machine has cores, handing out indexes in ascending order. The
+// first exception a task throws is thrown here once every thread has stopped. Fewer
+// helpers than wanted (or none) only make it slower.
+template <typename Task> void RunParallel(bool spread, std::size_t count, Task const& task)
+{
+    std::size_t const l_cores = spread ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+    std::size_t const l_threads = std::min(count, l_cores);
+    std::atomic<std::size_t> l_next{0};
+    std::vector<std::exception_ptr> l_errors(std::max<std::size_t>(l_threads, 1));
+    auto const l_work = [&](std::size_t worker)
     {
-        for (; l_index < sectionEnds[l_section]; ++l_index)
+        try
         {
-            if (l_index + c_ahead < written.size())
-                __builtin_prefetch(written[l_index + c_ahead]);
-            for (auto const& l_group : written[l_index]->Connections())
-            {
-                auto const l_found = l_sectionOf.find(l_group.first);
-                if (l_found == l_sectionOf.end() || l_found->second < l_section)
-                    continue;
-                for (ItemPtr const& l_other : l_group.second)
-                    l_candidates.emplace_back(qint32(l_index + 1), l_other.GetPtr());
-            }
+            for (std::size_t l_index; (l_index = l_next.fetch_add(1)) < count;)
+                task(l_index);
+        }
+        catch (...)
+        {
+            l_errors[worker] = std::current_exception();
+            l_next = count;
+        }
+    };
+    std::vector<std::thread> l_helpers;
+    try
+    {
+        l_helpers.reserve(l_threads);
+        for (std::size_t l_worker = 1; l_worker < l_threads; ++l_worker)
+            l_helpers.emplace_back(l_work, l_worker);
+    }
+    catch (...)
+    {
+        // No thread or no memory for one: the threads running do the rest.
+    }
+    l_work(0);
+    for (std::thread& l_helper : l_helpers)
+        l_helper.join();
+    for (std::exception_ptr const& l_error : l_errors)
+        if (l_error)
+            std::rethrow_exception(l_error);
+}
+
+// A run of one section's items, serialized apart from the others so that runs can be
+// prepared side by side; they are written in file order afterwards.
+struct SectionRun
+{
+    std::size_t m_section = 0;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+    std::string m_bytes;
+    // Connections to later types as (own id, other item) in ascending own id; after
+    // ResolveRun, the pairs (own id, other id) in file order, kept in m_pairs.
+    std::vector<std::pair<qint32, Item*>> m_candidates;
+    std::vector<std::pair<qint32, qint32>> m_pairs;
+};
+
+// Enough items per run to keep the hand-over cheap, few enough to share the work out.
+constexpr std::size_t c_runItems = 16384;
+
+void PutInt(std::string& bytes, qint32 value)
+{
+    char l_bytes[4];
+    qToLittleEndian<qint32>(value, l_bytes);
+    bytes.append(l_bytes, 4);
+}
+
+void PrepareRun(SavedSection const& section, SectionRun& run)
+{
+    bool const l_isNull = section.mp_type->IsNull();
+    bool const l_lists = !section.m_laterTypes.empty();
+    std::vector<Item*> const& l_items = section.m_items;
+    std::size_t const l_end = run.m_end;
+    run.m_bytes.reserve((run.m_end - run.m_begin) * (l_isNull ? 4 : 16));
+    for (std::size_t l_index = run.m_begin; l_index < l_end; ++l_index)
+    {
+        qint32 const l_id = section.m_firstId + qint32(l_index);
+        PutInt(run.m_bytes, l_id);
+        if (l_isNull && !l_lists)
+            continue; // nothing of the item itself is read
+        if (l_index + 2 * c_ahead < l_end)
+            FetchItem(l_items[l_index + 2 * c_ahead]);
+        if (l_index + c_ahead < l_end)
+        {
+            Item const* const lp_ahead = l_items[l_index + c_ahead];
+            if (!l_isNull)
+                FetchValue(lp_ahead);
+            if (l_lists)
+                FetchTable(lp_ahead);
+        }
+        Item const* const lp_item = l_items[l_index];
+        if (!l_isNull)
+        {
+            std::string const& l_value = lp_item->GetValue().GetBytes();
+            if (l_value.size() > std::size_t(std::numeric_limits<qint32>::max()))
+                throw DataSaveFailure();
+            PutInt(run.m_bytes, qint32(l_value.size()));
+            run.m_bytes.append(l_value);
+        }
+        if (!l_lists)
+            continue;
+        for (auto const& l_group : lp_item->Connections())
+        {
+            if (std::find(section.m_laterTypes.begin(), section.m_laterTypes.end(),
+                          l_group.first) == section.m_laterTypes.end())
+                continue;
+            for (ItemPtr const& l_other : l_group.second)
+                run.m_candidates.emplace_back(l_id, l_other.GetPtr());
         }
     }
+}
 
-    std::vector<std::pair<qint32, qint32>> l_pairs;
+// The written items of the sections some section lists connections into, by address.
+std::unique_ptr<ItemIdTable> BuildIdTable(std::vector<SavedSection> const& sections)
+{
+    std::size_t l_targets = 0;
+    for (SavedSection const& l_section : sections)
+        if (l_section.m_isTarget)
+            l_targets += l_section.m_items.size();
+    auto lp_ids = std::make_unique<ItemIdTable>(l_targets);
+    for (SavedSection const& l_section : sections)
+    {
+        if (!l_section.m_isTarget)
+            continue;
+        std::vector<Item*> const& l_items = l_section.m_items;
+        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
+        {
+            if (l_index + c_ahead < l_items.size())
+                lp_ids->Prefetch(l_items[l_index + c_ahead]);
+            lp_ids->Insert(l_items[l_index], l_section.m_firstId + qint32(l_index));
+        }
+    }
+    return lp_ids;
+}
+
+// The run's connections among written items as (low id, high id), ascending, once each.
+void ResolveRun(ItemIdTable const& ids, SectionRun& run)
+{
+    std::vector<std::pair<qint32, Item*>> const& l_candidates = run.m_candidates;
+    std::vector<std::pair<qint32, qint32>>& l_pairs = run.m_pairs;
     l_pairs.reserve(l_candidates.size());
     for (std::size_t l_candidate = 0; l_candidate < l_candidates.size(); ++l_candidate)
     {
         if (l_candidate + c_ahead < l_candidates.size())
-            l_ids.Prefetch(l_candidates[l_candidate + c_ahead].second);
+            ids.Prefetch(l_candidates[l_candidate + c_ahead].second);
         qint32 const l_id = l_candidates[l_candidate].first;
-        qint32 const l_otherId = l_ids.Find(l_candidates[l_candidate].second);
+        qint32 const l_otherId = ids.Find(l_candidates[l_candidate].second);
+        // An item connected within its own section is met from both ends.
         if (l_otherId != 0 && l_id <= l_otherId)
             l_pairs.emplace_back(l_id, l_otherId);
     }
-    // Already ascending by low id; the high ids of one item still need ordering.
-    std::sort(l_pairs.begin(), l_pairs.end());
+    run.m_candidates = {};
+    // Already ascending by low id: only the few high ids of each item need ordering,
+    // which is far cheaper than sorting the whole list.
+    auto l_runStart = l_pairs.begin();
+    while (l_runStart != l_pairs.end())
+    {
+        auto l_runEnd = l_runStart + 1;
+        while (l_runEnd != l_pairs.end() && l_runEnd->first == l_runStart->first)
+            ++l_runEnd;
+        if (l_runEnd - l_runStart > 1)
+            std::sort(l_runStart, l_runEnd);
+        l_runStart = l_runEnd;
+    }
     l_pairs.erase(std::unique(l_pairs.begin(), l_pairs.end()), l_pairs.end());
-    return l_pairs;
 }
 
 // Reads from the whole file held in memory; every length and count is checked
@@ -508,85 +676,160 @@ bool DataSaver::IsSavedType(Type* type) const
 std::vector<Item*> DataSaver::ChooseItems(Type* type) const
 {
     // Keyed items go out in value order (deterministic files, no copy of a large set);
-    // readers depend on no order.
+    // readers depend on no order. The walk reads only the set; whether an item
+    // qualifies is then asked with its table fetched ahead.
     std::vector<Item*> l_chosen;
     l_chosen.reserve(type->GetItemCount());
-    std::set<Type*> const* const lp_qualifying =
-        m_savedTypes.count(type) ? nullptr : &m_savedByConnectionTypes.at(type);
-    auto const l_choose = [&](Item* item)
-    {
-        if (!lp_qualifying)
-        {
-            l_chosen.push_back(item);
-            return;
-        }
-        for (Type* lp_qualifyingType : *lp_qualifying)
-        {
-            if (item->IsConnected(lp_qualifyingType))
-            {
-                l_chosen.push_back(item);
-                return;
-            }
-        }
-    };
+    // Not assign(): it would walk the set twice, once to count.
     if (type->IsNull())
         for (Item* lp_item : type->NullItems())
-            l_choose(lp_item);
+            l_chosen.push_back(lp_item);
     else
         for (Item* lp_item : type->KeyedItems())
-            l_choose(lp_item);
+            l_chosen.push_back(lp_item);
+    if (m_savedTypes.count(type))
+        return l_chosen;
+    std::set<Type*> const& l_qualifying = m_savedByConnectionTypes.at(type);
+    std::size_t const l_count = l_chosen.size();
+    std::size_t l_kept = 0;
+    for (std::size_t l_index = 0; l_index < l_count; ++l_index)
+    {
+        if (l_index + 2 * c_ahead < l_count)
+            FetchItem(l_chosen[l_index + 2 * c_ahead]);
+        if (l_index + c_ahead < l_count)
+            FetchTable(l_chosen[l_index + c_ahead]);
+        Item* const lp_item = l_chosen[l_index];
+        for (Type* lp_qualifyingType : l_qualifying)
+        {
+            if (lp_item->IsConnected(lp_qualifyingType))
+            {
+                l_chosen[l_kept++] = lp_item;
+                break;
+            }
+        }
+    }
+    l_chosen.resize(l_kept);
     return l_chosen;
 }
 
 void DataSaver::WriteStore(QFile& file)
 {
-    StoreWriter l_writer(file);
-
-    std::vector<Type*> l_savedTypes;
+    std::vector<SavedSection> l_sections;
+    std::map<Type*, std::size_t> l_sectionOf;
     for (auto const& l_entry : d.Types())
-        if (IsSavedType(l_entry.second))
-            l_savedTypes.push_back(l_entry.second);
-    WriteCount(l_writer, l_savedTypes.size());
-
-    // Ids follow writing order, so l_written[n] has id n + 1.
-    std::vector<Item*> l_written;
-    std::vector<std::size_t> l_sectionEnds;
-    for (Type* lp_type : l_savedTypes)
     {
-        WriteString(l_writer, lp_type->Name());
-        WriteType<bool>(l_writer, lp_type->IsNull());
-        std::vector<Item*> const l_chosen = ChooseItems(lp_type);
-        WriteCount(l_writer, l_chosen.size());
-        for (Item* lp_item : l_chosen)
+        if (!IsSavedType(l_entry.second))
+            continue;
+        l_sectionOf.emplace(l_entry.second, l_sections.size());
+        l_sections.emplace_back();
+        l_sections.back().mp_type = l_entry.second;
+    }
+    // The store connects related types only, so the relations tell which groups of a
+    // section's items can hold connections listed from its side.
+    for (std::size_t l_section = 0; l_section < l_sections.size(); ++l_section)
+    {
+        for (auto const& l_relation : l_sections[l_section].mp_type->Relations())
         {
-            if (l_written.size() >= std::size_t(std::numeric_limits<qint32>::max()))
-                throw DataSaveFailure();
-            l_written.push_back(lp_item);
-            WriteType<int>(l_writer, int(l_written.size()));
-            if (!lp_type->IsNull())
-                WriteString(l_writer, lp_item->GetValue().GetBytes());
+            auto const l_found = l_sectionOf.find(l_relation.first);
+            if (l_found == l_sectionOf.end() || l_found->second < l_section)
+                continue;
+            l_sections[l_section].m_laterTypes.push_back(l_relation.first);
+            l_sections[l_found->second].m_isTarget = true;
         }
-        l_sectionEnds.push_back(l_written.size());
     }
 
-    std::vector<std::pair<qint32, qint32>> const l_pairs =
-        CollectPairs(l_savedTypes, l_written, l_sectionEnds);
-    WriteCount(l_writer, l_pairs.size());
-    for (auto const& l_pair : l_pairs)
+    // A save is bound by memory latency far more than by the disk, and each core waits
+    // on misses of its own: the work is shared out over helper threads. They only read
+    // the store, and the one thread that changes it is waiting for them meanwhile.
+    // Starting threads costs more than a small store takes to save.
+    std::size_t l_itemCount = 0;
+    for (SavedSection const& l_section : l_sections)
+        l_itemCount += l_section.mp_type->GetItemCount();
+    bool const l_spread = l_itemCount >= 2 * c_runItems;
+    // Larger types first, so that the largest walk does not start last.
+    std::vector<std::size_t> l_bySize(l_sections.size());
+    for (std::size_t l_section = 0; l_section < l_sections.size(); ++l_section)
+        l_bySize[l_section] = l_section;
+    std::stable_sort(
+        l_bySize.begin(), l_bySize.end(),
+        [&](std::size_t a, std::size_t b)
+        { return l_sections[a].mp_type->GetItemCount() > l_sections[b].mp_type->GetItemCount(); });
+    RunParallel(l_spread, l_sections.size(),
+                [&](std::size_t index) {
+                    l_sections[l_bySize[index]].m_items =
+                        ChooseItems(l_sections[l_bySize[index]].mp_type);
+                });
+
+    // Ids follow writing order from 1 across the whole file.
+    qint64 l_nextId = 1;
+    std::vector<SectionRun> l_runs;
+    for (std::size_t l_section = 0; l_section < l_sections.size(); ++l_section)
     {
-        WriteType<int>(l_writer, l_pair.first);
-        WriteType<int>(l_writer, l_pair.second);
+        SavedSection& l_saved = l_sections[l_section];
+        std::size_t const l_count = l_saved.m_items.size();
+        if (qint64(l_count) > std::numeric_limits<qint32>::max() - l_nextId + 1)
+            throw DataSaveFailure();
+        l_saved.m_firstId = qint32(l_nextId);
+        l_nextId += qint64(l_count);
+        for (std::size_t l_begin = 0; l_begin < l_count; l_begin += c_runItems)
+        {
+            l_runs.emplace_back();
+            l_runs.back().m_section = l_section;
+            l_runs.back().m_begin = l_begin;
+            l_runs.back().m_end = std::min(l_count, l_begin + c_runItems);
+        }
+    }
+    RunParallel(l_spread, l_runs.size(),
+                [&](std::size_t index)
+                { PrepareRun(l_sections[l_runs[index].m_section], l_runs[index]); });
+    std::unique_ptr<ItemIdTable> const lp_ids = BuildIdTable(l_sections);
+    RunParallel(l_spread, l_runs.size(),
+                [&](std::size_t index) { ResolveRun(*lp_ids, l_runs[index]); });
+
+    StoreWriter l_writer(file, m_beforeWrite);
+    l_writer.AppendCount(l_sections.size());
+    std::size_t l_run = 0;
+    std::size_t l_pairCount = 0;
+    for (std::size_t l_section = 0; l_section < l_sections.size(); ++l_section)
+    {
+        SavedSection const& l_saved = l_sections[l_section];
+        l_writer.AppendString(l_saved.mp_type->Name());
+        l_writer.AppendBool(l_saved.mp_type->IsNull());
+        l_writer.AppendCount(l_saved.m_items.size());
+        for (; l_run < l_runs.size() && l_runs[l_run].m_section == l_section; ++l_run)
+        {
+            l_writer.Append(l_runs[l_run].m_bytes.data(), qsizetype(l_runs[l_run].m_bytes.size()));
+            l_runs[l_run].m_bytes = {};
+            l_pairCount += l_runs[l_run].m_pairs.size();
+        }
+    }
+    // Runs follow id order, so their pairs taken in turn are ascending throughout.
+    l_writer.AppendCount(l_pairCount);
+    for (SectionRun const& l_done : l_runs)
+    {
+        for (auto const& l_pair : l_done.m_pairs)
+        {
+            l_writer.AppendInt(l_pair.first);
+            l_writer.AppendInt(l_pair.second);
+        }
     }
     l_writer.Flush();
 }
 
+void DataSaver::SetWriteHook(std::function<void(qint64)> hook)
+{
+    m_beforeWrite = std::move(hook);
+}
+
 bool DataSaver::Save(QString const& path)
 {
-    QString const l_temporaryPath = TemporaryPath(path);
-    QFile l_file(l_temporaryPath);
+    QString l_temporaryPath;
+    QFile l_file;
     bool l_created = false;
     try
     {
+        l_temporaryPath = TemporaryPath(path);
+        l_file.setFileName(l_temporaryPath);
         // The file holds the account password: only its owner may read it. NewOnly
         // keeps a file that appeared since the name was chosen from being truncated.
         if (!l_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
@@ -609,13 +852,24 @@ bool DataSaver::Save(QString const& path)
     }
     catch (DataSaveFailure const&)
     {
-        l_file.close();
-        if (l_created)
-            QFile::remove(l_temporaryPath);
-        Log(LogArea::ConfigurationData, 1, QStringLiteral("Failure to save configuration data."));
-        return false;
+        return AbandonSave(l_file, l_created);
+    }
+    catch (std::bad_alloc const&)
+    {
+        // A large store may not fit in memory twice over; the old file still holds
+        // the last saved state, which beats ending the program.
+        return AbandonSave(l_file, l_created);
     }
     return true;
+}
+
+bool DataSaver::AbandonSave(QFile& file, bool created)
+{
+    file.close();
+    if (created)
+        QFile::remove(file.fileName());
+    Log(LogArea::ConfigurationData, 1, QStringLiteral("Failure to save configuration data."));
+    return false;
 }
 
 void DataSaver::Load(QString const& path)

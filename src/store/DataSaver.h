@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -57,7 +58,13 @@ public:
     // Writes the whole saved state to a numbered temporary file next to the path and
     // moves it over the path in one step. On failure the old file is left as it was,
     // the temporary file is removed, a log line is written and false is returned.
+    // Running out of memory while saving counts as such a failure.
     bool Save(QString const& path);
+
+    // A seam for tests: called before each block of bytes goes to the temporary file,
+    // with the number already written. What it throws reaches Save as if the save's
+    // own work had thrown it there (std::bad_alloc: memory running out).
+    void SetWriteHook(std::function<void(qint64)> hook);
 
     // Recreates the saved items and connections inside the running store, then calls
     // DataLoaded() on every handler. A missing or unreadable file leaves the store as
@@ -81,10 +88,13 @@ private:
     // The items of a saved type that go into the file.
     std::vector<Item*> ChooseItems(Type* type) const;
     void WriteStore(QFile& file);
+    // Closes and removes a temporary file the save created, logs, and gives false.
+    static bool AbandonSave(QFile& file, bool created);
 
     std::set<Type*> m_savedTypes;
     std::map<Type*, std::set<Type*>> m_savedByConnectionTypes;
     std::set<DataLoadedEventHandler*> m_dataLoadedEventHandlers;
+    std::function<void(qint64)> m_beforeWrite;
 };
 
 extern DataSaver* dataSaver;

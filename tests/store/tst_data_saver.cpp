@@ -13,6 +13,7 @@
 #include <functional>
 #include <linux/capability.h>
 #include <memory>
+#include <new>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -382,6 +383,7 @@ private slots:
     void failedWriteKeepsOldFileAndRemovesTemporary();
     void refusingDirectoryKeepsOldFile();
     void failedRenameKeepsOldFile();
+    void runningOutOfMemoryKeepsOldFileAndRemovesTemporary();
 
 private:
     QString Path() const { return m_dir->filePath(QStringLiteral("store")); }
@@ -755,22 +757,20 @@ void TestDataSaver::loadFiresTheEventsOfOrdinaryCreation()
     // order of its first id and then its second, each with the full events of a
     // connection made by hand, a replacement's disconnection before its connection.
     QStringList const l_expected{
-        "added file:zeta", "store added file:zeta", "added file:alpha",
-        "store added file:alpha", "added name:n2", "store added name:n2", "added name:n1",
-        "store added name:n1",
+        "added file:zeta", "store added file:zeta", "added file:alpha", "store added file:alpha",
+        "added name:n2", "store added name:n2", "added name:n1", "store added name:n1",
         // (1, 4): "kept" drops "old" for "n2"
         "- file:kept/name:old", "- name:old/file:kept", "+ file:kept/name:n2",
         "+ name:n2/file:kept",
         // (1, 5): and "n2" for "n1"
-        "- file:kept/name:n2", "- name:n2/file:kept", "+ file:kept/name:n1",
-        "+ name:n1/file:kept",
+        "- file:kept/name:n2", "- name:n2/file:kept", "+ file:kept/name:n1", "+ name:n1/file:kept",
         // (2, 6), (3, 5)
         "+ file:zeta/name:old", "+ name:old/file:zeta", "+ file:alpha/name:n1",
         "+ name:n1/file:alpha"};
     QCOMPARE(l_log.m_lines, l_expected);
-    QCOMPARE(Content({"t_file"}), QStringList({"t_file=alpha -> t_name=n1",
-                                              "t_file=kept -> t_name=n1",
-                                              "t_file=zeta -> t_name=old"}));
+    QCOMPARE(Content({"t_file"}),
+             QStringList({"t_file=alpha -> t_name=n1", "t_file=kept -> t_name=n1",
+                          "t_file=zeta -> t_name=old"}));
     // The items' value table is in value order whatever the order they arrived in.
     QStringList l_values;
     for (Item* lp_item : d.GetType("t_name")->KeyedItems())
@@ -914,6 +914,46 @@ void TestDataSaver::failedRenameKeepsOldFile()
     QVERIFY(QFileInfo(Path() + QStringLiteral("/inside")).isDir());
     QVERIFY(!QFile::exists(Path() + QStringLiteral(".1")));
     QCOMPARE(l_log.Count("Configuration Data", 1, "Failure to save configuration data."), 1);
+}
+
+void TestDataSaver::runningOutOfMemoryKeepsOldFileAndRemovesTemporary()
+{
+    m_saver->AddSavedType("t_file");
+    QByteArray const l_old = StoreFile({}, {});
+    QVERIFY(WriteFile(Path(), l_old));
+    // Over a megabyte of values, so the file goes out in more than one write.
+    Type* const lp_file = d.GetType("t_file");
+    for (int l_index = 0; l_index < 40000; ++l_index)
+        lp_file->NewItem(Value(QStringLiteral("C:\\share\\folder\\file %1.mp3").arg(l_index)));
+
+    // Memory running out before anything was written, and again after the first write.
+    for (qint64 const l_failAfter : {qint64(0), qint64(1)})
+    {
+        int l_writes = 0;
+        bool l_temporarySeen = false;
+        m_saver->SetWriteHook(
+            [&](qint64 written)
+            {
+                ++l_writes;
+                if (written < l_failAfter)
+                    return;
+                l_temporarySeen = QFile::exists(Path() + QStringLiteral(".1"));
+                throw std::bad_alloc();
+            });
+        LogCapture l_log;
+        QVERIFY(!m_saver->Save(Path()));
+        QCOMPARE(l_writes, l_failAfter == 0 ? 1 : 2);
+        QVERIFY(l_temporarySeen);
+        QCOMPARE(ReadFile(Path()), l_old);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList({"store"}));
+        QCOMPARE(l_log.Count("Configuration Data", 1, "Failure to save configuration data."), 1);
+    }
+
+    m_saver->SetWriteHook({});
+    QVERIFY(m_saver->Save(Path()));
+    ParsedFile const l_file = ParseFile(ReadFile(Path()));
+    QVERIFY(l_file.m_complete);
+    QCOMPARE(l_file.m_ids.size(), 40000);
 }
 
 QTEST_GUILESS_MAIN(TestDataSaver)
