@@ -25,6 +25,19 @@ ItemSet ItemSet::Common(ItemSet const& other) const
     return l_result;
 }
 
+namespace
+{
+// Whether one of the item's connected items, of any type, lies in the set.
+bool IsConnectedToAnyOf(ItemPtr i_item, ItemSet const& i_set)
+{
+    for (auto const& [lp_type, l_items] : i_item->Connections())
+        for (ItemPtr const& l_connected : l_items)
+            if (i_set.count(l_connected))
+                return true;
+    return false;
+}
+} // namespace
+
 ItemSet ItemSet::Connected(ItemSet const& other) const
 {
     ItemSet l_result;
@@ -32,22 +45,8 @@ ItemSet ItemSet::Connected(ItemSet const& other) const
     {
         // Walk this set: keep each member one of whose connected items lies in `other`.
         for (ItemPtr const& l_member : *this)
-        {
-            bool l_found = false;
-            for (auto const& [lp_type, l_items] : l_member->Connections())
-            {
-                for (ItemPtr const& l_connected : l_items)
-                    if (other.count(l_connected))
-                    {
-                        l_found = true;
-                        break;
-                    }
-                if (l_found)
-                    break;
-            }
-            if (l_found)
+            if (IsConnectedToAnyOf(l_member, other))
                 l_result.insert(l_result.end(), l_member);
-        }
     }
     else
     {
@@ -65,22 +64,8 @@ ItemSet ItemSet::NotConnected(ItemSet const& other) const
 {
     ItemSet l_result;
     for (ItemPtr const& l_member : *this)
-    {
-        bool l_found = false;
-        for (auto const& [lp_type, l_items] : l_member->Connections())
-        {
-            for (ItemPtr const& l_connected : l_items)
-                if (other.count(l_connected))
-                {
-                    l_found = true;
-                    break;
-                }
-            if (l_found)
-                break;
-        }
-        if (!l_found)
+        if (!IsConnectedToAnyOf(l_member, other))
             l_result.insert(l_result.end(), l_member);
-    }
     return l_result;
 }
 

@@ -411,8 +411,9 @@ void TestPeerConnections::handsOverIncomingFileAndDNetConnections()
 
 void TestPeerConnections::forgetsSocketDeletedByItsReceiver()
 {
-    // A receiver may delete a handed-over socket inside the signal; nothing of it may
-    // stay behind with the reader, and the frames after it are not read.
+    // A receiver may dispose of a handed-over socket from inside the signal (Qt lets it
+    // do so only by deleteLater: the socket is still emitting); nothing of it may stay
+    // behind with the reader, and the frames after it are not read.
     QPointer<QTcpSocket> l_deleted;
     QTcpSocket* lp_raw = nullptr;
     QMetaObject::Connection const l_connection = connect(
@@ -421,7 +422,7 @@ void TestPeerConnections::forgetsSocketDeletedByItsReceiver()
         {
             l_deleted = ip_socket;
             lp_raw = ip_socket;
-            delete ip_socket;
+            ip_socket->deleteLater();
         });
     FakePeer l_dnet;
     QVERIFY(l_dnet.ConnectTo(m_env.PlainPort()));
