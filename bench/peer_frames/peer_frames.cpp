@@ -8,7 +8,6 @@
 // process too and are included).
 
 #include "net/peer/PeerMessenger.h"
-#include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
 #include "store/Settings.h"

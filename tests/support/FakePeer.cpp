@@ -1,20 +1,15 @@
 #include "FakePeer.h"
 
-#include <QDeadlineTimer>
+#include "support/FrameBuilder.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QtEndian>
 
 namespace
 {
-std::uint32_t ReadU32(char const* p)
-{
-    auto const* l_bytes = reinterpret_cast<unsigned char const*>(p);
-    return std::uint32_t(l_bytes[0]) | (std::uint32_t(l_bytes[1]) << 8) |
-           (std::uint32_t(l_bytes[2]) << 16) | (std::uint32_t(l_bytes[3]) << 24);
-}
-
 // The key for group g: K rotated left by (g + 1) mod 32 bits, computed directly
 // rather than by repeated single-bit rotation.
 std::uint32_t GroupKey(std::uint32_t key, qsizetype group)
@@ -23,17 +18,6 @@ std::uint32_t GroupKey(std::uint32_t key, qsizetype group)
     if (l_shift == 0)
         return key;
     return (key << l_shift) | (key >> (32 - l_shift));
-}
-
-bool WaitUntil(std::function<bool()> const& condition, int timeoutMs)
-{
-    QDeadlineTimer l_deadline(timeoutMs);
-    while (!condition()) {
-        if (l_deadline.hasExpired())
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
 }
 } // namespace
 
@@ -55,19 +39,12 @@ QByteArray FakePeer::U8(std::uint8_t value)
 
 QByteArray FakePeer::U32(std::uint32_t value)
 {
-    QByteArray l_bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        l_bytes[i] = char((value >> (8 * i)) & 0xFF);
-    return l_bytes;
+    return FrameBuilder::LittleEndian(value, 4);
 }
 
 QByteArray FakePeer::I64(std::int64_t value)
 {
-    std::uint64_t const l_value = std::uint64_t(value);
-    QByteArray l_bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        l_bytes[i] = char((l_value >> (8 * i)) & 0xFF);
-    return l_bytes;
+    return FrameBuilder::LittleEndian(std::uint64_t(value), 8);
 }
 
 QByteArray FakePeer::Text(QByteArray const& bytes)
@@ -111,8 +88,8 @@ bool FakePeer::ConnectTo(quint16 port, int timeoutMs)
     auto* lp_socket = new QTcpSocket(this);
     Adopt(lp_socket);
     lp_socket->connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-    return WaitUntil([lp_socket] { return lp_socket->state() == QAbstractSocket::ConnectedState; },
-                     timeoutMs);
+    return QTest::qWaitFor(
+        [lp_socket] { return lp_socket->state() == QAbstractSocket::ConnectedState; }, timeoutMs);
 }
 
 quint16 FakePeer::Listen()
@@ -128,7 +105,7 @@ quint16 FakePeer::Listen()
 
 bool FakePeer::WaitForAccepted(int timeoutMs)
 {
-    return WaitUntil([this] { return !mp_socket.isNull(); }, timeoutMs);
+    return QTest::qWaitFor([this] { return !mp_socket.isNull(); }, timeoutMs);
 }
 
 void FakePeer::OnNewConnection()
@@ -199,7 +176,7 @@ void FakePeer::CutFrames()
         if (!m_isObfuscated) {
             if (l_available < 4)
                 return;
-            std::uint32_t const l_length = ReadU32(lp_start);
+            std::uint32_t const l_length = qFromLittleEndian<std::uint32_t>(lp_start);
             if (qsizetype(l_length) > l_available - 4)
                 return;
             m_frames.append(QByteArray(lp_start + 4, l_length));
@@ -207,9 +184,9 @@ void FakePeer::CutFrames()
         } else {
             if (l_available < 8)
                 return;
-            std::uint32_t const l_key = ReadU32(lp_start);
+            std::uint32_t const l_key = qFromLittleEndian<std::uint32_t>(lp_start);
             QByteArray const l_header = Mask(QByteArray(lp_start + 4, 4), l_key);
-            std::uint32_t const l_length = ReadU32(l_header.constData());
+            std::uint32_t const l_length = qFromLittleEndian<std::uint32_t>(l_header.constData());
             if (qsizetype(l_length) > l_available - 8)
                 return;
             QByteArray const l_plain = Mask(QByteArray(lp_start + 4, 4 + qsizetype(l_length)), l_key);
@@ -232,15 +209,15 @@ bool FakePeer::IsDisconnected() const
 
 bool FakePeer::WaitForBytes(qsizetype count, int timeoutMs)
 {
-    return WaitUntil([this, count] { return m_received.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor([this, count] { return m_received.size() >= count; }, timeoutMs);
 }
 
 bool FakePeer::WaitForFrames(qsizetype count, int timeoutMs)
 {
-    return WaitUntil([this, count] { return m_frames.size() >= count; }, timeoutMs);
+    return QTest::qWaitFor([this, count] { return m_frames.size() >= count; }, timeoutMs);
 }
 
 bool FakePeer::WaitForDisconnected(int timeoutMs)
 {
-    return WaitUntil([this] { return IsDisconnected(); }, timeoutMs);
+    return QTest::qWaitFor([this] { return IsDisconnected(); }, timeoutMs);
 }

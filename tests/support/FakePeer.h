@@ -2,10 +2,10 @@
 
 // A stand-in for another client on a peer connection, for tests on 127.0.0.1 only.
 // It either connects to a port or listens on a free one and accepts the first
-// connection. Everything it sends is spelled out byte by byte here (never through the
-// client's own stream or framing code), so a mistake in the production encoder cannot
-// be mirrored by the test. Incoming bytes are kept raw and, in either framing, cut
-// into frames.
+// connection. Everything it sends is spelled out byte by byte in the test support
+// (never through the client's own stream or framing code), so a mistake in the
+// production encoder cannot be mirrored by the test. Incoming bytes are kept raw and,
+// in either framing, cut into frames.
 //
 // Frame layouts (little-endian):
 //   plain       u32 length L, L payload bytes

@@ -2,17 +2,7 @@
 
 #include <QHostAddress>
 #include <QTest>
-
-namespace
-{
-quint32 ReadLittleEndian32(QByteArray const& bytes, qsizetype offset)
-{
-    quint32 l_value = 0;
-    for (int l_index = 3; l_index >= 0; --l_index)
-        l_value = (l_value << 8) | static_cast<quint8>(bytes.at(offset + l_index));
-    return l_value;
-}
-} // namespace
+#include <QtEndian>
 
 FakeServer::FakeServer(QObject* parent) : QObject(parent)
 {
@@ -156,13 +146,13 @@ void FakeServer::ParseFrames(int connection)
 {
     QByteArray& l_pending = m_pending[connection];
     while (l_pending.size() >= 4) {
-        quint32 const l_length = ReadLittleEndian32(l_pending, 0);
+        quint32 const l_length = qFromLittleEndian<quint32>(l_pending.constData());
         if (static_cast<quint64>(l_pending.size()) < 4ull + l_length)
             return;
         Frame l_frame;
         l_frame.connection = connection;
         l_frame.payload = l_pending.mid(4, l_length);
-        l_frame.code = l_length >= 4 ? ReadLittleEndian32(l_frame.payload, 0) : 0;
+        l_frame.code = l_length >= 4 ? qFromLittleEndian<quint32>(l_frame.payload.constData()) : 0;
         l_pending.remove(0, 4 + l_length);
         m_frames.append(l_frame);
         emit FrameReceived(l_frame.code);

@@ -3,6 +3,8 @@
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
 
+#include <QtEndian>
+
 namespace
 {
 quint32 U32At(QByteArray const& bytes, qsizetype& offset, bool& ok)
@@ -11,9 +13,9 @@ quint32 U32At(QByteArray const& bytes, qsizetype& offset, bool& ok)
         ok = false;
         return 0;
     }
-    auto const* lp = reinterpret_cast<unsigned char const*>(bytes.constData() + offset);
+    quint32 const l_value = qFromLittleEndian<quint32>(bytes.constData() + offset);
     offset += 4;
-    return quint32(lp[0]) | (quint32(lp[1]) << 8) | (quint32(lp[2]) << 16) | (quint32(lp[3]) << 24);
+    return l_value;
 }
 
 QString TextAt(QByteArray const& bytes, qsizetype& offset, bool& ok)

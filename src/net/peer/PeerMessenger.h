@@ -242,5 +242,7 @@ private:
 extern PeerMessenger* peerMessenger;
 // Connection time stamps in the store: Qt's text date format, one-second resolution.
 QString PeerTimeStamp(QDateTime const& i_time = QDateTime::currentDateTime());
+// The time a PeerTimeStamp text stands for (invalid for any other text).
+QDateTime PeerTimeFromStamp(QString const& i_stamp);
 // Set when the PeerMessenger starts to be destroyed; late socket signals are ignored.
 extern bool g_peerMessengerDeleted;

@@ -1,7 +1,7 @@
 #include "net/peer/PeerMessenger.h"
 
+#include "net/peer/PeerLog.h"
 #include "net/server/Server.h"
-#include "store/Log.h"
 #include "store/Settings.h"
 
 #include <QHostAddress>
@@ -12,11 +12,6 @@ namespace
 QString Label(bool i_obfuscated)
 {
     return i_obfuscated ? QStringLiteral("obfuscated ") : QString();
-}
-
-void PeerLog(int i_level, QString const& i_text, ItemPtr i_user = ItemPtr())
-{
-    Log(LogArea::PeerMessenger, i_level, i_text, i_user);
 }
 
 bool IsKnownType(QString const& i_type)
@@ -44,6 +39,11 @@ QTcpSocket* OpenSender(QObject* ip_sender)
 QString PeerTimeStamp(QDateTime const& i_time)
 {
     return i_time.toString(Qt::TextDate);
+}
+
+QDateTime PeerTimeFromStamp(QString const& i_stamp)
+{
+    return QDateTime::fromString(i_stamp, Qt::TextDate);
 }
 
 // --- Listening side ------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #include "net/peer/PeerMessenger.h"
 
-#include "store/Log.h"
+#include "net/peer/PeerLog.h"
 
 #include <QTcpSocket>
 
@@ -14,12 +14,7 @@ constexpr qint64 c_idleConnectionLimitMs = 119999;
 
 qint64 AgeOf(ItemPtr i_timeItem, QDateTime const& i_now)
 {
-    return QDateTime::fromString(i_timeItem.AsString(), Qt::TextDate).msecsTo(i_now);
-}
-
-void PeerLog(int i_level, QString const& i_text, ItemPtr i_user)
-{
-    Log(LogArea::PeerMessenger, i_level, i_text, i_user);
+    return PeerTimeFromStamp(i_timeItem.AsString()).msecsTo(i_now);
 }
 } // namespace
 

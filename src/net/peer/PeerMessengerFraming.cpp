@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QtEndian>
 
 #include <algorithm>
 #include <bit>
@@ -17,19 +18,6 @@
 
 namespace
 {
-void PutU32(char* op_target, std::uint32_t i_value)
-{
-    for (int l_byte = 0; l_byte < 4; ++l_byte)
-        op_target[l_byte] = static_cast<char>((i_value >> (8 * l_byte)) & 0xFFu);
-}
-
-std::uint32_t GetU32(char const* ip_source)
-{
-    auto const* lp_bytes = reinterpret_cast<unsigned char const*>(ip_source);
-    return std::uint32_t(lp_bytes[0]) | (std::uint32_t(lp_bytes[1]) << 8) |
-           (std::uint32_t(lp_bytes[2]) << 16) | (std::uint32_t(lp_bytes[3]) << 24);
-}
-
 // The masking of obfuscated frames, same result as the byte-wise Obfuscate. Group g
 // uses the key rotated g + 1 times, and 32 rotations give the key back, so the working
 // keys repeat every 32 groups: a long run is XORed with one 128-byte pattern, eight
@@ -99,7 +87,7 @@ bool ReadU32(QTcpSocket* ip_socket, std::uint32_t& o_value)
     char l_bytes[4];
     if (ip_socket->read(l_bytes, 4) != 4)
         return false;
-    o_value = GetU32(l_bytes);
+    o_value = qFromLittleEndian<std::uint32_t>(l_bytes);
     return true;
 }
 } // namespace
@@ -126,8 +114,8 @@ void PeerMessenger::WriteFrame(char* op_out, MemStream const& i_message, bool i_
     std::uint64_t const l_length = i_message.GetWriteIndex();
     std::uint64_t const l_offset = i_obfuscate ? 4 : 0;
     if (i_obfuscate)
-        PutU32(op_out, i_key);
-    PutU32(op_out + l_offset, static_cast<std::uint32_t>(l_length));
+        qToLittleEndian<std::uint32_t>(i_key, op_out);
+    qToLittleEndian<std::uint32_t>(static_cast<std::uint32_t>(l_length), op_out + l_offset);
     if (l_length)
         std::memcpy(op_out + l_offset + 4, i_message.GetBuffer(), l_length);
     if (i_obfuscate)
@@ -288,11 +276,11 @@ void PeerMessenger::ReadFrames(QTcpSocket* ip_socket)
             std::uint32_t l_length = 0;
             if (l_info.m_isObfuscated)
             {
-                l_info.m_key = BitRotateLeft(GetU32(l_header));
-                l_length = GetU32(l_header + 4) ^ l_info.m_key;
+                l_info.m_key = BitRotateLeft(qFromLittleEndian<std::uint32_t>(l_header));
+                l_length = qFromLittleEndian<std::uint32_t>(l_header + 4) ^ l_info.m_key;
             }
             else
-                l_length = GetU32(l_header);
+                l_length = qFromLittleEndian<std::uint32_t>(l_header);
             if (l_length > c_maxFrameLength)
             {
                 l_marker.Dispose();

@@ -4,8 +4,6 @@
 
 #include <QTcpSocket>
 
-#include <utility>
-
 QString PeerMessenger::MessageCodeToString(int i_code)
 {
     switch (i_code)

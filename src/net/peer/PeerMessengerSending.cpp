@@ -1,34 +1,28 @@
 #include "net/peer/PeerMessenger.h"
 
+#include "net/peer/PeerLog.h"
 #include "net/server/Server.h"
-#include "store/Log.h"
 #include "store/Settings.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QtEndian>
 
 namespace
 {
 constexpr int c_defaultListeningPort = 2235;
-
-void PeerLog(int i_level, QString const& i_text, ItemPtr i_user = ItemPtr())
-{
-    Log(LogArea::PeerMessenger, i_level, i_text, i_user);
-}
 
 // The message's code: its first four bytes, little-endian.
 int MessageCode(MemStream const& i_message)
 {
     if (i_message.GetWriteIndex() < 4)
         return 0;
-    auto const* lp_bytes = reinterpret_cast<unsigned char const*>(i_message.GetBuffer());
-    return static_cast<int>(std::uint32_t(lp_bytes[0]) | (std::uint32_t(lp_bytes[1]) << 8) |
-                            (std::uint32_t(lp_bytes[2]) << 16) | (std::uint32_t(lp_bytes[3]) << 24));
+    return static_cast<int>(qFromLittleEndian<std::uint32_t>(i_message.GetBuffer()));
 }
 
 QDateTime OpenTime(ItemPtr i_peerSocket)
 {
-    return QDateTime::fromString(i_peerSocket["connection_open_time"].AsString(), Qt::TextDate);
+    return PeerTimeFromStamp(i_peerSocket["connection_open_time"].AsString());
 }
 } // namespace
 

@@ -9,8 +9,10 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 
 Server* gp_server = nullptr;
 
@@ -187,11 +189,10 @@ void Server::SendMessage(MemStream& i_message, bool i_allowWhileConnecting)
         return;
 
     std::uint64_t const l_length = i_message.GetBufferLength();
-    QByteArray l_frame;
-    l_frame.reserve(static_cast<qsizetype>(4 + l_length));
-    for (int l_index = 0; l_index < 4; ++l_index)
-        l_frame.append(static_cast<char>((l_length >> (8 * l_index)) & 0xFF));
-    l_frame.append(i_message.GetBuffer(), static_cast<qsizetype>(l_length));
+    QByteArray l_frame(static_cast<qsizetype>(4 + l_length), Qt::Uninitialized);
+    qToLittleEndian<quint32>(static_cast<quint32>(l_length), l_frame.data());
+    if (l_length)
+        std::memcpy(l_frame.data() + 4, i_message.GetBuffer(), l_length);
     m_socket.write(l_frame);
 }
 
@@ -208,11 +209,10 @@ void Server::ReceiveFrom(QIODevice& io_device)
         if (!m_haveMessageLength) {
             if (io_device.bytesAvailable() < 4)
                 return;  // the prefix is read when its last byte is in
-            unsigned char l_prefix[4];
-            if (io_device.read(reinterpret_cast<char*>(l_prefix), 4) != 4)
+            char l_prefix[4];
+            if (io_device.read(l_prefix, 4) != 4)
                 return;
-            quint32 const l_length = quint32(l_prefix[0]) | (quint32(l_prefix[1]) << 8) |
-                                     (quint32(l_prefix[2]) << 16) | (quint32(l_prefix[3]) << 24);
+            quint32 const l_length = qFromLittleEndian<quint32>(l_prefix);
             m_messageLength = static_cast<qint32>(l_length);
             if (m_messageLength < 0 || m_messageLength > c_maxMessageLength) {
                 Log(LogArea::Server, 1,

@@ -6,7 +6,6 @@
 
 #include <QString>
 
-#include <cstdint>
 #include <list>
 #include <set>
 #include <utility>
@@ -26,20 +25,6 @@ namespace
 Value AddressValue(quint32 i_address)
 {
     return Value(static_cast<unsigned int>(i_address));
-}
-
-// Reads a u32 list count the way every container read does: a failed read or a count
-// above the bound (compared as signed, so a negative count passes and the entries are
-// then read until one fails) gives no entries.
-bool ReadListCount(MemStream& io_message, quint32& o_count)
-{
-    quint32 l_count = 0;
-    if (!io_message.Read(l_count))
-        return false;
-    if (static_cast<qint32>(l_count) > static_cast<qint32>(kStreamReadLimit))
-        return false;
-    o_count = l_count;
-    return true;
 }
 } // namespace
 
@@ -144,8 +129,6 @@ void Server::HandlePeerConnectionRequest(MemStream& i_message)
     // Unlike code 3, the obfuscated port is on the wire only for obfuscated peers.
     if (l_obfuscationType == 1)
         i_message.Read(l_obfuscatedPort);
-    else
-        l_obfuscatedPort = 0;
 
     ItemPtr const l_user = Named(d["user"], l_name);
     SetAttribute(l_user, d["user_address"], AddressValue(l_address));
@@ -249,7 +232,7 @@ void Server::HandlePossibleParents(MemStream& i_message)
 {
     std::list<std::pair<QString, TCPAddress>> l_parents;
     quint32 l_count = 0;
-    if (ReadListCount(i_message, l_count)) {
+    if (i_message.ReadCount(l_count)) {
         for (quint32 l_index = 0; l_index != l_count; ++l_index) {
             QString l_name;
             TCPAddress l_address;
@@ -294,7 +277,7 @@ void Server::HandleSearchCorrelations(MemStream& i_message)
     i_message.Read(l_search);
     std::list<std::pair<QString, qint32>> l_terms;
     quint32 l_count = 0;
-    if (ReadListCount(i_message, l_count)) {
+    if (i_message.ReadCount(l_count)) {
         for (quint32 l_index = 0; l_index != l_count; ++l_index) {
             QString l_term;
             qint32 l_rank = 0;

@@ -131,6 +131,7 @@ void Server::HandleRoomJoined(MemStream& i_message)
     SetFlag(l_room, "in_room");
     l_room.Disconnect("user");
     std::vector<ItemPtr> l_users;
+    l_users.reserve(l_names.size());
     for (QString const& l_name : l_names) {
         l_users.push_back(Named(lp_user, l_name));
         l_room.Connect(l_users.back());

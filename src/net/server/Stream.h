@@ -201,6 +201,16 @@ public:
     return true;
   }
 
+  // Reads a container count: false when the read fails or when the count, taken as
+  // a signed 32-bit number, is above 131072. A negative count passes (returned as
+  // its unsigned value: elements are then read until one fails). Public for readers
+  // of lists whose entries are not one type.
+  bool ReadCount(std::uint32_t& count)
+  {
+    if (!ReadInteger(count)) return false;
+    return static_cast<std::int32_t>(count) <= static_cast<std::int32_t>(kStreamReadLimit);
+  }
+
 protected:
   InputStream() = default;
   InputStream(InputStream const&) = default;
@@ -214,15 +224,6 @@ private:
     if (!ReadBuffer(bytes, sizeof(T))) return false;
     value = kestrune_stream_detail::FromLittleEndian<T>(bytes);
     return true;
-  }
-
-  // Reads a container count: false when the read fails or when the count, taken as
-  // a signed 32-bit number, is above 131072. A negative count passes (returned as
-  // its unsigned value: elements are then read until one fails).
-  bool ReadCount(std::uint32_t& count)
-  {
-    if (!ReadInteger(count)) return false;
-    return static_cast<std::int32_t>(count) <= static_cast<std::int32_t>(kStreamReadLimit);
   }
 };
 
