@@ -12,9 +12,7 @@ endfunction()
 # so adding a file needs no edit here.
 function(kestrune_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _sources CONFIGURE_DEPENDS
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER _sources INCLUDE REGEX "\\.cpp$")
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT _sources)
     # A folder whose code has not landed yet still gives its dependants a target.
     add_library(${name} INTERFACE)

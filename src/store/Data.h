@@ -671,6 +671,8 @@ public:
 
 private:
     void OnPathNodeEvent(ConnectionInfo& info, bool connection);
+    // Frees a registration's handler, pattern tree and record (deferred).
+    static void FreeRegistration(PathNodeHandlerInfo* info);
     void ForgetType(Type* type);
     friend class Type;
 };

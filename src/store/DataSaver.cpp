@@ -541,10 +541,9 @@ LoadPlan ParseStore(QByteArray const& data)
 
     // An id met again replaces what was recorded under it: keep the last of each run.
     auto& l_records = l_plan.m_records;
-    if (!std::is_sorted(l_records.begin(), l_records.end(),
-                        [](LoadRecord const& a, LoadRecord const& b) { return a.m_id < b.m_id; }))
-        std::stable_sort(l_records.begin(), l_records.end(),
-                         [](LoadRecord const& a, LoadRecord const& b) { return a.m_id < b.m_id; });
+    auto const l_byId = [](LoadRecord const& a, LoadRecord const& b) { return a.m_id < b.m_id; };
+    if (!std::is_sorted(l_records.begin(), l_records.end(), l_byId))
+        std::stable_sort(l_records.begin(), l_records.end(), l_byId);
     std::size_t l_kept = 0;
     for (std::size_t l_index = 0; l_index < l_records.size(); ++l_index)
     {

@@ -15,12 +15,7 @@ Data::~Data()
         StoreOperation l_operation;
         RemoveAllItems();
         for (PathNodeHandlerInfo* lp_info : m_pathRegistrations)
-        {
-            StoreOperation::DeferDelete(lp_info->mp_handler);
-            StoreOperation::DeferDelete(lp_info->mp_root);
-            StoreOperation::DeferCall([](void* p) { delete static_cast<PathNodeHandlerInfo*>(p); },
-                                      lp_info);
-        }
+            FreeRegistration(lp_info);
         m_pathRegistrations.clear();
         for (auto const& [l_name, lp_type] : m_types)
             StoreOperation::DeferDelete(lp_type);

@@ -1,5 +1,7 @@
 #include "store/ExtendedAsciiTranslator.h"
 
+#include "store/Settings.h"
+
 #include <QByteArray>
 #include <QTextCodec>
 
@@ -62,15 +64,12 @@ ExtendedAsciiTranslator::ExtendedAsciiTranslator()
 {
     extendedAsciiTranslator = this;
 
-    // `global` creates on lookup, so the setting's item exists from here on.
-    ItemPtr const l_setting = d.GetType(c_keyType)->GetItem(Value(c_settingKey));
-    PathNode* const lp_root = new PathNode(l_setting);
-    new PathNode(lp_root, c_valueType, PathConnecting);
-    d.AddPathEventHandler(lp_root,
-                          CreateHandler(this, &ExtendedAsciiTranslator::OnCodePageChanges));
+    // Creates the setting's item, so it exists from here on.
+    WatchSetting(c_settingKey, CreateHandler(this, &ExtendedAsciiTranslator::OnCodePageChanges));
 
     // The shell creates the translator before the store file loads, so normally there is
     // no value yet; one that is already there takes effect as well.
+    ItemPtr const l_setting = d.GetType(c_keyType)->HasItem(Value(c_settingKey));
     if (ItemPtr const l_value = l_setting[c_valueType])
         ApplyCodePage(l_value.AsStdString());
 }

@@ -164,22 +164,15 @@ void Item::Disconnect(char const* typeName)
     ItemSet const* lp_live = ConnectedItemsOf(lp_type);
     if (!lp_live)
         return;
-    std::vector<Item*> const l_copy = [lp_live]
-    {
-        std::vector<Item*> l_items;
-        l_items.reserve(lp_live->size());
-        for (ItemPtr const& l_item : *lp_live)
-            l_items.push_back(l_item.GetPtr());
-        return l_items;
-    }();
-    for (Item* lp_other : l_copy)
+    std::vector<ItemPtr> const l_copy(lp_live->begin(), lp_live->end());
+    for (ItemPtr const& l_other : l_copy)
     {
         // Check the live table: a handler may have disconnected or removed it meanwhile.
         lp_live = ConnectedItemsOf(lp_type);
         if (!lp_live)
             return;
-        if (lp_live->count(ItemPtr(lp_other)))
-            DisconnectNoCheck(lp_other);
+        if (lp_live->count(l_other))
+            DisconnectNoCheck(l_other.GetPtr());
     }
 }
 

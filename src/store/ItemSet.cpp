@@ -134,8 +134,7 @@ ItemSet ItemSet::GetItems(char const* typeName) const
 
 void ItemSet::Disconnect(char const* typeName) const
 {
-    Type* const lp_type = d.GetType(typeName);
-    (void)lp_type;
+    d.GetType(typeName); // an unknown name throws even for an empty set
     StoreOperation l_operation;
     std::vector<ItemPtr> const l_copy(begin(), end());
     for (ItemPtr const& l_member : l_copy)
@@ -148,8 +147,7 @@ void ItemSet::Remove() const
     StoreOperation l_operation;
     std::vector<ItemPtr> const l_copy(begin(), end());
     for (ItemPtr const& l_member : l_copy)
-        if (!l_member->IsRemoved()) // never twice, even when a handler got there first
-            l_member->Remove();
+        l_member->Remove(); // does nothing when a handler got there first
 }
 
 namespace

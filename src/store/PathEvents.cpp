@@ -14,12 +14,14 @@ bool IsDisconnectionFiring(PathNodeRelation relation)
 {
     return relation == PathNotConnected || relation == PathDisconnecting;
 }
-
-void DeleteHandlerInfo(void* info)
-{
-    delete static_cast<Data::PathNodeHandlerInfo*>(info);
-}
 } // namespace
+
+void Data::FreeRegistration(PathNodeHandlerInfo* info)
+{
+    StoreOperation::DeferDelete(info->mp_handler);
+    StoreOperation::DeferDelete(info->mp_root);
+    StoreOperation::DeferCall([](void* p) { delete static_cast<PathNodeHandlerInfo*>(p); }, info);
+}
 
 PathNode::PathNode(Data* data, char const* typeName)
     : mp_data(data), mp_parent(nullptr), m_relation(PathConnected),
@@ -72,15 +74,10 @@ void Data::AddPathEventHandler(PathNode* root, EventHandlerBase<ItemPtr>* handle
     lp_info->mp_root = root;
     GetPathNodePairs(root, lp_info->m_pairs);
 
-    auto const l_drop = [lp_info]
-    {
-        StoreOperation::DeferDelete(lp_info->mp_handler);
-        StoreOperation::DeferDelete(lp_info->mp_root);
-        StoreOperation::DeferCall(&DeleteHandlerInfo, lp_info);
-    };
     if (lp_info->m_pairs.empty())
     {
-        l_drop(); // a root alone: nothing to watch, the handler is never called
+        // A root alone: nothing to watch, the handler is never called.
+        FreeRegistration(lp_info);
         return;
     }
     // Check the schema before installing anything, so a throw leaves no half registration.
@@ -89,7 +86,7 @@ void Data::AddPathEventHandler(PathNode* root, EventHandlerBase<ItemPtr>* handle
              IsDisconnectionFiring(l_pairInfo.m_relation)) &&
             !l_pair.first->IsRelated(l_pair.second))
         {
-            l_drop();
+            FreeRegistration(lp_info);
             throw new NotRelatedException;
         }
 
@@ -155,9 +152,7 @@ void Data::RemovePathEventHandler(PathNodeHandlerInfo* info)
         else
             StoreOperation::DeferDelete(lp_internal);
     }
-    StoreOperation::DeferDelete(info->mp_handler);
-    StoreOperation::DeferDelete(info->mp_root);
-    StoreOperation::DeferCall(&DeleteHandlerInfo, info);
+    FreeRegistration(info);
 }
 
 void Data::OnPathNodeEventConnection(ConnectionInfo& info)
@@ -262,8 +257,7 @@ bool Data::VerifyPathNodeSubNodeConnections(ItemPtr item, PathNode* node, PathNo
 bool Data::VerifyPathNodeParentNodeConnections(ItemPtr item, PathNode* node, PathNode* from,
                                                ItemPtr& root)
 {
-    if (node->m_hasValue && item.GetValue() != node->m_value)
-        return false;
+    // Also checks the node's fixed value.
     if (!VerifyPathNodeSubNodeConnections(item, node, from))
         return false;
     if (!node->mp_parent)

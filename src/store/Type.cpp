@@ -168,13 +168,10 @@ void Type::RemoveAllItems()
     std::vector<Item*> const l_copy =
         m_isNull ? std::vector<Item*>(m_nullItems.begin(), m_nullItems.end())
                  : std::vector<Item*>(m_items.begin(), m_items.end());
+    // Removed items stay allocated until the outermost operation ends, so one that a
+    // handler removed meanwhile can still be asked (Remove then does nothing).
     for (Item* lp_item : l_copy)
-    {
-        // Removed items stay allocated until the outermost operation ends, so the flag
-        // can be read; a handler may have removed this one already.
-        if (!lp_item->IsRemoved())
-            lp_item->Remove();
-    }
+        lp_item->Remove();
 }
 
 void Type::Remove()

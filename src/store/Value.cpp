@@ -11,12 +11,6 @@ QByteArray Raw(std::string const& bytes)
 {
     return QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
-
-std::string const& EmptyBytes()
-{
-    static std::string const* const lp_empty = new std::string();
-    return *lp_empty;
-}
 } // namespace
 
 Value::Value(char const* text) : m_bytes(text ? text : "") {}
@@ -65,7 +59,7 @@ unsigned long long Value::AsUInt64() const
 
 std::string ItemPtr::AsStdString() const
 {
-    return mp_item ? mp_item->GetValue().AsStdString() : EmptyBytes();
+    return mp_item ? mp_item->GetValue().AsStdString() : std::string();
 }
 
 QString ItemPtr::AsString() const
