@@ -11,6 +11,7 @@
 //   PeerMessengerFraming.cpp      frame writer, frame reader, obfuscation keys
 //   PeerMessengerConnections.cpp  direct and brokered connections, first frames
 //   PeerMessengerMessages.cpp     peer message dispatch and the message writers
+//   PeerMessengerSearchResults.cpp  share lists and search replies received
 //   PeerMessengerSending.cpp      sending to users, the unsent queue, listening ports
 //   PeerMessengerExpiry.cpp       the 30-second sweep
 //
@@ -28,17 +29,14 @@
 #include <QTcpSocket>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-class FileInfo;
-
-// Share-list records as the peer messages carry them: folder (byte string, `\`
-// separators) to its files, and attribute code to attribute name.
-using FileInfoMap = std::map<std::string, std::set<FileInfo>>;
-using AttributeTranslationTable = std::map<int, std::string>;
+#include "shares/records/AttributeTranslationTable.h"
+#include "shares/records/FileInfoMap.h"
 
 class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
 {
@@ -134,6 +132,12 @@ public:
 
     // --- Peer messages -----------------------------------------------------------
     static QString MessageCodeToString(int i_code);
+    // A compressed body (codes 5 and 9) that inflates beyond this is refused.
+    static constexpr std::uint64_t c_maxInflatedBody = 256ull * 1024 * 1024;
+    // Builds the complete share-list message (code 5) for a user; the share index
+    // registers it. Without one, a request is answered with an empty share list.
+    using ShareListProvider = std::function<MemStream(QString const& i_user)>;
+    void SetShareListProvider(ShareListProvider i_provider);
     void GetUserSharedFiles(QString i_user);
     unsigned int RequestUpload(QString i_user, QString i_file, long long i_size);
     void AcceptTransferRequest(QString i_user, unsigned int i_req, bool i_sendSize,
@@ -207,6 +211,11 @@ private:
     // state when it has one (its cached record saves the store lookups).
     bool HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message,
                            SocketBufferInfo* ip_info);
+    // One peer message by its code, the code already read; false refuses it.
+    bool DispatchPeerMessage(unsigned int i_code, QString const& i_user, MemStream& i_message);
+    void AnswerShareListRequest(QString const& i_user);
+    bool HandleShareList(QString const& i_user, MemStream& i_message);
+    bool HandleSearchResults(QString const& i_user, MemStream& i_message);
     // Fills the read state's cached "P" record from the store when it is not valid.
     void CachePeerSocket(QTcpSocket* ip_socket, SocketBufferInfo& io_info);
     // Forgets the cached "P" record of the socket whose peer_socket item this is.
@@ -232,6 +241,7 @@ private:
     QTcpServer m_listeningSocket;
     QTcpServer m_obfuscatedListeningSocket;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfos;
+    ShareListProvider m_shareListProvider;
     // Queue position of the next unsent message (per run).
     std::uint64_t m_nextSendOrder = 0;
     // When each accepted connection that has not sent its first frame came in; the

@@ -1,8 +1,61 @@
 #include "net/peer/PeerMessenger.h"
 
 #include "store/Log.h"
+#include "store/Settings.h"
 
 #include <QTcpSocket>
+
+#include <zlib.h>
+
+#include <vector>
+
+namespace
+{
+// Peer message codes this client sends or handles.
+enum PeerCode : unsigned int
+{
+    PM_GET_SHARED_FILE_LIST = 4,
+    PM_SHARED_FILE_LIST = 5,
+    PM_FILE_SEARCH_RESULT = 9,
+    PM_GET_SHARED_FILES_IN_FOLDER = 36,
+    PM_SHARED_FILES_IN_FOLDER = 37,
+    PM_TRANSFER_REQUEST = 40,
+    PM_TRANSFER_RESPONSE = 41,
+    PM_QUEUE_UPLOAD = 43,
+    PM_UPLOAD_PLACE_IN_LINE = 44,
+    PM_UPLOAD_FAILED = 46,
+    PM_UPLOAD_DENIED = 50,
+    PM_UPLOAD_PLACE_IN_LINE_REQUEST = 51,
+    PM_QUEUE_DOWNLOAD = 60
+};
+
+// Direction of a transfer request that offers to upload the file now.
+constexpr unsigned int c_uploadNow = 1;
+
+MemStream NewMessage(PeerCode i_code)
+{
+    MemStream l_message;
+    l_message.Write(static_cast<unsigned int>(i_code));
+    return l_message;
+}
+
+// The share list of a user who may see nothing: no folders, no attribute names,
+// compressed as every share list is.
+MemStream EmptyShareListMessage()
+{
+    MemStream l_body;
+    l_body.Write(0u);
+    l_body.Write(0u);
+    uLongf l_compressedSize = compressBound(static_cast<uLong>(l_body.GetWriteIndex()));
+    std::vector<Bytef> l_compressed(l_compressedSize);
+    compress2(l_compressed.data(), &l_compressedSize,
+              reinterpret_cast<Bytef const*>(l_body.GetBuffer()),
+              static_cast<uLong>(l_body.GetWriteIndex()), 9);
+    MemStream l_message = NewMessage(PM_SHARED_FILE_LIST);
+    l_message.WriteBuffer(l_compressed.data(), l_compressedSize);
+    return l_message;
+}
+} // namespace
 
 QString PeerMessenger::MessageCodeToString(int i_code)
 {
@@ -37,12 +90,207 @@ QString PeerMessenger::MessageCodeToString(int i_code)
     }
 }
 
+void PeerMessenger::SetShareListProvider(ShareListProvider i_provider)
+{
+    m_shareListProvider = std::move(i_provider);
+}
+
+void PeerMessenger::GetUserSharedFiles(QString i_user)
+{
+    MemStream l_message = NewMessage(PM_GET_SHARED_FILE_LIST);
+    SendMessage(i_user, l_message);
+}
+
+unsigned int PeerMessenger::RequestUpload(QString i_user, QString i_file, long long i_size)
+{
+    // The counter is saved with the settings, so ids keep rising across runs.
+    unsigned int const l_req = GetSetting("transfer_req_counter").toUInt();
+    SetSetting("transfer_req_counter", QString::number(l_req + 1u));
+    MemStream l_message = NewMessage(PM_TRANSFER_REQUEST);
+    l_message.Write(c_uploadNow);
+    l_message.Write(l_req);
+    l_message.Write(i_file);
+    l_message.Write(i_size);
+    SendMessage(i_user, l_message);
+    return l_req;
+}
+
+void PeerMessenger::AcceptTransferRequest(QString i_user, unsigned int i_req, bool i_sendSize,
+                                          long long i_size)
+{
+    MemStream l_message = NewMessage(PM_TRANSFER_RESPONSE);
+    l_message.Write(i_req);
+    l_message.Write(static_cast<unsigned char>(1));
+    if (i_sendSize)
+        l_message.Write(i_size);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::DenyTransferRequest(QString i_user, unsigned int i_req, QString i_reason)
+{
+    MemStream l_message = NewMessage(PM_TRANSFER_RESPONSE);
+    l_message.Write(i_req);
+    l_message.Write(static_cast<unsigned char>(0));
+    l_message.Write(i_reason);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::QueueDownload(QString i_user, std::string i_file)
+{
+    MemStream l_message = NewMessage(PM_QUEUE_UPLOAD);
+    l_message.Write(i_file);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::SendUploadPlaceInLine(QString i_user, QString i_file, int i_place)
+{
+    MemStream l_message = NewMessage(PM_UPLOAD_PLACE_IN_LINE);
+    l_message.Write(i_file);
+    l_message.Write(i_place);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::DenyUpload(QString i_user, QString i_file, QString i_reason)
+{
+    MemStream l_message = NewMessage(PM_UPLOAD_DENIED);
+    l_message.Write(i_file);
+    l_message.Write(i_reason);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::QueueUpload(QString i_user, QString i_file, long long i_size)
+{
+    MemStream l_message = NewMessage(PM_QUEUE_DOWNLOAD);
+    l_message.Write(i_file);
+    l_message.Write(i_size);
+    SendMessage(i_user, l_message);
+}
+
+void PeerMessenger::AnswerShareListRequest(QString const& i_user)
+{
+    MemStream l_message = m_shareListProvider ? m_shareListProvider(i_user) : EmptyShareListMessage();
+    SendMessage(i_user, l_message);
+}
+
+bool PeerMessenger::DispatchPeerMessage(unsigned int i_code, QString const& i_user,
+                                        MemStream& i_message)
+{
+    // Every field of a handled code must be there (unless said otherwise below);
+    // a missing one refuses the message before anything is emitted. Bytes after the
+    // last field are ignored.
+    switch (i_code)
+    {
+    case PM_GET_SHARED_FILE_LIST:
+        AnswerShareListRequest(i_user);
+        return true;
+    case PM_SHARED_FILE_LIST:
+        return HandleShareList(i_user, i_message);
+    case PM_FILE_SEARCH_RESULT:
+        return HandleSearchResults(i_user, i_message);
+    case PM_GET_SHARED_FILES_IN_FOLDER:
+    {
+        unsigned int l_req = 0;
+        QString l_folder;
+        if (!i_message.Read(l_req) || !i_message.Read(l_folder))
+            return false;
+        emit SharedFilesInFolderRequested(i_user, l_req, l_folder);
+        return true;
+    }
+    case PM_TRANSFER_REQUEST:
+    {
+        unsigned int l_direction = 0;
+        unsigned int l_req = 0;
+        std::string l_file;
+        long long l_size = 0;
+        if (!i_message.Read(l_direction) || !i_message.Read(l_req) || !i_message.Read(l_file))
+            return false;
+        // Only an offer to upload now carries the size.
+        if (l_direction == c_uploadNow && !i_message.Read(l_size))
+            return false;
+        emit FileTransferRequested(i_user, static_cast<int>(l_direction), l_req, l_file, l_size);
+        return true;
+    }
+    case PM_TRANSFER_RESPONSE:
+    {
+        unsigned int l_req = 0;
+        unsigned char l_accepted = 0;
+        if (!i_message.Read(l_req) || !i_message.Read(l_accepted))
+            return false;
+        if (l_accepted != 0)
+        {
+            // The size of an acceptance is optional.
+            long long l_size = 0;
+            bool const l_hasSize = i_message.Read(l_size);
+            emit FileTransferResponse(i_user, l_req, true, l_hasSize, l_hasSize ? l_size : 0,
+                                      QString());
+            return true;
+        }
+        QString l_reason;
+        if (!i_message.Read(l_reason))
+            return false;
+        emit FileTransferResponse(i_user, l_req, false, false, 0, l_reason);
+        return true;
+    }
+    case PM_QUEUE_UPLOAD:
+    {
+        QString l_file;
+        if (!i_message.Read(l_file))
+            return false;
+        emit QueueUploadRequested(i_user, l_file);
+        return true;
+    }
+    case PM_UPLOAD_PLACE_IN_LINE:
+    {
+        std::string l_file;
+        int l_place = 0;
+        if (!i_message.Read(l_file) || !i_message.Read(l_place))
+            return false;
+        emit DownloadPlaceInLine(i_user, l_file, l_place);
+        return true;
+    }
+    case PM_UPLOAD_FAILED:
+    {
+        std::string l_file;
+        if (!i_message.Read(l_file))
+            return false;
+        emit UploadFailed(i_user, l_file);
+        return true;
+    }
+    case PM_UPLOAD_DENIED:
+    {
+        std::string l_file;
+        QString l_reason;
+        if (!i_message.Read(l_file) || !i_message.Read(l_reason))
+            return false;
+        emit UploadDenied(i_user, l_file, l_reason);
+        return true;
+    }
+    case PM_UPLOAD_PLACE_IN_LINE_REQUEST:
+    {
+        QString l_file;
+        if (!i_message.Read(l_file))
+            return false;
+        emit UploadPlaceInLineRequested(i_user, l_file);
+        return true;
+    }
+    case PM_QUEUE_DOWNLOAD:
+    {
+        std::string l_file;
+        long long l_size = 0;
+        if (!i_message.Read(l_file) || !i_message.Read(l_size))
+            return false;
+        emit QueueDownloadRequested(i_user, l_file, l_size);
+        return true;
+    }
+    case PM_SHARED_FILES_IN_FOLDER: // this client never asks for folder contents
+    default:
+        return true;
+    }
+}
+
 bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_message,
                                      SocketBufferInfo* ip_info)
 {
-    // The dispatch of the individual peer messages by code goes here. Until then every
-    // code is logged and left alone; a frame too short to carry a code still ends the
-    // connection.
     // Copies, not references into the read state: a handler's receivers may dispose
     // of the socket, and its read state with it.
     ItemPtr l_socketItem;
@@ -79,7 +327,7 @@ bool PeerMessenger::HandlePeerMessage(QTcpSocket* ip_socket, MemStream& i_messag
             QStringLiteral("Received %1 message from user %2")
                 .arg(MessageCodeToString(static_cast<int>(l_code)), l_userName),
             l_socketItem["user"]);
-    return true;
+    return DispatchPeerMessage(l_code, l_userName, i_message);
 }
 
 void PeerMessenger::CachePeerSocket(QTcpSocket* ip_socket, SocketBufferInfo& io_info)

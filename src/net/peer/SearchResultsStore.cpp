@@ -1,0 +1,121 @@
+#include "net/peer/SearchResultsStore.h"
+
+#include "shares/records/SearchParser.h"
+#include "store/ExtendedAsciiTranslator.h"
+#include "store/GeneralFunctions.h"
+#include "store/Log.h"
+
+#include <cstdint>
+
+namespace
+{
+// Attribute codes of a file's pairs.
+constexpr std::uint32_t c_bitrate = 0;
+constexpr std::uint32_t c_lengthSeconds = 1;
+constexpr std::uint32_t c_variableBitrate = 2;
+} // namespace
+
+SearchResultsStore::SearchResultsStore()
+    : mp_userType(d["user"]), mp_resultsType(d["search_results"]), mp_resultType(d["search_result"]),
+      mp_nameType(d["search_result_file_name"]), mp_folderType(d["search_result_file_folder"]),
+      mp_sizeType(d["file_size"]), mp_bitrateType(d["bitrate"]), mp_lengthType(d["length_seconds"]),
+      mp_bitrateModeType(d["bitrate_mode"])
+{
+}
+
+ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
+                                  SearchReply const& i_reply)
+{
+    // The search text decides what the user sees, whatever the replying client thought
+    // matched. A text that fails to parse keeps the tokens it produced up to the fault.
+    SearchParser l_parser;
+    l_parser.SetSearchText(i_request["search_request_text"].AsString());
+
+    ItemPtr const l_user = mp_userType->GetItem(Value(i_userName));
+    ItemPtr const l_results = mp_resultsType->NewItem();
+    bool l_isAnyKept = false;
+
+    for (FileInfo const& l_file : i_reply.m_files)
+    {
+        if (!l_parser.IsMatch(ToQString(l_file.m_name)))
+        {
+            if (IsLogHeard())
+                Log(LogArea::Search, 1,
+                    QStringLiteral("Filtered out search result %1 from user %2")
+                        .arg(ToQString(l_file.m_name), i_userName));
+            continue;
+        }
+        ItemPtr const l_name = mp_nameType->GetItem(Value(GetFileName(l_file.m_name)));
+        ItemPtr const l_folder = mp_folderType->GetItem(Value(GetFolder(l_file.m_name)));
+        // The new results are linked to the user only below, so a path repeated inside
+        // this reply is not caught here.
+        if (IsReportedBy(l_name.GetPtr(), l_folder.GetPtr(), l_user.GetPtr()))
+            continue;
+
+        ItemPtr const l_result = mp_resultType->NewItem();
+        LinkAttributes(l_result, l_file.m_attributes);
+        l_result += l_results;
+        l_result += l_name;
+        l_result += l_folder;
+        l_result += mp_sizeType->GetItem(Value(l_file.m_size));
+        l_isAnyKept = true;
+    }
+
+    if (!l_isAnyKept)
+    {
+        l_results.Remove();
+        return ItemPtr();
+    }
+    l_results += i_request;
+    l_results += l_user;
+    l_results += d["search_results_user_available"]->GetItem(
+        Value(i_reply.m_hasFreeSlot ? "yes" : "no"));
+    l_results += d["search_results_user_speed"]->GetItem(Value(i_reply.m_uploadSpeed));
+    l_results += d["search_results_uploads_in_queue"]->GetItem(Value(i_reply.m_queueLength));
+    return l_results;
+}
+
+bool SearchResultsStore::IsReportedBy(Item* ip_name, Item* ip_folder, Item* ip_user) const
+{
+    ItemSet const* lp_byName = ip_name->ConnectedItemsOf(mp_resultType);
+    ItemSet const* lp_byFolder = ip_folder->ConnectedItemsOf(mp_resultType);
+    if (!lp_byName || !lp_byFolder)
+        return false;
+    // A popular name or a big folder has many results; walk the smaller side only.
+    ItemSet const& l_walked = lp_byName->size() <= lp_byFolder->size() ? *lp_byName : *lp_byFolder;
+    ItemSet const& l_other = &l_walked == lp_byName ? *lp_byFolder : *lp_byName;
+    for (ItemPtr const& l_result : l_walked)
+    {
+        if (l_other.find(l_result) == l_other.end())
+            continue;
+        ItemSet const* lp_owners = l_result->ConnectedItemsOf(mp_resultsType);
+        if (!lp_owners)
+            continue;
+        for (ItemPtr const& l_owner : *lp_owners)
+            if (l_owner->IsConnected(ip_user))
+                return true;
+    }
+    return false;
+}
+
+void SearchResultsStore::LinkAttributes(ItemPtr i_result, AttributeMap const& i_attributes) const
+{
+    for (AttributeMap::Pair const& l_pair : i_attributes.m_pairs)
+    {
+        int const l_signed = static_cast<int>(static_cast<std::int32_t>(l_pair.second));
+        switch (l_pair.first)
+        {
+        case c_bitrate:
+            i_result += mp_bitrateType->GetItem(Value(l_signed));
+            break;
+        case c_lengthSeconds:
+            i_result += mp_lengthType->GetItem(Value(l_signed));
+            break;
+        case c_variableBitrate:
+            i_result += mp_bitrateModeType->GetItem(Value(l_pair.second == 0 ? "cbr" : "vbr"));
+            break;
+        default:
+            break; // carried, and of no use here
+        }
+    }
+}
