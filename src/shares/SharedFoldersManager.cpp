@@ -1,0 +1,176 @@
+#include "shares/SharedFoldersManager.h"
+
+#include "net/server/Server.h"
+#include "store/DataSaver.h"
+#include "store/Settings.h"
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace
+{
+struct TypeRow
+{
+    char const* m_name;
+    Primacy m_primacy;
+    bool m_isNull;
+};
+
+// Every type of the index is create-on-get.
+TypeRow const c_types[] = {
+    {"shared_folder", Primary, false},
+    {"shared_file", Secondary, true},
+    {"shared_file_name", Secondary, false},
+    {"shared_file_lowercase_name", Tertiary, false},
+    {"shared_file_folder", Secondary, false},
+    {"shared_file_folder_lowercase_name", Tertiary, false},
+    {"shared_file_size", Tertiary, false},
+    {"shared_public", Tertiary, true},
+    {"shared_userlist", Tertiary, true},
+    {"is_scanned", Tertiary, true},
+    {"shared_folder_id", Tertiary, false},
+    {"user_share", Primary, true},
+    {"user_share_folder", Secondary, true},
+    {"user_share_folder_parent", Secondary, true},
+    {"user_share_folder_child", Secondary, true},
+    {"user_share_folder_name", Tertiary, false},
+    {"user_share_file", Secondary, true},
+    {"user_share_file_name", Tertiary, false},
+    {"search_token", Tertiary, false},
+};
+
+struct RelationRow
+{
+    char const* m_a;
+    char const* m_b;
+    OneOrMany m_aPerB; // how many A items one B item may have
+    OneOrMany m_bPerA; // how many B items one A item may have
+};
+
+RelationRow const c_relations[] = {
+    {"shared_folder", "shared_file_folder", Many, Many},
+    {"shared_file", "shared_file_folder", Many, One},
+    {"shared_file_folder", "shared_file_folder_lowercase_name", Many, One},
+    {"shared_file", "shared_file_name", Many, One},
+    {"shared_file_name", "shared_file_lowercase_name", Many, One},
+    {"shared_file", "shared_file_size", Many, One},
+    {"shared_folder", "shared_public", Many, One},
+    {"shared_folder", "shared_userlist", Many, One},
+    {"shared_folder", "user_list_group", Many, Many},
+    {"shared_folder", "shared_folder_id", One, One},
+    {"user_share", "user", One, One},
+    {"user_share", "user_share_folder", One, Many},
+    {"user_share_folder", "user_share_folder_name", Many, One},
+    {"user_share_folder", "user_share_file", One, Many},
+    {"user_share_folder", "user_share_folder_parent", One, One},
+    {"user_share_folder", "user_share_folder_child", One, Many},
+    {"user_share_folder_parent", "user_share_folder_child", One, One},
+    {"user_share_file", "user_share_file_name", Many, One},
+    {"user_share_file", "file_size", Many, One},
+    {"search_token", "shared_file", Many, Many},
+    {"shared_file", "mpeg_version", Many, One},
+    {"shared_file", "channel_mode", Many, One},
+    {"shared_file", "audio_frequency", Many, One},
+    {"shared_file", "bitrate_mode", Many, One},
+    {"shared_file", "bitrate", Many, One},
+    {"shared_file", "is_scanned", Many, One},
+    {"user_share_file", "bitrate_mode", Many, One},
+    {"user_share_file", "bitrate", Many, One},
+    {"user_share_file", "length_seconds", Many, One},
+};
+
+// What goes into the store file: the shared folders with their flags, ids and folder
+// items, the files with name, size and MP3 details. Lower-case twins and search tokens
+// are made again from the loaded names and folders.
+struct SavedRow
+{
+    char const* m_type;
+    char const* m_whenConnectedTo; // null: every item
+};
+
+SavedRow const c_saved[] = {
+    {"shared_folder", nullptr},
+    {"shared_file", "shared_file_folder"},
+    {"shared_file_name", "shared_file"},
+    {"shared_file_folder", "shared_folder"},
+    {"shared_file_size", "shared_file"},
+    {"shared_public", "shared_folder"},
+    {"shared_userlist", "shared_folder"},
+    {"is_scanned", nullptr},
+    {"shared_folder_id", "shared_folder"},
+    {"mpeg_version", "shared_file"},
+    {"channel_mode", "shared_file"},
+    {"audio_frequency", "shared_file"},
+    {"bitrate_mode", "shared_file"},
+    {"bitrate", "shared_file"},
+};
+
+void RegisterSaved(SavedRow const& i_row)
+{
+    if (i_row.m_whenConnectedTo)
+        dataSaver->AddSavedByConnectionType(i_row.m_type, i_row.m_whenConnectedTo);
+    else
+        dataSaver->AddSavedType(i_row.m_type);
+}
+} // namespace
+
+SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
+    : QObject(ip_parent), m_filesAdded(0), m_filesRemoved(0)
+{
+    sharedFoldersManager = this;
+
+    CreateData();
+
+    m_scannerThread.setObjectName(QStringLiteral("MP3 Scanning"));
+    m_scannerThread.start(QThread::InheritPriority);
+    m_scanner.moveToThread(&m_scannerThread);
+    // Both directions cross threads, so both calls are queued.
+    connect(this, &SharedFoldersManager::MP3ScanRequired, &m_scanner, &MP3Scanner::OnMP3ScanRequired);
+    connect(&m_scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+    connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+
+    d.NewType("unshared", Tertiary, true, true);
+    d["user"]->RelateToType(d["unshared"], Many, One);
+    dataSaver->AddSavedType("unshared");
+    dataSaver->AddSavedByConnectionType("user", "unshared");
+
+    SetSettingDefault("shared_folder_counter", QStringLiteral("1"));
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    // Requests still queued find the scanner stopped; the one running finishes first.
+    m_scanner.Quit();
+    m_scannerThread.exit(0);
+    m_scannerThread.wait();
+    RemoveDataHandlers();
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::CreateData()
+{
+    for (TypeRow const& l_row : c_types)
+        d.NewType(l_row.m_name, l_row.m_primacy, l_row.m_isNull, true);
+    for (RelationRow const& l_row : c_relations)
+        d[l_row.m_a]->RelateToType(d[l_row.m_b], l_row.m_aPerB, l_row.m_bPerA);
+    for (SavedRow const& l_row : c_saved)
+        RegisterSaved(l_row);
+
+    // Loading the store file creates names and folders through the same events, so the
+    // twins exist for loaded items too.
+    d["shared_file_name"]->m_itemAddedEvent.AddHandler(
+        CreateHandler(this, &SharedFoldersManager::OnSharedFileNameAdded));
+    d["shared_file_folder"]->m_itemAddedEvent.AddHandler(
+        CreateHandler(this, &SharedFoldersManager::OnSharedFileFolderAdded));
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr i_name)
+{
+    i_name += d["shared_file_lowercase_name"]->GetItem(Value(LowerCaseKey(i_name.AsString())));
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr i_folder)
+{
+    i_folder += d["shared_file_folder_lowercase_name"]->GetItem(Value(LowerCaseKey(i_folder.AsString())));
+}
