@@ -1,5 +1,6 @@
 #include "app/UIFunctions.h"
 
+#include <QApplication>
 #include <QTabWidget>
 #include <QVariant>
 #include <QWidget>
@@ -34,6 +35,13 @@ void FocusWidget(QWidget* widget)
             }
         }
     }
+    // A hidden widget only gets the focus once it is shown, and Qt drops that wish when
+    // the page that held the focus is hidden on the way. Give it again, unless a tab's
+    // focus search has meanwhile handed the focus to a marked widget of the new page.
+    QWidget* const l_focus = QApplication::focusWidget();
+    if (widget->isVisible() && l_focus != widget &&
+        !(l_focus && l_focus->property(c_focusProperty).isValid()))
+        widget->setFocus(Qt::OtherFocusReason);
 }
 
 void RegisterWidgetForTabFocus(QWidget* ip_widget, int i_rank)
