@@ -1,82 +1,426 @@
 #include "transfers/TransferQueueManager.h"
 
-#include "net/peer/PeerMessenger.h"
-#include "store/Data.h"
+#include "net/server/Server.h"
 #include "store/Settings.h"
+#include "store/TimerManager.h"
+#include "transfers/DownloadThread.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QTcpSocket>
 
 TransferQueueManager* transferQueueManager = nullptr;
 
 namespace
 {
-// The upload types belong to the queues; until they are declared there is nothing to
-// count.
-bool HasUploadTypes()
+// The schema tables read like the relations they declare: how many B one A may hold,
+// then how many A one B may hold.
+struct Relation
 {
-    return d.HasType("upload_entry") && d.HasType("upload_entry_status") && d.HasType("is_active");
+    char const* a;
+    char const* b;
+    OneOrMany aPerB;
+    OneOrMany bPerA;
+};
+
+void Relate(std::initializer_list<Relation> i_relations)
+{
+    for (Relation const& l_relation : i_relations)
+        d[l_relation.a]->RelateToType(d[l_relation.b], l_relation.aPerB, l_relation.bPerA);
+}
+
+struct TypeDeclaration
+{
+    char const* name;
+    Primacy primacy;
+    bool isNull;
+};
+
+// Every transfer type creates its items on lookup.
+void Declare(std::initializer_list<TypeDeclaration> i_types)
+{
+    for (TypeDeclaration const& l_type : i_types)
+        d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
+}
+
+void SaveWith(char const* ip_owner, std::initializer_list<char const*> i_attributes)
+{
+    dataSaver->AddSavedType(ip_owner);
+    for (char const* lp_attribute : i_attributes)
+        dataSaver->AddSavedByConnectionType(lp_attribute, ip_owner);
+}
+
+// Frees a cell's heap value once its item goes; a value that reads as no address
+// frees nothing.
+template <class T> void FreeCell(ItemPtr i_item)
+{
+    delete i_item.AsPtr<T>();
+}
+
+// Removes the cells of these types that the entry has; their handlers free the values.
+void RemoveCells(ItemPtr i_entry, std::initializer_list<char const*> i_types)
+{
+    for (char const* lp_type : i_types)
+        if (ItemPtr const l_cell = i_entry[lp_type])
+            l_cell.Remove();
 }
 } // namespace
 
 TransferQueueManager::TransferQueueManager() : QObject(nullptr)
 {
     transferQueueManager = this;
-    if (peerMessenger)
-        connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
-                &TransferQueueManager::OnFileConnectionAccepted);
+
+    CreateDownloadTypes();
+    d["write_position"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnWritePositionRemoved));
+    d["last_receipt_time"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnLastReceiptTimeRemoved));
+    d["last_speed_measurement_time"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved));
+    d["bytes_per_second"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnBytesPerSecondRemoved));
+    d["bytes_since_last_receipt"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnBytesSinceLastReceiptRemoved));
+    SaveWith("download_entry", {"user", "file_name", "remote_folder", "file_size",
+                                "download_folder", "download_entry_status", "download_order",
+                                "subfolder_save_level"});
+
+    CreateUploadTypes();
+
+    {
+        auto* lp_root = new PathNode(&d, "user");
+        new PathNode(lp_root, "is_online", PathConnecting);
+        d.AddPathEventHandler(lp_root, CreateHandler(this, &TransferQueueManager::OnUserOnline));
+    }
+
+    connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,
+            &TransferQueueManager::OnFileTransferRequest);
+    SetSettingDefault("download_folder", QDir::homePath() + QStringLiteral("/Kestrune Downloads"));
+    connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this,
+            &TransferQueueManager::OnFileConnection);
+    connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this,
+            &TransferQueueManager::OnQueueUploadRequested);
+    connect(peerMessenger, &PeerMessenger::QueueDownloadRequested, this,
+            &TransferQueueManager::OnQueueDownloadRequested);
+    connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
+            &TransferQueueManager::OnFileConnectionAccepted);
+    connect(peerMessenger, &PeerMessenger::FileTransferResponse, this,
+            &TransferQueueManager::OnFileTransferResponse);
+    connect(peerMessenger, &PeerMessenger::UploadFailed, this,
+            &TransferQueueManager::OnUploadFailedNotification);
+    connect(peerMessenger, &PeerMessenger::UploadDenied, this,
+            &TransferQueueManager::OnUploadDeniedNotification);
+    connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this,
+            &TransferQueueManager::OnUploadPlaceInLineRequested);
+
+    SetSettingDefault("transfer_order_counter", QStringLiteral("1"));
+    SetSetting("transfer_req_counter", QStringLiteral("1"));
+    d["download_entry_status"]->GetItem(Value("downloading")).NewItem("is_active");
+    for (char const* lp_status : {"connecting", "uploading", "requesting", "waiting for offset"})
+        d["upload_entry_status"]->GetItem(Value(lp_status)).NewItem("is_active");
+
+    dataSaver->AddDataLoadedEventHandler(this);
+    connect(timerManager->everyFiveMinutes(), &QTimer::timeout, this,
+            &TransferQueueManager::PeriodicCheck);
+    connect(timerManager->everyHalfMinute(), &QTimer::timeout, this,
+            &TransferQueueManager::EveryHalfMinute);
+
+    SetSettingDefault("upload_speed_limit", QStringLiteral("0"));
+    SetSetting("upload_speed_limit_enabled", QStringLiteral("no"));
+    connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this,
+            &TransferQueueManager::OnDownloadPlaceInLine);
+    Declare({{"denial_reason", Tertiary, false}});
+    Relate({{"denial_reason", "download_entry", One, Many},
+            {"denial_reason", "upload_entry", One, Many}});
+    SetSetting("upload_slots", QStringLiteral("1"));
+
+    CreateCompleteDownloadTypes();
+
+    Declare({{"empty_share_check_status", Tertiary, false},
+             {"sent_empty_share_warning_message", Tertiary, false}});
+    Relate({{"user", "empty_share_check_status", Many, One},
+            {"user", "sent_empty_share_warning_message", Many, One}});
+    connect(peerMessenger, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
+    SetSetting("check_for_empty_shares", QStringLiteral("no"));
+    SetSetting("empty_share_message",
+               QStringLiteral("It looks like you're not sharing any files. Please share "
+                              "something before downloading anything from my own shares. "
+                              "Thanks."));
+    SetSetting("max_queued_uploads_per_user", QStringLiteral("200"));
+}
+
+void TransferQueueManager::CreateDownloadTypes()
+{
+    Declare({{"download_entry", Primary, true},
+             {"file_name", Tertiary, false},
+             {"remote_folder", Secondary, false},
+             {"download_folder", Secondary, false},
+             {"transfer_req", Tertiary, false},
+             {"remote_transfer_req", Tertiary, false},
+             {"download_socket", Primary, false},
+             {"download_file", Primary, false},
+             {"write_position", Tertiary, false},
+             {"download_entry_status", Primary, false},
+             {"download_order", Tertiary, false},
+             {"upload_socket", Primary, false},
+             {"upload_file", Primary, false},
+             {"read_position", Tertiary, false},
+             {"upload_entry_status", Primary, false},
+             {"upload_order", Tertiary, false},
+             {"is_active", Tertiary, true},
+             {"last_receipt_time", Tertiary, false},
+             {"last_speed_measurement_time", Tertiary, false},
+             {"bytes_per_second", Tertiary, false},
+             {"bytes_since_last_receipt", Tertiary, false},
+             {"place_in_line", Tertiary, false},
+             {"last_queue_request_time", Tertiary, false},
+             {"next_place_in_line_request_time", Tertiary, false},
+             {"download_thread", Primary, false},
+             {"subfolder_save_level", Tertiary, false},
+             {"last_status_change_time", Tertiary, false}});
+    Relate({{"download_entry", "user", Many, One},
+            {"download_entry", "file_name", Many, One},
+            {"download_entry", "remote_folder", Many, One},
+            {"download_entry", "file_size", Many, One},
+            {"download_entry", "download_folder", Many, One},
+            {"download_entry", "transfer_req", One, One},
+            {"download_entry", "remote_transfer_req", Many, One},
+            {"download_entry", "download_socket", One, One},
+            {"download_entry", "download_thread", One, One},
+            {"download_entry", "download_file", One, One},
+            {"download_entry", "write_position", Many, One},
+            {"download_entry", "download_entry_status", Many, One},
+            {"download_entry", "download_order", One, One},
+            {"download_entry", "last_receipt_time", One, One},
+            {"download_entry", "last_speed_measurement_time", One, One},
+            {"download_entry", "bytes_per_second", One, One},
+            {"download_entry", "bytes_since_last_receipt", One, One},
+            {"download_entry", "place_in_line", Many, One},
+            {"download_entry", "subfolder_save_level", Many, One},
+            {"download_entry", "last_status_change_time", Many, One},
+            {"download_entry_status", "is_active", Many, One},
+            {"user", "last_queue_request_time", Many, One},
+            {"user", "next_place_in_line_request_time", Many, One}});
+}
+
+void TransferQueueManager::CreateUploadTypes()
+{
+    Declare({{"upload_entry", Primary, true},
+             {"filename_as_requested", Tertiary, false},
+             {"upload_start_time", Tertiary, false},
+             {"bytes_uploaded", Tertiary, false},
+             {"upload_thread", Primary, false},
+             {"effective_upload_order", Tertiary, false}});
+    d["bytes_uploaded"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnBytesUploadedRemoved));
+    d["read_position"]->m_itemRemovedEvent.AddHandler(
+        CreateHandler(this, &TransferQueueManager::OnWritePositionRemoved));
+    Relate({{"upload_entry", "user", Many, One},
+            {"upload_entry", "shared_file", Many, One},
+            {"upload_entry", "upload_socket", One, One},
+            {"upload_entry", "upload_file", One, One},
+            {"upload_entry", "read_position", Many, One},
+            {"upload_entry", "upload_entry_status", Many, One},
+            {"upload_entry", "upload_order", One, One},
+            {"upload_entry", "transfer_req", One, One},
+            {"upload_entry_status", "is_active", Many, One},
+            {"upload_entry", "filename_as_requested", Many, One},
+            {"upload_entry", "upload_start_time", Many, One},
+            {"upload_entry", "bytes_uploaded", Many, One},
+            {"upload_entry", "last_status_change_time", Many, One},
+            {"upload_entry", "last_receipt_time", One, One},
+            {"upload_entry", "last_speed_measurement_time", One, One},
+            {"upload_entry", "bytes_per_second", One, One},
+            {"upload_entry", "bytes_since_last_receipt", One, One},
+            {"upload_entry", "upload_thread", One, One},
+            {"upload_entry", "effective_upload_order", Many, One}});
+}
+
+void TransferQueueManager::CreateCompleteDownloadTypes()
+{
+    Declare({{"complete_download", Primary, true},
+             {"complete_download_folder", Secondary, false},
+             {"complete_download_relative_folder", Secondary, false},
+             {"complete_download_filename", Tertiary, false},
+             {"complete_download_file_size", Tertiary, false},
+             {"complete_download_completion_time", Tertiary, false}});
+    Relate({{"complete_download", "user", Many, One},
+            {"complete_download", "complete_download_folder", Many, One},
+            {"complete_download", "complete_download_relative_folder", Many, One},
+            {"complete_download", "complete_download_filename", Many, One},
+            {"complete_download", "complete_download_completion_time", Many, One},
+            {"complete_download", "complete_download_file_size", Many, One},
+            {"complete_download", "search_request_text", Many, One}});
+    SaveWith("complete_download",
+             {"user", "complete_download_folder", "complete_download_relative_folder",
+              "complete_download_filename", "complete_download_file_size",
+              "complete_download_completion_time"});
 }
 
 TransferQueueManager::~TransferQueueManager()
 {
+    RemoveDataHandlers();
+    // Uploads first, then downloads; the threads, sockets and files themselves stay
+    // with their cells.
+    for (ItemPtr const& l_cell : d["download_thread"]->GetItems())
+    {
+        auto* lp_worker = l_cell.AsPtr<DownloadThread>();
+        lp_worker->SignalExit();
+        lp_worker->wait();
+    }
     for (QPointer<QTcpSocket> const& l_socket : m_fileConnections)
         delete l_socket.data();
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
 
-bool TransferQueueManager::IsFreeToUpload()
+void TransferQueueManager::DataLoaded()
 {
-    unsigned long long const l_slots = GetSetting("upload_slots").toULongLong();
-    unsigned long long l_running = 0;
-    if (HasUploadTypes())
+    ItemPtr const l_queued = d["download_entry_status"]->GetItem(Value("queued"));
+    ItemSet const l_entries = d["download_entry"]->GetItems();
+    for (ItemPtr const& l_entry : l_entries)
+        if (l_entry["download_entry_status"].AsStdString() != "complete")
+            l_entry += l_queued;
+    if (gp_server)
+        for (ItemPtr const& l_user : l_entries.GetItems("user"))
+            gp_server->TrackUser(l_user.AsString());
+    emit TransfersLoaded();
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::RemoveDownload(ItemPtr i_entry)
+{
+    if (ItemPtr const l_cell = i_entry["download_thread"])
     {
-        for (ItemPtr const& l_entry : d["upload_entry"]->GetItems())
-            if (l_entry["upload_entry_status"].IsConnected("is_active"))
-                ++l_running;
+        auto* lp_worker = l_cell.AsPtr<DownloadThread>();
+        // A report the worker queued before it stopped must never reach a later worker
+        // that happens to get the same address: cut the signals, let the event loop
+        // deliver what is pending (it finds no cell) and only then free the object.
+        lp_worker->disconnect(this);
+        lp_worker->SignalExit();
+        lp_worker->wait();
+        lp_worker->deleteLater();
+        l_cell.Remove();
     }
-    return l_slots > l_running;
+    if (ItemPtr const l_cell = i_entry["download_socket"])
+    {
+        auto* lp_socket = l_cell.AsPtr<QTcpSocket>();
+        lp_socket->disconnect();
+        l_cell.Remove();
+        lp_socket->close();
+        lp_socket->deleteLater();
+    }
+    if (ItemPtr const l_cell = i_entry["download_file"])
+    {
+        auto* lp_file = l_cell.AsPtr<QFile>();
+        lp_file->close();
+        delete lp_file;
+        l_cell.Remove();
+    }
+    RemoveCells(i_entry, {"write_position", "last_receipt_time", "last_speed_measurement_time",
+                          "bytes_per_second", "bytes_since_last_receipt"});
+    i_entry.Remove();
+}
+
+void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
+{
+    // Uploads get their worker with the upload negotiation; until then an entry holds
+    // at most a socket, a file and cells.
+    if (ItemPtr const l_cell = i_entry["upload_socket"])
+    {
+        auto* lp_socket = l_cell.AsPtr<QTcpSocket>();
+        lp_socket->disconnect();
+        l_cell.Remove();
+        lp_socket->close();
+        lp_socket->deleteLater();
+    }
+    if (ItemPtr const l_cell = i_entry["upload_file"])
+    {
+        auto* lp_file = l_cell.AsPtr<QFile>();
+        lp_file->close();
+        delete lp_file;
+        l_cell.Remove();
+    }
+    RemoveCells(i_entry, {"read_position", "last_receipt_time", "last_speed_measurement_time",
+                          "bytes_per_second", "bytes_since_last_receipt"});
+    if (m_lastOrderedUpload == i_entry)
+        m_lastOrderedUpload = ItemPtr();
+    i_entry.Remove();
+}
+
+namespace
+{
+int CountActive(char const* ip_statusType, char const* ip_entryType)
+{
+    ItemSet const l_flags = d["is_active"]->GetItems();
+    ItemSet l_statuses;
+    for (ItemPtr const& l_flag : l_flags)
+        l_statuses.Add(l_flag.GetItems(ip_statusType));
+    return static_cast<int>(l_statuses.GetItems(ip_entryType).size());
+}
+} // namespace
+
+int TransferQueueManager::ActiveDownloadCount()
+{
+    return CountActive("download_entry_status", "download_entry");
+}
+
+int TransferQueueManager::ActiveUploadCount()
+{
+    return CountActive("upload_entry_status", "upload_entry");
 }
 
 std::uint32_t TransferQueueManager::QueuedUploadCount()
 {
-    if (!HasUploadTypes())
-        return 0;
     ItemPtr const l_queued = d["upload_entry_status"]->HasItem(Value("queued"));
-    if (!l_queued)
-        return 0;
     return static_cast<std::uint32_t>(l_queued.GetItems("upload_entry").size());
 }
 
-void TransferQueueManager::OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket)
+bool TransferQueueManager::IsFreeToUpload()
 {
-    if (!ip_socket)
-        return;
-    // No upload is waiting for a connection yet, so nothing is written: the socket is
-    // kept until its peer closes it or the queues go.
-    Q_UNUSED(i_user);
-    m_fileConnections.append(ip_socket);
-    connect(ip_socket, &QAbstractSocket::disconnected, this,
-            &TransferQueueManager::OnFileConnectionClosed);
-    connect(ip_socket, &QAbstractSocket::errorOccurred, this,
-            &TransferQueueManager::OnFileConnectionClosed);
+    unsigned long long const l_slots = GetSetting("upload_slots").toULongLong();
+    return l_slots > static_cast<unsigned long long>(ActiveUploadCount());
 }
 
-void TransferQueueManager::OnFileConnectionClosed()
+void TransferQueueManager::PeriodicCheck()
 {
-    auto* lp_socket = qobject_cast<QTcpSocket*>(sender());
-    if (!lp_socket)
+}
+
+void TransferQueueManager::OnWritePositionRemoved(ItemPtr i_item)
+{
+    FreeCell<qint64>(i_item);
+}
+
+void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr i_item)
+{
+    FreeCell<qint64>(i_item);
+}
+
+void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr i_item)
+{
+    FreeCell<qint64>(i_item);
+}
+
+void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr i_item)
+{
+    FreeCell<int>(i_item);
+}
+
+void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr i_item)
+{
+    FreeCell<QDateTime>(i_item);
+}
+
+void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item)
+{
+    FreeCell<QDateTime>(i_item);
+}
+
+void TransferQueueManager::SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow)
+{
+    if (!i_user)
         return;
-    lp_socket->disconnect(this);
-    m_fileConnections.removeAll(lp_socket);
-    lp_socket->deleteLater();
+    i_user += d[ip_type]->GetItem(
+        Value(QDateTime::currentDateTime().addSecs(i_secondsFromNow).toString(Qt::TextDate)));
 }

@@ -1,46 +1,173 @@
 #pragma once
 
-// The transfer queues: downloads and uploads with their statuses, kept as items of the
-// store. So far only what the peer network and the share index ask of them: whether an
-// upload slot is free, how many uploads wait, and the taking over of "F" connections
-// that this client asked for.
+// The transfer queues: every download and upload, its status, progress, worker thread,
+// socket and open file are items of the store, joined by the relations the constructor
+// declares. The manager keeps no queue of its own; it reacts to the peer network's
+// transfer signals, the store's events and the timers, and moves bytes on one worker
+// thread per running transfer.
 //
-// GUI thread only.
+// The implementation is split by responsibility:
+//   TransferQueueManager.cpp            schema, settings defaults, wiring, loading,
+//                                       removal of entries, counts, progress cells
+//   TransferQueueDownloadFolders.cpp    download folders and paths, completed downloads
+//   TransferQueueDownloads.cpp          the download queue and download statuses
+//   TransferQueueDownloadTransfer.cpp   transfer offers, file connections, the
+//                                       download worker's reports
+//   TransferQueueUploads.cpp            what the peer network and the share index ask
+//                                       of the upload side
+//
+// GUI thread only; the workers report by queued signals.
+
+#include "net/peer/PeerMessenger.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <cstdint>
+#include <string>
 
 class QTcpSocket;
 
-class TransferQueueManager : public QObject
+class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
 {
     Q_OBJECT
 
 public:
-    // Sets transferQueueManager; receives the peer network's file connections when the
-    // peer messenger exists already.
+    // Needs the store, the saver, the timer manager and the peer network; sets
+    // transferQueueManager.
     TransferQueueManager();
+    // Stops every worker and waits for it.
     ~TransferQueueManager() override;
 
-    // True while the setting upload_slots exceeds the number of running uploads.
-    bool IsFreeToUpload();
+    // Unfinished downloads become "queued" and their users are tracked.
+    void DataLoaded() override;
+
+    // --- Entries and counts (TransferQueueManager.cpp) ----------------------------
+    // Stops the worker, releases socket, file and progress cells, removes the entry.
+    void RemoveDownload(ItemPtr i_entry);
+    void RemoveUpload(ItemPtr i_entry);
+    int ActiveDownloadCount();
+    int ActiveUploadCount();
     // The number of uploads whose status is "queued".
     std::uint32_t QueuedUploadCount();
+    // True while the setting upload_slots exceeds the number of running uploads.
+    bool IsFreeToUpload();
 
-    // The sockets taken over and not yet given to an upload.
+    // --- Download folders (TransferQueueDownloadFolders.cpp) ----------------------
+    // Paths in store form ("\" separators). The relative folder is the last
+    // subfolder_save_level + 1 components of the remote folder.
+    QString GetDownloadRelativeDownloadFolder(ItemPtr i_entry);
+    QString GetDownloadTargetFolder(ItemPtr i_entry, bool i_complete);
+    QString GetDownloadTargetPath(ItemPtr i_entry, bool i_complete);
+    // The file-system form of the target path, or false when the names the peer gave
+    // would lead outside the downloading (or complete) folder.
+    bool GetLocalDownloadPath(ItemPtr i_entry, bool i_complete, QString& o_path);
+    bool DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry);
+    // Removes the entry's emptied downloading folders unless another unfinished
+    // download of the same remote folder remains.
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry);
+    // The entry's subfolder_save_level, kept within 0 to 255.
+    static int SubfolderSaveLevel(ItemPtr i_entry);
+
+    // --- Download queue (TransferQueueDownloads.cpp) -------------------------------
+    ItemPtr AddDownload(QString i_user, std::string i_fileName, std::string i_folder,
+                        long long i_size, int i_subfolderSaveLevel);
+    // The entry of user, file name and remote folder, or null. Never creates.
+    ItemPtr GetDownloadEntry(QString i_user, std::string const& i_fileName,
+                             std::string const& i_folder);
+    void RequeueDownload(ItemPtr i_entry);
+    void RequeueUserDownloads(ItemPtr i_user);
+    void QueueDownloadIfUserOnline(ItemPtr i_entry);
+    void OnUserOnline(ItemPtr i_user);
+    void RequestDownloadPlaceInLine(ItemPtr i_entry);
+    // The one way a download's status changes; leaving "downloading" ends the transfer.
+    void SetDownloadEntryStatus(ItemPtr i_entry, QString i_status);
+    bool IsActivelyDownloadingFromUser(QString i_user);
+    bool CanAcceptUserInitiatedUploadsFrom(QString i_user);
+
+    // --- Upload side (TransferQueueUploads.cpp) ------------------------------------
+    void StartNewUploads();
+    void DetermineUploadSpeedLimit();
+
+    // The sockets taken over by OnFileConnectionAccepted and not yet given to an upload.
     QList<QPointer<QTcpSocket>> const& HeldFileConnections() const { return m_fileConnections; }
 
 public slots:
-    // An "F" connection this client asked for is open; the socket is ours from now on.
+    void OnFileTransferRequest(QString i_user, int i_direction, unsigned int i_req,
+                               std::string i_path, long long i_size);
+    void OnFileConnection(QString i_user, QTcpSocket* ip_socket, unsigned int i_req);
+    void OnQueueUploadRequested(QString i_user, QString i_file);
+    void OnQueueDownloadRequested(QString i_user, std::string i_path, long long i_size);
     void OnFileConnectionAccepted(QString i_user, QTcpSocket* ip_socket);
+    void OnFileTransferResponse(QString i_user, unsigned int i_req, bool i_accepted,
+                                bool i_receivedFileSize, long long i_fileSize,
+                                QString i_reason);
+    void OnUploadFailedNotification(QString i_user, std::string i_path);
+    void OnUploadDeniedNotification(QString i_user, std::string i_path, QString i_reason);
+    // The five-minute timer's slot; there is nothing to do on it.
+    void PeriodicCheck();
+    void EveryHalfMinute();
+    void OnDownloadPlaceInLine(QString i_user, std::string i_path, int i_place);
+    void OnUploadError();
+    void OnUploadProgress(qint64 i_position, int i_bytesPerSecond);
+    void OnUploadComplete();
+    void OnDownloadError(QString i_reason);
+    void OnDownloadProgress(qint64 i_position, int i_bytesPerSecond);
+    void OnDownloadComplete();
+    void DetermineUploadsEffectiveOrder();
+    void OnUploadPlaceInLineRequested(QString i_user, QString i_file);
+    void OnUserShare(QString i_user, FileInfoMap& i_share,
+                     AttributeTranslationTable& i_translationTable);
+
+signals:
+    void DownloadProgressed(ItemPtr i_entry);
+    void UploadProgressed(ItemPtr i_entry);
+    void CompleteDownloadAdded(ItemPtr i_record);
+    void TransfersLoaded();
 
 private:
+    // Schema and wiring, in the order the constructor makes them.
+    void CreateDownloadTypes();
+    void CreateUploadTypes();
+    void CreateCompleteDownloadTypes();
+
+    // Removal handlers of the progress cells: each frees its heap value.
+    void OnWritePositionRemoved(ItemPtr i_item);
+    void OnBytesUploadedRemoved(ItemPtr i_item);
+    void OnBytesSinceLastReceiptRemoved(ItemPtr i_item);
+    void OnBytesPerSecondRemoved(ItemPtr i_item);
+    void OnLastReceiptTimeRemoved(ItemPtr i_item);
+    void OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item);
+
+    // A new entry with user, names, size, level and order; the user is tracked.
+    ItemPtr NewDownloadEntry(QString const& i_user, std::string const& i_fileName,
+                             std::string const& i_folder, long long i_size,
+                             int i_subfolderSaveLevel);
+    // Remote folder, "\" and file name, as bytes.
+    static std::string RemotePath(ItemPtr i_entry);
+    // The entry whose download_thread cell holds this worker, or null.
+    ItemPtr FindDownloadWorkerEntry(QObject* ip_worker);
+    // Stops and releases a download's worker, file, socket and cells (the status is
+    // left alone).
+    void EndDownloadTransfer(ItemPtr i_entry);
+    // Whether a running download other than the entry writes to this local file.
+    bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
+    static void SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow);
+
     void OnFileConnectionClosed();
 
+    // Guards the shared upload budget below; the upload workers take it too.
+    QMutex m_uploadSpeedMutex;
+    long long m_uploadByteBudget = 0;
+    // KB/s; 0 = unlimited.
+    int m_uploadSpeedLimit = 0;
+    int m_uploadSpeedLimitPerUpload = 0;
+    ItemPtr m_lastOrderedUpload;
     QList<QPointer<QTcpSocket>> m_fileConnections;
 };
 

@@ -1,11 +1,10 @@
-#include "net/peer/PeerTestEnv.h"
-#include "transfers/TransferQueueManager.h"
+#include "TransferTestEnv.h"
 
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-using namespace PeerTestEnv;
+using namespace TransferTestEnv;
 
 class TestTransferQueueServices : public QObject
 {
@@ -15,7 +14,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
-    void countsNothingBeforeUploadTypesExist();
+    void followsTheUploadSlotsSetting();
     void comparesSlotsWithRunningUploads();
     void countsQueuedUploads();
     void takesOverAcceptedFileConnection();
@@ -24,23 +23,20 @@ private slots:
 private:
     ItemPtr NewUpload(char const* status);
 
-    Fixture m_env;
-    std::unique_ptr<TransferQueueManager> mp_manager;
+    TransferFixture m_env;
+    TransferQueueManager* mp_manager = nullptr;
 };
 
 void TestTransferQueueServices::initTestCase()
 {
     QVERIFY(m_env.SetUp());
-    mp_manager = std::make_unique<TransferQueueManager>();
-    QCOMPARE(transferQueueManager, mp_manager.get());
+    mp_manager = &m_env.manager();
 }
 
 void TestTransferQueueServices::cleanupTestCase()
 {
-    mp_manager.reset();
-    QVERIFY(transferQueueManager == nullptr);
-    ClearConnections();
     m_env.TearDown();
+    QVERIFY(transferQueueManager == nullptr);
 }
 
 ItemPtr TestTransferQueueServices::NewUpload(char const* status)
@@ -50,34 +46,27 @@ ItemPtr TestTransferQueueServices::NewUpload(char const* status)
     return l_entry;
 }
 
-void TestTransferQueueServices::countsNothingBeforeUploadTypesExist()
+void TestTransferQueueServices::followsTheUploadSlotsSetting()
 {
-    QVERIFY(!d.HasType("upload_entry"));
+    QCOMPARE(GetSetting("upload_slots"), QString("1"));
+    QVERIFY(mp_manager->IsFreeToUpload());
+    SetSetting("upload_slots", "0");
     QVERIFY(!mp_manager->IsFreeToUpload());
     SetSetting("upload_slots", "1");
-    QVERIFY(mp_manager->IsFreeToUpload());
     QCOMPARE(mp_manager->QueuedUploadCount(), 0u);
 }
 
 void TestTransferQueueServices::comparesSlotsWithRunningUploads()
 {
-    // The upload records as the transfer queues keep them: each entry has one status
-    // item, and the statuses that count as running carry the is_active flag.
-    d.NewType("upload_entry", Primary, true, false);
-    d.NewType("upload_entry_status", Primary, false, true);
-    d.NewType("is_active", Tertiary, true, true);
-    d["upload_entry"]->RelateToType(d["upload_entry_status"], Many, One);
-    d["upload_entry_status"]->RelateToType(d["is_active"], Many, One);
-    d["upload_entry_status"]->GetItem(Value("transferring")).NewItem("is_active");
-    d["upload_entry_status"]->GetItem(Value("initiating")).NewItem("is_active");
-
+    // Each entry has one status item; the statuses that count as running carry the
+    // is_active flag.
     SetSetting("upload_slots", "2");
     QVERIFY(mp_manager->IsFreeToUpload());
-    NewUpload("transferring");
+    NewUpload("uploading");
     NewUpload("queued");
-    NewUpload("finished");
+    NewUpload("complete");
     QVERIFY(mp_manager->IsFreeToUpload());
-    ItemPtr const l_second = NewUpload("initiating");
+    ItemPtr const l_second = NewUpload("requesting");
     QVERIFY(!mp_manager->IsFreeToUpload());
     SetSetting("upload_slots", "3");
     QVERIFY(mp_manager->IsFreeToUpload());
@@ -98,7 +87,7 @@ void TestTransferQueueServices::countsQueuedUploads()
     ItemPtr const l_entry = NewUpload("queued");
     NewUpload("queued");
     QCOMPARE(mp_manager->QueuedUploadCount(), 3u);
-    l_entry += d["upload_entry_status"]->GetItem(Value("transferring"));
+    l_entry += d["upload_entry_status"]->GetItem(Value("uploading"));
     QCOMPARE(mp_manager->QueuedUploadCount(), 2u);
     // Counting changes nothing.
     QCOMPARE(mp_manager->QueuedUploadCount(), 2u);

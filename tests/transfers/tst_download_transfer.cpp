@@ -1,0 +1,284 @@
+#include "TransferTestEnv.h"
+
+#include <QElapsedTimer>
+
+using namespace TransferTestEnv;
+
+class TestDownloadTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_env.SetUp()); }
+    void cleanupTestCase() { m_env.TearDown(); }
+    // A test that changed the download folder may have stopped half-way.
+    void cleanup() { SetSetting("download_folder", m_env.Folder()); }
+
+    void queuesOffersReceivesResumesAndCompletes();
+    void partialFileAsLongAsTheFileCompletesAtOnce();
+    void refusesNamesLeadingOutOfTheDownloadFolder();
+    void oneWriterPerPartialFile();
+    void tricklingPeerDoesNotHoldUpTheGuiThread();
+    void failedMoveLeavesTheFileWhereItIs();
+
+private:
+    // An online uploader whose address the client knows.
+    std::unique_ptr<FakeUploader> Uploader(QByteArray const& name);
+    // Offers the path with the token, waits for the answer and opens the file
+    // connection.
+    bool OfferAndOpen(FakeUploader& io_uploader, quint32 i_token, QByteArray const& i_path,
+                      qint64 i_size);
+    // The same, then the start offset the client sent (-2 when a step failed).
+    qint64 Connect(FakeUploader& io_uploader, quint32 i_token, QByteArray const& i_path,
+                   qint64 i_size);
+    TransferQueueManager& manager() { return m_env.manager(); }
+
+    TransferFixture m_env;
+};
+
+std::unique_ptr<FakeUploader> TestDownloadTransfer::Uploader(QByteArray const& name)
+{
+    auto l_uploader = std::make_unique<FakeUploader>(name);
+    SetAddress(QString::fromLatin1(name), l_uploader->Listen());
+    SetOnline(QString::fromLatin1(name), true);
+    return l_uploader;
+}
+
+bool TestDownloadTransfer::OfferAndOpen(FakeUploader& io_uploader, quint32 i_token,
+                                        QByteArray const& i_path, qint64 i_size)
+{
+    qsizetype const l_answers = io_uploader.MessagesWithCode(41).size();
+    return io_uploader.Offer(i_token, i_path, i_size) &&
+           io_uploader.WaitForMessages(41, l_answers + 1) &&
+           io_uploader.OpenFileConnection(m_env.peer().PlainPort(), i_token);
+}
+
+qint64 TestDownloadTransfer::Connect(FakeUploader& io_uploader, quint32 i_token,
+                                     QByteArray const& i_path, qint64 i_size)
+{
+    return OfferAndOpen(io_uploader, i_token, i_path, i_size) ? io_uploader.ReadOffset() : -2;
+}
+
+void TestDownloadTransfer::queuesOffersReceivesResumesAndCompletes()
+{
+    auto l_bob = Uploader("bob");
+    QList<ItemPtr> l_records;
+    int l_progressReports = 0;
+    QObject l_listener;
+    connect(&manager(), &TransferQueueManager::CompleteDownloadAdded, &l_listener,
+            [&](ItemPtr i_record) { l_records.append(i_record); });
+    connect(&manager(), &TransferQueueManager::DownloadProgressed, &l_listener,
+            [&](ItemPtr) { ++l_progressReports; });
+
+    // A name that is not UTF-8: the queue request carries its bytes as they are, the
+    // place request the text re-encoded.
+    std::string const l_file = "caf\xe9.bin";
+    QByteArray const l_path = QByteArray("music\\live\\") + l_file.c_str();
+    QByteArray const l_content = Content(3 * 8192 + 100);
+    ItemPtr const l_entry = manager().AddDownload("bob", l_file, "music\\live", l_content.size(), 0);
+    QVERIFY(l_bob->WaitForMessages(43, 1));
+    QCOMPARE(l_bob->MessagesWithCode(43), QList<QByteArray>{Code(43, FakePeer::Text(l_path))});
+    manager().RequestDownloadPlaceInLine(l_entry);
+    QVERIFY(l_bob->WaitForMessages(51, 1));
+    QCOMPARE(l_bob->MessagesWithCode(51)[0],
+             Code(51, FakePeer::Text(QString::fromLatin1(l_path).toUtf8())));
+
+    QCOMPARE(Connect(*l_bob, 7, l_path, l_content.size()), 0);
+    QCOMPARE(l_bob->MessagesWithCode(41).last(), Code(41, U32(7) + FakePeer::U8(1)));
+    QCOMPARE(Status(l_entry), QByteArray("downloading"));
+
+    // The peer goes away half-way: the partial file keeps what arrived.
+    qint64 const l_half = 2 * 8192;
+    QVERIFY(l_bob->SendFrom(l_content, 0, l_half));
+    QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), l_half, 3000);
+    l_bob->CloseFileConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
+    QString const l_partial = m_env.Folder() + QString::fromUtf8("/downloading/live/café.bin");
+    QCOMPARE(ReadFile(l_partial), l_content.left(l_half));
+    QVERIFY(!l_entry["download_thread"] && !l_entry["download_socket"] && !l_entry["download_file"]);
+
+    // Offered again under a new token, the download resumes where the file ends; the
+    // old token names nothing any more.
+    qsizetype const l_answers = l_bob->MessagesWithCode(41).size();
+    QVERIFY(l_bob->Offer(8, l_path, l_content.size()));
+    QVERIFY(l_bob->WaitForMessages(41, l_answers + 1));
+    FakePeer l_stale;
+    QVERIFY(l_stale.ConnectTo(m_env.peer().PlainPort()));
+    QVERIFY(l_stale.Send(InitFrameOf("bob", "F") + U32(7)));
+    QVERIFY(l_stale.WaitForDisconnected());
+    QCOMPARE(Status(l_entry), QByteArray("aborted"));
+    QVERIFY(l_bob->OpenFileConnection(m_env.peer().PlainPort(), 8));
+    QCOMPARE(l_bob->ReadOffset(), l_half);
+    QVERIFY(l_bob->SendFrom(l_content, l_half));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 5000);
+    QVERIFY(l_bob->File().WaitForDisconnected());
+
+    QString const l_done = m_env.Folder() + QString::fromUtf8("/complete/live/café.bin");
+    QCOMPARE(Sha1(ReadFile(l_done)), Sha1(l_content));
+    QVERIFY(!QFileInfo::exists(m_env.Folder() + "/downloading/live"));
+    QVERIFY(l_progressReports >= 2);
+    QVERIFY(!l_entry["write_position"] && !l_entry["download_thread"]);
+    QCOMPARE(l_records.size(), 1);
+    ItemPtr const l_record = l_records[0];
+    QString const l_storeFolder = QString(m_env.Folder()).replace('/', '\\') + "\\complete\\live";
+    QCOMPARE(l_record["user"].AsString(), QString("bob"));
+    QCOMPARE(l_record["complete_download_folder"].AsString(), l_storeFolder);
+    QCOMPARE(l_record["complete_download_relative_folder"].AsString(), QString("live"));
+    QCOMPARE(l_record["complete_download_filename"].AsString(), QString::fromUtf8("café.bin"));
+    QCOMPARE(l_record["complete_download_file_size"].AsInt64(), qint64(l_content.size()));
+    QVERIFY(l_record["complete_download_completion_time"]);
+
+    // A finished download is not offered twice.
+    QVERIFY(l_bob->Offer(9, l_path, l_content.size()));
+    QVERIFY(l_bob->WaitForMessages(41, l_answers + 2));
+    QCOMPARE(l_bob->MessagesWithCode(41).last(),
+             Code(41, U32(9) + FakePeer::U8(0) + FakePeer::Text("Complete")));
+    QCOMPARE(l_records.size(), 1);
+}
+
+void TestDownloadTransfer::partialFileAsLongAsTheFileCompletesAtOnce()
+{
+    auto l_carl = Uploader("carl");
+    QByteArray const l_content = Content(5000);
+    ItemPtr const l_entry = manager().AddDownload("carl", "whole.bin", "docs", l_content.size(), 0);
+    QVERIFY(WriteFile(m_env.Folder() + "/downloading/docs/whole.bin", l_content));
+    QCOMPARE(Connect(*l_carl, 11, "docs\\whole.bin", l_content.size()), qint64(l_content.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 3000);
+    QCOMPARE(ReadFile(m_env.Folder() + "/complete/docs/whole.bin"), l_content);
+}
+
+void TestDownloadTransfer::refusesNamesLeadingOutOfTheDownloadFolder()
+{
+    struct Case
+    {
+        std::string file;
+        std::string folder;
+        int level;
+        // Whether an offer's path arrives as these names (strings on the wire end at a
+        // zero byte; a separator in the name splits it differently).
+        bool offered;
+    };
+    Case const l_cases[] = {
+        {"x", "..\\..", 1, true},          {"x", "..", 0, true},
+        {"..", "music", 0, true},          {"x", "a\\.", 0, true},
+        {"x", "\\y", 1, true},             {std::string("x\0y", 3), "music", 0, false},
+        {"sub/x", "music", 0, false},      {"sub\\x", "music", 0, false},
+    };
+    QString const l_base = m_env.Folder() + "/nest";
+    QDir().mkpath(l_base);
+    SetSetting("download_folder", l_base + "/dl");
+    // Where the first case would land: a file there must not count as downloaded.
+    QVERIFY(WriteFile(l_base + "/x", "planted"));
+    auto l_eve = Uploader("eve");
+    quint32 l_token = 100;
+    for (Case const& l_case : l_cases)
+    {
+        QByteArray const l_name = QByteArray::fromStdString(l_case.file);
+        ItemPtr const l_entry = manager().AddDownload("eve", l_case.file, l_case.folder, 10, l_case.level);
+        QVERIFY2(Status(l_entry) == "queued", l_name);
+        QString l_path;
+        QVERIFY2(!manager().GetLocalDownloadPath(l_entry, false, l_path), l_name);
+        QVERIFY2(!manager().GetLocalDownloadPath(l_entry, true, l_path), l_name);
+        if (!l_case.offered)
+            continue;
+        QByteArray const l_remote = QByteArray::fromStdString(l_case.folder + "\\" + l_case.file);
+        QVERIFY2(OfferAndOpen(*l_eve, ++l_token, l_remote, 10), l_name);
+        QVERIFY2(l_eve->File().WaitForDisconnected(), l_name);
+        QVERIFY2(l_eve->File().Received().isEmpty(), l_name);
+        QVERIFY2(Status(l_entry) == "local error", l_name);
+        manager().RemoveDownloadDownloadingFolderIfAppropriate(l_entry);
+    }
+    QCOMPARE(FilesBelow(m_env.Folder() + "/nest"), QStringList{"x"});
+    QCOMPARE(QDir(l_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"x"});
+}
+
+void TestDownloadTransfer::oneWriterPerPartialFile()
+{
+    auto l_fred = Uploader("fred");
+    QByteArray const l_content = Content(4 * 8192);
+    qint64 const l_size = l_content.size();
+
+    // A second connection for a running download ends the first transfer and resumes.
+    ItemPtr const l_entry = manager().AddDownload("fred", "a.bin", "one", l_size, 0);
+    QCOMPARE(Connect(*l_fred, 21, "one\\a.bin", l_size), 0);
+    QVERIFY(l_fred->SendFrom(l_content, 0, 8192));
+    QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), qint64(8192), 3000);
+    QVERIFY(l_fred->OpenFileConnection(m_env.peer().PlainPort(), 21));
+    QCOMPARE(l_fred->ReadOffset(), qint64(8192));
+    QVERIFY(l_fred->File(0).WaitForDisconnected());
+    QCOMPARE(Status(l_entry), QByteArray("downloading"));
+    QVERIFY(l_fred->SendFrom(l_content, 8192));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 5000);
+    QCOMPARE(Sha1(ReadFile(m_env.Folder() + "/complete/one/a.bin")), Sha1(l_content));
+
+    // Two downloads whose partial files coincide: the second connection is turned away.
+    ItemPtr const l_first = manager().AddDownload("fred", "b.bin", "x\\same", l_size, 0);
+    ItemPtr const l_second = manager().AddDownload("fred", "b.bin", "y\\same", l_size, 0);
+    QCOMPARE(Connect(*l_fred, 22, "x\\same\\b.bin", l_size), 0);
+    LogCapture l_log;
+    QVERIFY(OfferAndOpen(*l_fred, 23, "y\\same\\b.bin", l_size));
+    QVERIFY(l_fred->File().WaitForDisconnected());
+    QVERIFY(l_fred->File().Received().isEmpty());
+    QCOMPARE(Status(l_second), QByteArray("queued"));
+    QCOMPARE(l_log.Texts(c_queueArea).filter("being written by another download").size(), 1);
+    QVERIFY(l_fred->File(2).Send(l_content));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_first), QByteArray("complete"), 5000);
+    QCOMPARE(Sha1(ReadFile(m_env.Folder() + "/complete/same/b.bin")), Sha1(l_content));
+}
+
+void TestDownloadTransfer::tricklingPeerDoesNotHoldUpTheGuiThread()
+{
+    auto l_gina = Uploader("gina");
+    QByteArray const l_content = Content(8192);
+    ItemPtr const l_entry = manager().AddDownload("gina", "slow.bin", "drip", l_content.size(), 0);
+    QString const l_partial = m_env.Folder() + "/downloading/drip/slow.bin";
+
+    // A denial while a byte arrives now and then: the worker sees its exit flag between
+    // waits instead of finishing the block first.
+    QCOMPARE(Connect(*l_gina, 31, "drip\\slow.bin", l_content.size()), 0);
+    l_gina->Trickle(l_content, 0, 20);
+    QTest::qWait(100);
+    QElapsedTimer l_clock;
+    l_clock.start();
+    manager().OnUploadDeniedNotification("gina", "drip\\slow.bin", "Too many files");
+    QVERIFY(l_clock.elapsed() < 10000);
+    QCOMPARE(Status(l_entry), QByteArray("denied"));
+    QCOMPARE(l_entry["denial_reason"].AsString(), QString("Too many files"));
+    QVERIFY(!l_entry["download_thread"]);
+    QVERIFY(l_gina->File().WaitForDisconnected());
+
+    // Removing a running download waits for its worker and keeps the partial file.
+    QCOMPARE(Connect(*l_gina, 32, "drip\\slow.bin", l_content.size()), 0);
+    l_gina->Trickle(l_content, 0, 20);
+    QTest::qWait(100);
+    l_clock.restart();
+    manager().RemoveDownload(l_entry);
+    QVERIFY(l_clock.elapsed() < 10000);
+    QVERIFY(!manager().GetDownloadEntry("gina", "slow.bin", "drip"));
+    QVERIFY(QFileInfo::exists(l_partial));
+    QCOMPARE(manager().ActiveDownloadCount(), 0);
+}
+
+void TestDownloadTransfer::failedMoveLeavesTheFileWhereItIs()
+{
+    auto l_hank = Uploader("hank");
+    QByteArray const l_content = Content(9000);
+    int l_records = 0;
+    QObject l_listener;
+    connect(&manager(), &TransferQueueManager::CompleteDownloadAdded, &l_listener,
+            [&](ItemPtr) { ++l_records; });
+    ItemPtr const l_entry = manager().AddDownload("hank", "m.bin", "blocked", l_content.size(), 0);
+    QCOMPARE(Connect(*l_hank, 41, "blocked\\m.bin", l_content.size()), 0);
+    // A file where the complete folder should be created.
+    QVERIFY(WriteFile(m_env.Folder() + "/complete/blocked", "in the way"));
+    LogCapture l_log;
+    QVERIFY(l_hank->SendFrom(l_content, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("local error"), 5000);
+    QCOMPARE(ReadFile(m_env.Folder() + "/downloading/blocked/m.bin"), l_content);
+    QCOMPARE(l_records, 0);
+    QVERIFY(l_log.Texts(c_queueArea).filter("Could not move finished download").size() == 1);
+    QVERIFY(!l_entry["download_file"] && !l_entry["download_thread"]);
+}
+
+QTEST_GUILESS_MAIN(TestDownloadTransfer)
+#include "tst_download_transfer.moc"
