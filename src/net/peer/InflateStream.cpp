@@ -28,7 +28,9 @@ bool InflateStream::ReadBuffer(void* op_target, unsigned long i_length)
 {
     if (m_end - m_begin < i_length)
         Fill(i_length);
-    if (m_end - m_begin < i_length)
+    // Once the stream is known to be unsound, no byte of it is handed out, not even
+    // those inflated before the fault showed.
+    if (m_isFailed || m_end - m_begin < i_length)
         return false;
     if (i_length)
         std::memcpy(op_target, m_window.data() + m_begin, i_length);
