@@ -10,8 +10,9 @@
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "support/StoreServices.h"
+#include "store/TimerManager.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -244,6 +245,19 @@ void PrintSummary()
                         std::string(lp_kind) == "plain" ? ">= 0.7" : ">= 0.4");
         }
     }
+}
+
+// What the messenger needs of the store, built here so that the benchmark does not
+// depend on the test support (a build without the tests has none). The periodic
+// timers are stopped: no sweep may run in the middle of a measurement.
+void StartStoreServices()
+{
+    new TimerManager();
+    timerManager->everyHalfMinute()->stop();
+    timerManager->everyFiveMinutes()->stop();
+    timerManager->everyHour()->stop();
+    new DataSaver();
+    DeclareSettingsTypes();
 }
 } // namespace
 

@@ -3,6 +3,8 @@
 #include "store/Settings.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QStringDecoder>
 #include <QTextCodec>
 
 #include <cstring>
@@ -48,13 +50,16 @@ QString ToQString(char const* data, std::size_t size)
         // Plain ASCII is its own UTF-8 reading.
         if (IsAscii(data, size))
             return QString::fromLatin1(data, static_cast<qsizetype>(size));
-        QString const l_utf8 = QString::fromUtf8(data, static_cast<qsizetype>(size));
-        QByteArray const l_again = l_utf8.toUtf8();
-        if (static_cast<std::size_t>(l_again.size()) == size &&
-            std::memcmp(l_again.constData(), data, size) == 0)
+        // Stateless: a sequence cut off at the end is an error, not state kept for
+        // more input. The mark is kept: QString::fromUtf8 would drop a leading U+FEFF,
+        // and a name that starts with one must stay that name.
+        QStringDecoder l_decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                           QStringDecoder::Flag::ConvertInitialBom);
+        QString l_utf8 = l_decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)));
+        if (!l_decoder.hasError())
             return l_utf8;
     }
-    // Not valid UTF-8, holding a zero byte, or not surviving the round trip otherwise.
+    // Not valid UTF-8, or holding a zero byte.
     if (extendedAsciiTranslator)
         return extendedAsciiTranslator->Translate(data, size);
     return Latin1(data, size);

@@ -2,11 +2,11 @@
 
 // Text decoding with a code page.
 //
-// ToQString(bytes): the UTF-8 reading when decoding the bytes as UTF-8 (up to the
-// first zero byte) and encoding the result again gives back exactly the whole input;
-// otherwise the global translator's Translate (the code page named by the setting
-// `extended_ascii_codepage`, Latin-1 when none is set, the name is unknown, or there is
-// no translator). The text always ends at the first zero byte.
+// ToQString(bytes): the UTF-8 reading when the whole input is valid UTF-8 without a
+// zero byte (a leading byte-order mark is kept as U+FEFF); otherwise the global
+// translator's Translate (the code page named by the setting `extended_ascii_codepage`,
+// Latin-1 when none is set, the name is unknown, or there is no translator). The text
+// always ends at the first zero byte. Every reader of network text decodes through it.
 
 #include "store/Data.h"
 

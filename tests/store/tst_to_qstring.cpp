@@ -126,10 +126,16 @@ void TestToQString::latin1ByDefault_data()
     // A zero byte fails the whole-input round trip, so the rest is read as Latin-1.
     QTest::newRow("UTF-8 before a zero byte")
         << Bytes("\xC3\xA9\0x", 4) << QString(QChar(0xC3)) + QChar(0xA9);
-    // QString::fromUtf8 drops a byte-order mark, so it does not survive the round trip.
+    // Valid UTF-8 that starts with a byte-order mark is UTF-8, the mark kept.
     QTest::newRow("byte-order mark") << std::string("\xEF\xBB\xBF"
                                                     "a")
-                                     << QString(QChar(0xEF)) + QChar(0xBB) + QChar(0xBF) + "a";
+                                     << QString(QChar(0xFEFF)) + "a";
+    QTest::newRow("byte-order mark only") << std::string("\xEF\xBB\xBF") << QString(QChar(0xFEFF));
+    QTest::newRow("byte-order mark, then invalid")
+        << std::string("\xEF\xBB\xBF\xE9")
+        << QString(QChar(0xEF)) + QChar(0xBB) + QChar(0xBF) + QChar(0xE9);
+    QTest::newRow("surrogate half") << std::string("\xED\xA0\x80")
+                                    << QString(QChar(0xED)) + QChar(0xA0) + QChar(0x80);
 }
 
 void TestToQString::latin1ByDefault()

@@ -62,6 +62,9 @@ public:
         bool m_isHandedOver = false;
         // The user of an incoming "F" connection.
         QString m_user;
+        // When the "F" connection began to wait for its token; the sweep closes it 60 s
+        // later.
+        QDateTime m_tokenWaitStart;
         // The bytes of the current payload read so far.
         MemStream m_buffer;
         bool m_isObfuscated = false;
@@ -106,6 +109,10 @@ public:
     // Closes the socket, forgets every record and the read state it had; tells the
     // server when it was the answer to a relayed request.
     void DisposeOfSocket(QTcpSocket* ip_socket);
+    // Ends a peer socket's connection: close() sends what is still buffered, but on a
+    // peer that stopped reading it never finishes, so abort() ends it then. Every place
+    // that ends a peer socket goes through here.
+    static void EndConnection(QTcpSocket* ip_socket);
 
     // --- Framing -----------------------------------------------------------------
     // Sends the message (its bytes from the first to the write index) as one frame.
@@ -224,6 +231,8 @@ private:
     void StartDirectAttempt(ItemPtr i_request);
     // Records an open "P" connection and sends what waited for it.
     void OpenPeerSocket(QTcpSocket* ip_socket, ItemPtr i_user, bool i_obfuscated);
+    // The socket's next 4 bytes are the raw token of the user's "F" connection.
+    void AwaitFileToken(QTcpSocket* ip_socket, QString const& i_user);
     // Wires a freshly accepted socket and records it as not yet initialised.
     void AcceptConnection(QTcpServer& i_listener, bool i_obfuscated);
 

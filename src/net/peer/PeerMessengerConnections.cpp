@@ -209,7 +209,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     {
         // Retired by the sweep while it was still connecting.
         lp_socket->disconnect(this);
-        lp_socket->close();
+        EndConnection(lp_socket);
         lp_socket->deleteLater();
         return;
     }
@@ -256,7 +256,7 @@ void PeerMessenger::OnConnectToPeerSocketConnected()
     else
     {
         // Nobody asks for other types; nobody would take the socket either.
-        lp_socket->close();
+        EndConnection(lp_socket);
         lp_socket->deleteLater();
     }
 }
@@ -269,7 +269,7 @@ void PeerMessenger::OnConnectToPeerSocketError(QAbstractSocket::SocketError)
     ItemPtr const l_socketItem = d["connect_to_peer_request_socket"]->HasItem(Value(lp_socket));
 
     lp_socket->disconnect();
-    lp_socket->abort();
+    EndConnection(lp_socket);
     lp_socket->deleteLater();
 
     if (!l_socketItem)
@@ -405,9 +405,7 @@ void PeerMessenger::OnIndirectResponseSocketConnected()
     else if (l_type == QLatin1String("F"))
     {
         connect(lp_socket, &QTcpSocket::readyRead, this, &PeerMessenger::OnSocketReadyToRead);
-        SocketBufferInfo& l_info = GetSocketBufferInfo(lp_socket);
-        l_info.m_isAwaitingFileToken = true;
-        l_info.m_user = l_userName;
+        AwaitFileToken(lp_socket, l_userName);
         // The token may have come with the connection already.
         if (lp_socket->bytesAvailable() > 0)
             ReadFrames(lp_socket);
@@ -536,9 +534,7 @@ bool PeerMessenger::HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitiali
     {
         PeerLog(1, QString("Accepted %1file connection to user %2").arg(l_label, l_userName),
                 l_user);
-        SocketBufferInfo& l_info = GetSocketBufferInfo(ip_socket);
-        l_info.m_isAwaitingFileToken = true;
-        l_info.m_user = l_userName;
+        AwaitFileToken(ip_socket, l_userName);
     }
     else if (l_type == QLatin1String("D"))
     {
@@ -557,7 +553,29 @@ bool PeerMessenger::HandleFirstFrame(QTcpSocket* ip_socket, ItemPtr i_uninitiali
     return true;
 }
 
+void PeerMessenger::AwaitFileToken(QTcpSocket* ip_socket, QString const& i_user)
+{
+    SocketBufferInfo& l_info = GetSocketBufferInfo(ip_socket);
+    l_info.m_isAwaitingFileToken = true;
+    l_info.m_user = i_user;
+    // A peer that never sends the token would otherwise hold the socket for good.
+    l_info.m_tokenWaitStart = QDateTime::currentDateTime();
+}
+
 // --- Disposal -----------------------------------------------------------------------
+
+void PeerMessenger::EndConnection(QTcpSocket* ip_socket)
+{
+    // flush() hands the kernel what it takes now; close() then waits for the rest only
+    // while the event loop runs, and a peer that stopped reading leaves the socket in
+    // ClosingState for good, its record kept and its writes failing. A connecting socket
+    // stays connecting after close() as well.
+    if (ip_socket->state() == QAbstractSocket::ConnectedState)
+        ip_socket->flush();
+    ip_socket->close();
+    if (ip_socket->state() != QAbstractSocket::UnconnectedState)
+        ip_socket->abort();
+}
 
 void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
 {
@@ -567,16 +585,7 @@ void PeerMessenger::DisposeOfSocket(QTcpSocket* ip_socket)
         return;
 
     ip_socket->disconnect(this);
-    // On a socket that is still connecting, close() would let the attempt run on. A
-    // connected one first gets out what was written to it: deleteLater() comes before
-    // the event loop would.
-    if (ip_socket->state() == QAbstractSocket::ConnectedState)
-    {
-        ip_socket->flush();
-        ip_socket->close();
-    }
-    else
-        ip_socket->abort();
+    EndConnection(ip_socket);
     ip_socket->deleteLater();
     Log(LogArea::PeerMessenger, 1, "Disposing of socket");
 

@@ -51,9 +51,8 @@ void PeerMessenger::EveryHalfMinute()
                 l_user);
         auto* lp_socket = l_socketItem.AsPtr<QTcpSocket>();
         l_socketItem.Remove();
-        // abort(): close() leaves a connecting socket running on.
         lp_socket->disconnect(this);
-        lp_socket->abort();
+        EndConnection(lp_socket);
         lp_socket->deleteLater();
         if (l_request)
             InspectPeerConnectionRequest(l_request);
@@ -84,11 +83,27 @@ void PeerMessenger::EveryHalfMinute()
                 l_user);
         auto* lp_socket = l_socketItem.AsPtr<QTcpSocket>();
         Value const l_key(lp_socket);
-        lp_socket->close();
-        // close() signals the disconnection only for a socket that was connected.
-        if (lp_socket->state() == QAbstractSocket::UnconnectedState &&
-            d["peer_socket"]->HasItem(l_key))
+        // The disconnection that ending a connected socket signals disposes of it.
+        EndConnection(lp_socket);
+        // A socket that never was connected signals nothing.
+        if (d["peer_socket"]->HasItem(l_key))
             DisposeOfSocket(lp_socket);
+    }
+
+    // File connections that said what they are but never sent their token.
+    std::vector<QTcpSocket*> l_tokenless;
+    for (auto const& [lp_socket, l_info] : m_socketBufferInfos)
+        if (l_info.m_isAwaitingFileToken &&
+            l_info.m_tokenWaitStart.msecsTo(l_now) > c_attemptLimitMs)
+            l_tokenless.push_back(lp_socket);
+    for (QTcpSocket* lp_socket : l_tokenless)
+    {
+        auto const l_found = m_socketBufferInfos.find(lp_socket);
+        if (l_found == m_socketBufferInfos.end())
+            continue;
+        PeerLog(1, "File connection without its token expired, closing.",
+                d["user"]->HasItem(Value(l_found->second.m_user)));
+        DisposeOfSocket(lp_socket);
     }
 
     // Accepted connections that never said what they are.

@@ -38,6 +38,13 @@ void PortForwarder::Init()
         lp_services, [lp_services]() { lp_services->Init(); }, Qt::QueuedConnection);
 }
 
+void PortForwarder::Rediscover()
+{
+    ThreadedServices* lp_services = &m_services;
+    QMetaObject::invokeMethod(
+        lp_services, [lp_services]() { lp_services->Rediscover(); }, Qt::QueuedConnection);
+}
+
 void PortForwarder::AddPortMapping(QTcpSocket* i_socket, int i_port)
 {
     Q_ASSERT(i_socket != nullptr);
@@ -73,6 +80,15 @@ void PortForwarder::SetDiscoveryOptions(int i_delayMs, QString const& i_multicas
         lp_services,
         [lp_services, i_delayMs, i_multicastInterface]()
         { lp_services->SetDiscoveryOptions(i_delayMs, i_multicastInterface); },
+        Qt::QueuedConnection);
+}
+
+void PortForwarder::SetDiscoverFunction(ThreadedServices::DiscoverFunction ip_discover)
+{
+    ThreadedServices* lp_services = &m_services;
+    QMetaObject::invokeMethod(
+        lp_services,
+        [lp_services, ip_discover]() { lp_services->SetDiscoverFunction(ip_discover); },
         Qt::QueuedConnection);
 }
 

@@ -26,6 +26,9 @@ public:
 
     // Finds the gateway, once per run; later calls do nothing. Returns at once.
     void Init();
+    // Finds the gateway again when a mapping found the chosen one unreachable; nothing
+    // otherwise. The hourly renewal calls it before its mappings. Returns at once.
+    void Rediscover();
     // Maps i_port (TCP, same external and internal port) to the local address of the
     // connected socket i_socket. Returns at once.
     void AddPortMapping(QTcpSocket* i_socket, int i_port);
@@ -35,6 +38,7 @@ public:
     // and shorten or redirect the discovery. Not used by the client.
     void InitFromDescription(QString const& i_descriptionUrl);
     void SetDiscoveryOptions(int i_delayMs, QString const& i_multicastInterface);
+    void SetDiscoverFunction(ThreadedServices::DiscoverFunction ip_discover);
 
 public slots:
     void LogLines(QStringList const& i_lines);

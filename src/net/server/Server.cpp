@@ -353,6 +353,10 @@ void Server::RenewPortMapping()
     if (m_state != StateConnected || !IsSettingYes("use_upnp"))
         return;
     Log(LogArea::Server, 1, QStringLiteral("Renewing UPnP port mapping."));
+    // A gateway that stopped answering is looked for again first; queued calls run in
+    // order, so the mappings below go to whatever it finds.
+    if (portForwarder)
+        portForwarder->Rediscover();
     RequestPortMappings();
 }
 

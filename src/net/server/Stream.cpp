@@ -31,12 +31,9 @@ bool InputStream::Read(QString& value)
 {
   std::string bytes;
   if (!Read(bytes)) return false;
-  QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  QByteArray const back = text.toUtf8();
-  if (static_cast<std::size_t>(back.size()) != bytes.size() ||
-      std::memcmp(back.constData(), bytes.data(), bytes.size()) != 0)
-    text = ToQString(bytes);
-  value = std::move(text);
+  // The bytes end before any NUL already, so the one rule for network text applies:
+  // UTF-8 when valid, else the configured code page.
+  value = ToQString(bytes);
   return true;
 }
 

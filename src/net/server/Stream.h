@@ -21,12 +21,13 @@
 //   StreamReadable / StreamWritable     the record's own Read / Write
 // All integers little-endian, packed without gaps.
 //
-// Read limits: a string byte count above 131072 (compared unsigned) fails after
-// consuming only the four count bytes. A container count is compared as a signed
-// 32-bit number: above 131072 the read fails with the container empty; a negative
-// count passes and elements are read until one fails. Nothing is ever reserved or
-// allocated in advance from a count read from the wire (a string body of at most
-// 131072 bytes is the only allocation sized by the wire).
+// Read limits: a string byte count or a container count above 131072 (compared
+// unsigned) fails after consuming only the four count bytes; a failed container read
+// leaves the container empty. Taken as unsigned, a count with its top bit set is far
+// above the bound: it must not pass as a small negative number, since elements would
+// then be read until the message runs out. Nothing is ever reserved or allocated in
+// advance from a count read from the wire (a string body of at most 131072 bytes is
+// the only allocation sized by the wire).
 //
 // Reads return true on success and false on a short or refused read; they never throw.
 // Writes return the result of their last WriteBuffer and stop at the first failure.
@@ -146,8 +147,8 @@ public:
   // u32 count (at most 131072, unsigned), then the bytes; the value is the bytes
   // before the first NUL. On failure the target is left unchanged.
   bool Read(std::string& value);
-  // As std::string, decoded as UTF-8; when re-encoding does not give back the bytes
-  // read, decoded with ToQString (the configured code page) instead.
+  // As std::string, decoded with ToQString: UTF-8 when the bytes are valid UTF-8
+  // (a leading byte-order mark kept), else the configured code page.
   bool Read(QString& value);
   bool Read(StreamReadable& record) { return record.Read(*this); }
 
@@ -201,14 +202,13 @@ public:
     return true;
   }
 
-  // Reads a container count: false when the read fails or when the count, taken as
-  // a signed 32-bit number, is above 131072. A negative count passes (returned as
-  // its unsigned value: elements are then read until one fails). Public for readers
+  // Reads a container count: false when the read fails or when the count is above
+  // 131072 (unsigned, so a count with its top bit set fails too). Public for readers
   // of lists whose entries are not one type.
   bool ReadCount(std::uint32_t& count)
   {
     if (!ReadInteger(count)) return false;
-    return static_cast<std::int32_t>(count) <= static_cast<std::int32_t>(kStreamReadLimit);
+    return count <= kStreamReadLimit;
   }
 
 protected:

@@ -49,8 +49,13 @@ QString PlainIPv4(QString const& i_address)
 } // namespace
 
 ThreadedServices::ThreadedServices(PortForwarder& i_forwarder)
-    : m_forwarder(i_forwarder), m_discoveryDelayMs(2000)
+    : m_forwarder(i_forwarder), m_discoveryDelayMs(2000), mp_discover(&upnpDiscover)
 {
+}
+
+void ThreadedServices::SetDiscoverFunction(DiscoverFunction ip_discover)
+{
+    mp_discover = ip_discover;
 }
 
 void ThreadedServices::SetDiscoveryOptions(int i_delayMs, QString const& i_multicastInterface)
@@ -146,35 +151,53 @@ void ThreadedServices::Init()
         return;
 
     QStringList l_lines;
-    l_lines << QStringLiteral("Initializing UPnP");
+    Discover(l_lines);
+    m_forwarder.m_initialised = true;
+    SendLines(l_lines);
+}
+
+void ThreadedServices::Rediscover()
+{
+    if (!m_isGatewayLost)
+        return;
+    QStringList l_lines;
+    Discover(l_lines);
+    // Still nothing: the next renewal tries again.
+    m_isGatewayLost = !HaveControlUrl();
+    SendLines(l_lines);
+}
+
+void ThreadedServices::Discover(QStringList& io_lines)
+{
+    io_lines << QStringLiteral("Initializing UPnP");
     ClearGateway();
 
     int l_error = 0;
     char const* lp_multicastInterface =
         m_multicastInterface.isEmpty() ? nullptr : m_multicastInterface.constData();
-    UPNPDev* lp_devices = upnpDiscover(m_discoveryDelayMs, lp_multicastInterface, nullptr,
-                                       UPNP_LOCAL_PORT_ANY, 0, 2, &l_error);
+    // An empty daemon socket path, not a null one: the library takes null for its
+    // default path and asks a local discovery daemon instead of the network.
+    UPNPDev* lp_devices = mp_discover(m_discoveryDelayMs, lp_multicastInterface, "",
+                                      UPNP_LOCAL_PORT_ANY, 0, 2, &l_error);
     if (lp_devices == nullptr)
     {
-        l_lines << QStringLiteral("No device list found during discovery. miniupnp error code: %1")
+        io_lines << QStringLiteral("No device list found during discovery. miniupnp error code: %1")
                        .arg(l_error);
     }
     else
     {
-        l_lines << QStringLiteral("Device list found");
-        UPNPDev* lp_chosen = ChooseGateway(lp_devices, l_lines);
-        FetchDescription(lp_chosen->descURL, lp_chosen->scope_id, l_lines);
+        io_lines << QStringLiteral("Device list found");
+        UPNPDev* lp_chosen = ChooseGateway(lp_devices, io_lines);
+        FetchDescription(lp_chosen->descURL, lp_chosen->scope_id, io_lines);
         freeUPNPDevlist(lp_devices);
     }
-
-    m_forwarder.m_initialised = true;
-    SendLines(l_lines);
 }
 
 void ThreadedServices::InitFromDescription(QString const& i_descriptionUrl)
 {
     QStringList l_lines;
     ClearGateway();
+    m_isGatewayLost = false;
     QByteArray const l_url = i_descriptionUrl.toLatin1();
     FetchDescription(l_url.constData(), 0, l_lines);
     // The handed gateway stands for a finished discovery; a later Init must not
@@ -197,9 +220,18 @@ void ThreadedServices::AddPortMapping(QString const& i_address, int i_port)
         // null one, so this fails the way the library reports an unreachable URL.
         if (!HaveControlUrl())
             return UPNPCOMMAND_HTTP_ERROR;
-        return UPNP_AddPortMapping(urls.controlURL, data.first.servicetype, l_port.constData(),
-                                   l_port.constData(), l_address.constData(), c_mappingDescription,
-                                   c_protocol, nullptr, nullptr);
+        int const l_added = UPNP_AddPortMapping(
+            urls.controlURL, data.first.servicetype, l_port.constData(), l_port.constData(),
+            l_address.constData(), c_mappingDescription, c_protocol, nullptr, nullptr);
+        if (l_added == UPNPCOMMAND_HTTP_ERROR)
+        {
+            // The gateway did not answer at its control URL: one that restarted may
+            // now listen on another port, and its old URL would fail for the rest of
+            // the run. Forgotten, it is looked for again at the next renewal.
+            ClearGateway();
+            m_isGatewayLost = true;
+        }
+        return l_added;
     };
 
     int const l_result = l_add();
@@ -214,9 +246,10 @@ void ThreadedServices::AddPortMapping(QString const& i_address, int i_port)
         // Its lines go out before ours, so the log reads removal first.
         RemovePortMapping(i_port);
         int const l_second = l_add();
+        // A second conflict is a failure like any other: the port stays unmapped.
         if (l_second == UPNPCOMMAND_SUCCESS)
             l_lines << QStringLiteral("Second mapping attempt successful.");
-        else if (l_second != c_conflictInMappingEntry)
+        else
             l_lines << QStringLiteral("Second mapping attempt failed, miniupnp error: %1")
                            .arg(l_second);
     }

@@ -41,8 +41,19 @@ public:
     // tests shorten the wait and keep the search on the loopback interface.
     void SetDiscoveryOptions(int i_delayMs, QString const& i_multicastInterface);
 
+    // The library's discovery call (upnpDiscover); a seam for tests that stand in for
+    // the network's answers.
+    using DiscoverFunction = UPNPDev* (*)(int i_delayMs, char const* ip_multicastInterface,
+                                          char const* ip_daemonSocket, int i_localPort,
+                                          int i_ipv6, unsigned char i_ttl, int* op_error);
+    void SetDiscoverFunction(DiscoverFunction ip_discover);
+
 public slots:
     void Init();
+    // Discovers again when a mapping found the chosen gateway unreachable (it may have
+    // restarted on another port); does nothing otherwise. Called once per renewal, so
+    // at most once an hour.
+    void Rediscover();
     void AddPortMapping(QString const& i_address, int i_port);
     void RemovePortMapping(int i_port);
 
@@ -52,6 +63,9 @@ public slots:
 
 private:
     static void ClearGateway();
+    // Discovery and the choice of a gateway (whose description is fetched); adds its
+    // log lines to io_lines.
+    void Discover(QStringList& io_lines);
     static void FetchDescription(char const* ip_descriptionUrl, unsigned int i_scopeId,
                                  QStringList& io_lines);
     void SendLines(QStringList const& i_lines);
@@ -59,4 +73,8 @@ private:
     PortForwarder& m_forwarder;
     int m_discoveryDelayMs;
     QByteArray m_multicastInterface;
+    DiscoverFunction mp_discover;
+    // A mapping found the chosen gateway unreachable and it was forgotten; set until a
+    // later discovery finds one.
+    bool m_isGatewayLost = false;
 };

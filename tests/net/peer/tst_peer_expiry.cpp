@@ -34,6 +34,8 @@ private slots:
     void tellsServerAboutTimedOutConnectBack();
     void closesIdleMessagingConnection();
     void closesAcceptedConnectionWithoutFirstFrame();
+    void endsIdleConnectionToPeerThatStoppedReading();
+    void closesFileConnectionsThatNeverSendTheirToken();
     void freesActivityCellWithItsSocket();
     void marksFunctionsInProgress();
 
@@ -256,6 +258,98 @@ void TestPeerExpiry::closesAcceptedConnectionWithoutFirstFrame()
     QVERIFY(l_talker.Send(InitFrameOf("hugo", "P")));
     QTRY_VERIFY_WITH_TIMEOUT(User("hugo")["peer_socket"].IsNotNull(), 3000);
     QVERIFY(peerMessenger->FindAcceptTime(lp_talker) == nullptr);
+}
+
+void TestPeerExpiry::endsIdleConnectionToPeerThatStoppedReading()
+{
+    QString const l_user = QStringLiteral("ida");
+    LogCapture l_log;
+    // A peer that says who it is and then reads nothing more: its receive window and
+    // the client's send buffer are small, so most of a large message stays in the
+    // client's socket.
+    QTcpSocket l_stalled;
+    l_stalled.setReadBufferSize(1);
+    l_stalled.connectToHost(QHostAddress(QHostAddress::LocalHost), m_env.PlainPort());
+    QVERIFY(l_stalled.waitForConnected(3000));
+    l_stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    l_stalled.write(InitFrameOf("ida", "P"));
+    QVERIFY(l_stalled.flush());
+    QTRY_VERIFY_WITH_TIMEOUT(User(l_user)["peer_socket"].IsNotNull(), 3000);
+    ItemPtr const l_record = User(l_user)["peer_socket"];
+    QPointer<QTcpSocket> const l_socket = l_record.AsPtr<QTcpSocket>();
+    l_socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4096);
+    MemStream l_bulk = MessageOf(FakePeer::U32(5) + QByteArray(4 * 1024 * 1024, 'x'));
+    peerMessenger->SendMessage(l_user, l_bulk);
+    l_socket->flush();
+    QVERIFY(l_socket->bytesToWrite() > 0);
+
+    *l_record["last_activity_time"].AsPtr<QDateTime>() =
+        QDateTime::currentDateTime().addMSecs(-121000);
+    peerMessenger->EveryHalfMinute();
+    peerMessenger->EveryHalfMinute();
+    // Ended at the first sweep, record and all; the second finds nothing to close.
+    QCOMPARE(l_log.Count(c_area, 1, "Peer connection to user ida expired, closing."), 1);
+    QVERIFY(User(l_user)["peer_socket"].IsNull());
+    QVERIFY(l_socket.isNull() || l_socket->state() == QAbstractSocket::UnconnectedState);
+
+    // The next message asks for a fresh connection and goes out over it.
+    FakePeer l_fresh;
+    SetAddress(l_user, l_fresh.Listen());
+    MemStream l_later = MessageOf(FakePeer::U32(22) + FakePeer::Text("still there?"));
+    peerMessenger->SendMessage(l_user, l_later);
+    QVERIFY(l_fresh.WaitForFrames(2));
+    QCOMPARE(l_fresh.Frames()[0], FakePeer::InitPayload("alice", "P"));
+    QCOMPARE(l_fresh.Frames()[1], FakePeer::U32(22) + FakePeer::Text("still there?"));
+    QVERIFY(l_log.Texts(c_area).filter("Error writing message to socket").isEmpty());
+}
+
+void TestPeerExpiry::closesFileConnectionsThatNeverSendTheirToken()
+{
+    LogCapture l_log;
+    // An accepted connection whose init frame says "F"...
+    FakePeer l_accepted;
+    QVERIFY(l_accepted.ConnectTo(m_env.PlainPort()));
+    QTRY_COMPARE_WITH_TIMEOUT(d["uninitialized_socket"]->GetItemCount(), std::size_t(1), 3000);
+    auto* lp_accepted = d["uninitialized_socket"]->GetItems().begin()->AsPtr<QTcpSocket>();
+    QVERIFY(l_accepted.Send(InitFrameOf("jo", "F")));
+
+    // ... and a connect-back of type "F" that sent its piercing frame.
+    FakePeer l_called;
+    SetAddress("kim", l_called.Listen());
+    ItemPtr const l_request = d["peer_connection_request"]->NewItem();
+    l_request += d["peer_connection_request_id"]->GetItem(Value(4343u));
+    l_request += d["peer_connection_type"]->GetItem(Value("F"));
+    l_request += User("kim");
+    auto* lp_called = l_request["peer_connection_request_socket"].AsPtr<QTcpSocket>();
+    QVERIFY(lp_called);
+    QVERIFY(l_called.WaitForFrames(1));
+
+    QList<std::pair<QTcpSocket*, FakePeer*>> const l_waiting{{lp_accepted, &l_accepted},
+                                                             {lp_called, &l_called}};
+    auto const l_awaitingToken = [](QTcpSocket* ip_socket) {
+        PeerMessenger::SocketBufferInfo const* lp_info = peerMessenger->FindSocketBufferInfo(ip_socket);
+        return lp_info && lp_info->m_isAwaitingFileToken;
+    };
+    for (auto const& [lp_socket, lp_peer] : l_waiting)
+        QTRY_VERIFY_WITH_TIMEOUT(l_awaitingToken(lp_socket), 3000);
+
+    for (int const l_age : {59, 61})
+    {
+        for (auto const& [lp_socket, lp_peer] : l_waiting)
+            peerMessenger->GetSocketBufferInfo(lp_socket).m_tokenWaitStart =
+                QDateTime::currentDateTime().addSecs(-l_age);
+        peerMessenger->EveryHalfMinute();
+        for (auto const& [lp_socket, lp_peer] : l_waiting)
+        {
+            bool const l_expired = l_age > 60;
+            QCOMPARE(peerMessenger->FindSocketBufferInfo(lp_socket) == nullptr, l_expired);
+            if (l_expired)
+                QVERIFY(lp_peer->WaitForDisconnected());
+            else
+                QVERIFY(!lp_peer->IsDisconnected());
+        }
+    }
+    QCOMPARE(l_log.Count(c_area, 1, "File connection without its token expired, closing."), 2);
 }
 
 void TestPeerExpiry::freesActivityCellWithItsSocket()

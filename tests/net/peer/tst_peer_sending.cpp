@@ -42,6 +42,7 @@ private slots:
     void sendsOverNewestConnection();
     void keepsQueueWhenWriteFails();
     void queuesACopyOfTheMessage();
+    void queuedMessagesReachNameWithByteOrderMark();
 
 private:
     // Two accepted "P" connections of one user; returns their sockets in the order of
@@ -246,6 +247,24 @@ void TestPeerSending::queuesACopyOfTheMessage()
     QVERIFY(l_peer.WaitForFrames(1));
     QCOMPARE(l_peer.Frames()[0], FakePeer::U32(15));
     QCOMPARE(l_peer.Keys().size(), 1);
+}
+
+void TestPeerSending::queuedMessagesReachNameWithByteOrderMark()
+{
+    // The init frame names the user in UTF-8 that starts with a byte-order mark: that
+    // is the user the message waits for, mark and all, not "bob".
+    QString const l_user = QChar(0xFEFF) + QStringLiteral("bob");
+    MemStream l_message = MessageOf(FakePeer::U32(22) + FakePeer::Text("hi"));
+    peerMessenger->SendMessage(l_user, l_message);
+    QCOMPARE(User(l_user).GetItems("unsent_message").size(), std::size_t(1));
+
+    FakePeer l_peer;
+    QVERIFY(l_peer.ConnectTo(m_env.PlainPort()));
+    QVERIFY(l_peer.Send(InitFrameOf("\xEF\xBB\xBF" "bob", "P")));
+    QVERIFY(l_peer.WaitForFrames(1));
+    QCOMPARE(l_peer.Frames()[0], FakePeer::U32(22) + FakePeer::Text("hi"));
+    QVERIFY(User(l_user)["peer_socket"].IsNotNull());
+    QVERIFY(d["user"]->HasItem(Value("bob")).IsNull());
 }
 
 QTEST_GUILESS_MAIN(TestPeerSending)

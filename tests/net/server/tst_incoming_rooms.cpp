@@ -209,10 +209,14 @@ void TestIncomingRooms::roomJoinedListBoundsAndUnequalLists()
     QVERIFY(HasFlag(RoomItem("den"), "in_room"));
     QVERIFY(UserNames(RoomItem("den")).isEmpty());
 
-    // A name count over the bound: no names, the room is still joined.
-    QVERIFY(l_env.Deliver(FrameBuilder(14).Str("big").U32(131073).Str("A")));
-    QVERIFY(HasFlag(RoomItem("big"), "in_room"));
-    QVERIFY(UserNames(RoomItem("big")).isEmpty());
+    // A name count over the bound, or with its top bit set: no names, the room is
+    // still joined.
+    for (quint32 const l_count : {131073u, 0x80000000u, 0xFFFFFFFFu}) {
+        QString const l_room = QStringLiteral("big%1").arg(l_count, 0, 16);
+        QVERIFY(l_env.Deliver(FrameBuilder(14).Str(l_room).U32(l_count).Str("A").Str("B")));
+        QVERIFY(HasFlag(RoomItem(l_room), "in_room"));
+        QVERIFY2(UserNames(RoomItem(l_room)).isEmpty(), qPrintable(l_room));
+    }
 
     // Cut inside the third statistics entry: two entries, no country codes, no owner.
     QByteArray const l_names = FrameBuilder(14).Str("cut").StrList({"P", "Q", "R"}).U32(0).Payload();
@@ -382,6 +386,15 @@ void TestIncomingRooms::roomListUnequalLists()
     QVERIFY(l_env.Deliver(FrameBuilder(64).StrList({"q1"}).U32(131073).I32(5)));
     QVERIFY(RoomItem("q1").IsNotNull());
     QCOMPARE(Count("q1"), QStringLiteral("<none>"));
+    // A name list or a count list whose count has its top bit set reads as empty too.
+    SetSetting("accept_room_list", QStringLiteral("yes"));
+    QVERIFY(l_env.Deliver(FrameBuilder(64).U32(0x80000000u).Str("n1").Str("n2")));
+    QVERIFY(RoomItem("n1").IsNull());
+    QVERIFY(RoomItem("n2").IsNull());
+    SetSetting("accept_room_list", QStringLiteral("yes"));
+    QVERIFY(l_env.Deliver(FrameBuilder(64).StrList({"q2"}).U32(0xFFFFFFFFu).I32(5).I32(6)));
+    QVERIFY(RoomItem("q2").IsNotNull());
+    QCOMPARE(Count("q2"), QStringLiteral("<none>"));
     SetSetting("accept_room_list", QStringLiteral("yes"));
     QByteArray const l_full = FrameBuilder(64).StrList({"r1", "r2", "r3"}).Payload();
     QVERIFY(l_env.Deliver(FrameBuilder::Framed(l_full.left(l_full.size() - 1))));

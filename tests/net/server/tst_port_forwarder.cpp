@@ -12,6 +12,8 @@
 
 #include <miniupnpc/miniupnpc.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace
@@ -52,6 +54,34 @@ struct LoopbackPair
         return accepted != nullptr;
     }
 };
+// Stands in for the library's discovery on the UPnP thread: notes how it was asked and
+// answers with one gateway at s_descriptionUrl (set before the queued calls that reach
+// it; read back after the lines they send, so the queue orders every access).
+struct FakeDiscovery
+{
+    static inline QByteArray s_descriptionUrl;
+    static inline QByteArray s_daemonPath;
+    static inline int s_calls = 0;
+
+    static UPNPDev* Discover(int, char const*, char const* ip_daemonSocket, int, int, unsigned char,
+                             int* op_error)
+    {
+        ++s_calls;
+        s_daemonPath = ip_daemonSocket ? QByteArray(ip_daemonSocket) : QByteArray("<null>");
+        *op_error = 0;
+        // One device laid out as the library does it, texts behind the record, so that
+        // freeUPNPDevlist can release it with free().
+        QByteArray const l_texts = s_descriptionUrl + '\0' +
+                                   "urn:schemas-upnp-org:device:InternetGatewayDevice:1" + '\0' +
+                                   '\0';
+        auto* lp_device = static_cast<UPNPDev*>(std::calloc(1, sizeof(UPNPDev) + l_texts.size()));
+        std::memcpy(lp_device->buffer, l_texts.constData(), l_texts.size());
+        lp_device->descURL = lp_device->buffer;
+        lp_device->st = lp_device->descURL + s_descriptionUrl.size() + 1;
+        lp_device->usn = lp_device->buffer + l_texts.size() - 1;
+        return lp_device;
+    }
+};
 } // namespace
 
 class TestPortForwarder : public QObject
@@ -67,6 +97,7 @@ private slots:
     void removalAgainstGateway();
     void noGatewayAfterFailedDescription();
     void realDiscoveryFindsNoDevice();
+    void findsGatewayThatMovedAtNextRenewal();
 };
 
 void TestPortForwarder::ownAddressChoice_data()
@@ -186,8 +217,10 @@ void TestPortForwarder::mappingResults_data()
                                 << QStringList{c_alreadyMapped,
                                                "Second mapping attempt successful."}
                                 << l_retried;
-    QTest::newRow("718 twice") << QList<int>{718, 718} << QList<int>{0} << l_removed
-                               << QStringList{c_alreadyMapped} << l_retried;
+    QTest::newRow("718 twice")
+        << QList<int>{718, 718} << QList<int>{0} << l_removed
+        << QStringList{c_alreadyMapped, "Second mapping attempt failed, miniupnp error: 718"}
+        << l_retried;
     QTest::newRow("718 then 501")
         << QList<int>{718, 501} << QList<int>{0} << l_removed
         << QStringList{c_alreadyMapped, "Second mapping attempt failed, miniupnp error: 501"}
@@ -356,6 +389,69 @@ void TestPortForwarder::realDiscoveryFindsNoDevice()
         "Port 2236 mapping failure, miniupnp error: -3"};
     QTRY_COMPARE_WITH_TIMEOUT(l_log.Texts(c_area).size(), l_expected.size(), c_timeoutMs);
     QCOMPARE(l_log.Texts(c_area), l_expected);
+}
+
+void TestPortForwarder::findsGatewayThatMovedAtNextRenewal()
+{
+    auto lp_first = std::make_unique<FakeGateway>();
+    QVERIFY(lp_first->Start());
+    LoopbackPair l_pair;
+    QVERIFY(l_pair.Connect());
+    QString const l_own =
+        QStringLiteral("Found own address to be %1").arg(ExpectedOwnAddressBehindLoopbackGateway());
+    auto const l_mapped = [&](int i_port, QString const& i_result) {
+        return QStringList{c_checkingAll, l_own, i_result.arg(i_port)};
+    };
+    auto const l_found = [](FakeGateway const& i_gateway) {
+        return QStringList{"Initializing UPnP", "Device list found",
+                           i_gateway.DescriptionUrl() + ", InternetGatewayDevice, found",
+                           "Device XML found."};
+    };
+
+    LogCapture l_log;
+    PortForwarder l_forwarder;
+    l_forwarder.SetDiscoverFunction(&FakeDiscovery::Discover);
+    FakeDiscovery::s_descriptionUrl = lp_first->DescriptionUrl().toLatin1();
+    l_forwarder.Init();
+    l_forwarder.AddPortMapping(&l_pair.client, 40124);
+    QStringList l_expected = l_found(*lp_first) + l_mapped(40124, "Port %1 successfully mapped.");
+    QTRY_COMPARE_WITH_TIMEOUT(l_log.Texts(c_area).size(), l_expected.size(), c_timeoutMs);
+    QCOMPARE(l_log.Texts(c_area), l_expected);
+    QCOMPARE(FakeDiscovery::s_calls, 1);
+    // Discovery asks the network, not a local discovery daemon.
+    QCOMPARE(FakeDiscovery::s_daemonPath, QByteArray(""));
+
+    // The gateway restarts on another port. Both mappings of the renewal that finds the
+    // old URL dead fail, without a second search in between; a reconnect's Init neither.
+    lp_first.reset();
+    FakeGateway l_second;
+    QVERIFY(l_second.Start());
+    FakeDiscovery::s_descriptionUrl = l_second.DescriptionUrl().toLatin1();
+    l_log.Clear();
+    l_forwarder.AddPortMapping(&l_pair.client, 40124);
+    l_forwarder.Init();
+    l_forwarder.AddPortMapping(&l_pair.client, 40125);
+    l_expected = l_mapped(40124, "Port %1 mapping failure, miniupnp error: -3") +
+                 l_mapped(40125, "Port %1 mapping failure, miniupnp error: -3");
+    QTRY_COMPARE_WITH_TIMEOUT(l_log.Texts(c_area).size(), l_expected.size(), c_timeoutMs);
+    QCOMPARE(l_log.Texts(c_area), l_expected);
+    QCOMPARE(FakeDiscovery::s_calls, 1);
+    QVERIFY(ThreadedServices::ControlUrl().isEmpty());
+
+    // The next renewal finds it where it is now; a gateway that answers is not looked
+    // for again.
+    l_log.Clear();
+    l_forwarder.Rediscover();
+    l_forwarder.AddPortMapping(&l_pair.client, 40124);
+    l_forwarder.Rediscover();
+    l_forwarder.AddPortMapping(&l_pair.client, 40125);
+    l_expected = l_found(l_second) + l_mapped(40124, "Port %1 successfully mapped.") +
+                 l_mapped(40125, "Port %1 successfully mapped.");
+    QTRY_COMPARE_WITH_TIMEOUT(l_log.Texts(c_area).size(), l_expected.size(), c_timeoutMs);
+    QCOMPARE(l_log.Texts(c_area), l_expected);
+    QCOMPARE(FakeDiscovery::s_calls, 2);
+    QCOMPARE(ThreadedServices::ControlUrl(), l_second.ControlUrl());
+    QCOMPARE(l_second.RequestsFor("AddPortMapping").size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestPortForwarder)

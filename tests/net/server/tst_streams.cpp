@@ -6,6 +6,7 @@
 #include "net/server/Stream.h"
 #include "net/server/UserStats.h"
 #include "net/server/rcptr.h"
+#include "store/DataSaver.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/Settings.h"
 
@@ -476,10 +477,15 @@ private slots:
     MemStream n = StreamOf(Str("caf\xE9 ok"));
     QVERIFY(n.Read(s));
     QCOMPARE(s, QString::fromUtf8("caf\xC3\xA9 ok"));
+    // Valid UTF-8 behind a byte-order mark is UTF-8, the mark kept.
+    MemStream o = StreamOf(Str("\xEF\xBB\xBFhello"));
+    QVERIFY(o.Read(s));
+    QCOMPARE(s, QChar(0xFEFF) + QStringLiteral("hello"));
   }
 
   void qstringUsesConfiguredCodePage()
   {
+    DataSaver saver;  // the settings types are declared with their saver
     DeclareSettingsTypes();
     {
       ExtendedAsciiTranslator translator;
@@ -589,18 +595,26 @@ private slots:
     QCOMPARE(m.GetPendingReadLength(), 2u);
   }
 
-  void negativeCountReadsUntilFailure()
+  void negativeCountFailsLikeOverBound()
   {
-    // Top bit set: negative as a signed 32-bit number, passes the bound, and the
-    // reader goes on until an element fails.
+    // Top bit set: negative as a signed 32-bit number, but no smaller than any count
+    // over the bound. The read fails at the count, with no element read.
     MemStream m = StreamOf(U32(0x80000000u) + U32(10) + U32(20) + QByteArray::fromHex("01"));
-    std::list<unsigned int> l;
+    std::list<unsigned int> l{7};
     QVERIFY(!m.Read(l));
-    QCOMPARE(l, (std::list<unsigned int>{10, 20}));
+    QVERIFY(l.empty());
+    QCOMPARE(m.GetReadIndex(), 4u);
     MemStream n = StreamOf(U32(0xFFFFFFFFu) + Str("a") + Str("b"));
     std::set<std::string> s;
     QVERIFY(!n.Read(s));
-    QCOMPARE(s, (std::set<std::string>{"a", "b"}));
+    QVERIFY(s.empty());
+    MemStream o = StreamOf(U32(0xFFFFFFFFu) + Str("k") + Str("v"));
+    std::map<std::string, std::string> mp{{"x", "y"}};
+    QVERIFY(!o.Read(mp));
+    QVERIFY(mp.empty());
+    MemStream p = StreamOf(U32(0x80000000u));
+    std::uint32_t count = 0;
+    QVERIFY(!p.ReadCount(count));
   }
 
   void listWithShortThirdElement()
