@@ -5,6 +5,7 @@
 // download folder of the test's own.
 
 #include "net/peer/PeerTestEnv.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/Log.h"
 #include "support/FakeUploader.h"
 #include "support/LogCapture.h"
@@ -31,9 +32,8 @@ public:
     {
         if (!m_peer.SetUp() || !m_folder.isValid())
             return false;
-        // The share index declares the shared files that uploads point at.
-        if (!d.HasType("shared_file"))
-            d.NewType("shared_file", Primary, false, false);
+        // The share index comes first: uploads point at its shared files.
+        mp_shares = std::make_unique<SharedFoldersManager>(nullptr);
         mp_manager = std::make_unique<TransferQueueManager>();
         if (i_ownFolder)
             SetSetting("download_folder", m_folder.path());
@@ -45,6 +45,7 @@ public:
         for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
             mp_manager->RemoveDownload(l_entry);
         mp_manager.reset();
+        mp_shares.reset();
         ClearConnections();
         m_peer.TearDown();
     }
@@ -56,6 +57,7 @@ public:
 private:
     PeerTestEnv::Fixture m_peer;
     QTemporaryDir m_folder;
+    std::unique_ptr<SharedFoldersManager> mp_shares;
     std::unique_ptr<TransferQueueManager> mp_manager;
 };
 
