@@ -44,12 +44,20 @@ QString SharedFoldersManager::LowerCaseKey(QString const& i_path)
 
 ItemPtr SharedFoldersManager::GetSharedFileItem(QString i_path)
 {
+    // The key has no trailing and no doubled separator: its folder part is what lies
+    // before the last separator and its name what follows (both the whole key when it
+    // has none), as GetFolder and GetFileName would split it.
     QString const l_key = LowerCaseKey(i_path);
-    std::string const l_bytes = l_key.toStdString();
-    ItemPtr const l_folderKey =
-        d["shared_file_folder_lowercase_name"]->HasItem(Value(GetFolder(l_bytes)));
-    ItemPtr const l_nameKey = d["shared_file_lowercase_name"]->HasItem(Value(GetFileName(l_bytes)));
-    if (!l_folderKey || !l_nameKey)
+    qsizetype l_last = l_key.size() - 1;
+    while (l_last >= 0 && !IsSeparator(l_key[l_last]))
+        --l_last;
+    ItemPtr const l_nameKey = d["shared_file_lowercase_name"]->HasItem(
+        Value(l_last < 0 ? l_key : l_key.mid(l_last + 1)));
+    if (!l_nameKey)
+        return ItemPtr();
+    ItemPtr const l_folderKey = d["shared_file_folder_lowercase_name"]->HasItem(
+        Value(l_last < 0 ? l_key : l_key.left(l_last)));
+    if (!l_folderKey)
         return ItemPtr();
 
     // The files connected to one of the folders and to one of the names; of several

@@ -10,7 +10,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <map>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -43,6 +46,56 @@ void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<QS
             l_start = l_index;
     }
 }
+
+// The token items of a text, each once: the runs of token characters and the runs
+// between blanks and separators of its lower-case form.
+//
+// A file's path is its folder, "\" and its name; "\" ends a run in both passes, so the
+// tokens of the path are those of the folder and those of the name together, and the
+// folder's share can be worked out once for all files of a folder.
+std::vector<Item*> TokenItems(Type* ip_tokenType, QString const& i_text)
+{
+    QString const l_lower = i_text.toLower();
+    std::vector<QString> l_tokens;
+    AppendRuns(l_lower, &SharedFoldersManager::IsSearchTokenSeparator, l_tokens);
+    AppendRuns(l_lower, &IsPathSeparatorOrBlank, l_tokens);
+    std::sort(l_tokens.begin(), l_tokens.end());
+    l_tokens.erase(std::unique(l_tokens.begin(), l_tokens.end()), l_tokens.end());
+    std::vector<Item*> l_items;
+    l_items.reserve(l_tokens.size());
+    for (QString const& l_token : l_tokens)
+        l_items.push_back(ip_tokenType->GetItem(Value(l_token)).GetPtr());
+    return l_items;
+}
+
+// The pairs that join the file to the folder's and the name's token items (a token in
+// both once).
+void AppendTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderTokens,
+                      std::vector<Item*> const& i_nameTokens,
+                      std::vector<std::pair<Item*, Item*>>& io_pairs)
+{
+    for (Item* lp_token : i_folderTokens)
+        io_pairs.emplace_back(ip_file, lp_token);
+    for (Item* lp_token : i_nameTokens)
+        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) == i_folderTokens.end())
+            io_pairs.emplace_back(ip_file, lp_token);
+}
+
+// Whether a file of this name could be in the index under some letter case: a name
+// without separators is its own last path component, so without a lower-case name
+// item of its form no path ending in it is indexed. A quick test for the common case
+// of a new name; names holding a backslash are always looked up in full.
+bool MayBeIndexed(QString const& i_name)
+{
+    return i_name.contains(QLatin1Char('\\')) ||
+           d["shared_file_lowercase_name"]->HasItem(Value(i_name.toLower()));
+}
+
+Item* FirstOf(Item* ip_item, Type* ip_type)
+{
+    ItemSet const* lp_items = ip_item->ConnectedItemsOf(ip_type);
+    return lp_items ? lp_items->begin()->GetPtr() : nullptr;
+}
 } // namespace
 
 ItemPtr SharedFoldersManager::AddSharedFolder(QString i_path)
@@ -67,16 +120,27 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         QStringLiteral("Adding folder %1 as part of sharing %2").arg(i_folder, i_sharedFolder));
 
     Type* const lp_nameType = d["shared_file_name"];
+    Type* const lp_sizeType = d["shared_file_size"];
+    Type* const lp_tokenType = d["search_token"];
+    Type* const lp_scannedType = d["is_scanned"];
     ItemPtr const l_folder = d["shared_file_folder"]->GetItem(Value(i_folder));
     l_folder += d["shared_folder"]->GetItem(Value(i_sharedFolder));
 
-    // The files indexed here before, by their name item; whatever is still in `l_old`
-    // after the listing has gone. One name item holds one file per folder, so a keyed
-    // lookup tells whether a listed file is known.
+    // The files indexed here before, by the bytes of their name; whatever is still in
+    // `l_old` after the listing has gone. A folder holds one file per name, so a file
+    // listed under a name found here is that file.
     ItemSet l_old = l_folder.GetItems("shared_file");
-    std::map<Item*, ItemPtr> l_oldByName;
+    std::unordered_map<std::string_view, Item*> l_oldByName;
+    l_oldByName.reserve(l_old.size());
     for (ItemPtr const& l_file : l_old)
-        l_oldByName.emplace(l_file["shared_file_name"].GetPtr(), l_file);
+        if (Item* const lp_name = FirstOf(l_file.GetPtr(), lp_nameType))
+            l_oldByName.emplace(lp_name->GetValue().GetBytes(), l_file.GetPtr());
+    // Worked out when the first file of the folder needs its tokens. The files of a
+    // folder are joined to their tokens together once the listing is through: the
+    // store connects a long list faster, fetching items ahead.
+    std::vector<Item*> l_folderTokens;
+    bool l_haveFolderTokens = false;
+    std::vector<std::pair<Item*, Item*>> l_tokenPairs;
 
     QFileInfoList const l_entries =
         QDir(i_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
@@ -92,31 +156,38 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
             continue;
         }
         QString const l_name = l_entry.fileName();
-        QString const l_path = l_entry.absoluteFilePath();
+        QByteArray const l_nameBytes = l_name.toUtf8();
         ItemPtr l_file;
-        if (ItemPtr const l_knownName = lp_nameType->HasItem(Value(l_name)))
-        {
-            auto const l_it = l_oldByName.find(l_knownName.GetPtr());
-            if (l_it != l_oldByName.end() && l_old.erase(l_it->second))
-                l_file = l_it->second;
-        }
+        auto const l_known = l_oldByName.find(std::string_view(l_nameBytes.constData(), l_nameBytes.size()));
+        if (l_known != l_oldByName.end() && l_old.erase(ItemPtr(l_known->second)))
+            l_file = l_known->second;
         if (!l_file)
         {
-            ItemPtr const l_nameItem = lp_nameType->GetItem(Value(l_name));
             // A file indexed under the same path but for letter case or doubled
-            // separators keeps its place; this one stays out of the index.
-            if (GetSharedFileItem(l_path))
+            // separators keeps its place; this one stays out of the index. (Asked
+            // before the name item is made, so a skipped file leaves nothing behind.)
+            if (MayBeIndexed(l_name) && GetSharedFileItem(l_entry.absoluteFilePath()))
                 continue;
             l_file = l_folder.NewItem("shared_file");
-            l_file += l_nameItem;
-            l_file += d["shared_file_size"]->GetItem(Value(l_entry.size()));
+            l_file += lp_nameType->GetItem(Value(l_nameBytes));
+            l_file += lp_sizeType->GetItem(Value(l_entry.size()));
             ++m_filesAdded;
         }
-        if (IsMp3Name(l_name) && !l_file.IsConnected("is_scanned"))
-            emit MP3ScanRequired(l_path);
-        TokenizeSharedFile(l_file);
+        if (IsMp3Name(l_name) && !l_file->IsConnected(lp_scannedType))
+            emit MP3ScanRequired(l_entry.absoluteFilePath());
+        // As TokenizeSharedFile, with the folder's tokens worked out once.
+        if (!l_file->IsConnected(lp_tokenType))
+        {
+            if (!l_haveFolderTokens)
+            {
+                l_folderTokens = TokenItems(lp_tokenType, i_folder);
+                l_haveFolderTokens = true;
+            }
+            AppendTokenPairs(l_file.GetPtr(), l_folderTokens, TokenItems(lp_tokenType, l_name), l_tokenPairs);
+        }
     }
     m_walkStack.pop_back();
+    Item::ConnectAll(l_tokenPairs);
 
     for (ItemPtr const& l_gone : l_old)
     {
@@ -148,7 +219,11 @@ void SharedFoldersManager::RescanShares()
         l_files.Remove();
     }
     l_gone.Remove();
-    d.RemoveDisconnectedItems();
+    // What a removed file or folder leaves behind (names, sizes, tokens, attributes no
+    // other file holds) goes with the sweep. A rescan that removed nothing left nothing
+    // unreachable, and sweeping the whole store then would cost several times the walk.
+    if (m_filesRemoved > 0 || !l_gone.empty())
+        d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
 }
 
@@ -163,18 +238,12 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
     // file that has any token has them all; rescans then cost no token work. Files
     // loaded from the store file have none yet and get them at the start-up rescan.
     Type* const lp_tokenType = d["search_token"];
-    if (i_file.IsConnected(lp_tokenType))
+    if (i_file->IsConnected(lp_tokenType))
         return;
-    QString const l_text = (i_file["shared_file_folder"].AsString() + QLatin1Char('\\') +
-                            i_file["shared_file_name"].AsString())
-                               .toLower();
-    std::vector<QString> l_tokens;
-    AppendRuns(l_text, &SharedFoldersManager::IsSearchTokenSeparator, l_tokens);
-    AppendRuns(l_text, &IsPathSeparatorOrBlank, l_tokens);
-    std::sort(l_tokens.begin(), l_tokens.end());
-    l_tokens.erase(std::unique(l_tokens.begin(), l_tokens.end()), l_tokens.end());
-    for (QString const& l_token : l_tokens)
-        i_file += lp_tokenType->GetItem(Value(l_token));
+    std::vector<std::pair<Item*, Item*>> l_pairs;
+    AppendTokenPairs(i_file.GetPtr(), TokenItems(lp_tokenType, i_file["shared_file_folder"].AsString()),
+                     TokenItems(lp_tokenType, i_file["shared_file_name"].AsString()), l_pairs);
+    Item::ConnectAll(l_pairs);
 }
 
 bool SharedFoldersManager::IsSearchTokenSeparator(QChar i_char)

@@ -99,6 +99,12 @@ void TestShareWalk::walkAndRescan()
                           l_music + "/Sub/Deeper"}));
     QCOMPARE(ValuesOf(l_shares.GetSharedFileItem(l_music + "/readme.txt"), "shared_file_size"),
              QStringList{"5"});
+    // The other spelling left nothing behind; paths are split into tokens as they walk.
+    QString const l_songOther = l_songFirst == "Song.mp3" ? "song.mp3" : "Song.mp3";
+    QVERIFY(!d["shared_file_name"]->HasItem(Value(l_songOther)));
+    QStringList const l_tokens = ValuesOf(l_shares.GetSharedFileItem(l_music + "/a.mp3"), "search_token");
+    for (char const* lp_token : {"a", "a.mp3", "mp3", "music"})
+        QVERIFY2(l_tokens.contains(lp_token), lp_token);
     QStringList l_asked;
     for (QList<QVariant> const& l_args : l_requests)
         l_asked << l_args.at(0).toString();
@@ -130,6 +136,11 @@ void TestShareWalk::walkAndRescan()
     QCOMPARE(IndexedFiles(), l_expectedAfter);
     QCOMPARE(AllValues("shared_file_folder"), (QStringList{l_music, l_music + "/Empty", l_music + "/Sub"}));
     QVERIFY(!l_shares.GetSharedFileItem(l_music + "/Sub/Deeper/x.txt"));
+    // What only the gone files held went with them.
+    for (char const* lp_type : {"shared_file_name", "search_token"})
+        for (char const* lp_value : {"readme.txt", "x.txt", "deeper", "linktodeeper"})
+            QVERIFY2(!d[lp_type]->HasItem(Value(lp_value)), lp_value);
+    QVERIFY(d["search_token"]->HasItem(Value("common.txt")));
     // Unscanned MP3 files are asked for again; the scanned one is not.
     QCOMPARE(l_requests.count(), 2);
 

@@ -1,0 +1,273 @@
+// The share index on a generated tree of 100,000 empty files in 1,000 folders: the
+// first walk of a new shared folder, a rescan with nothing changed and a rescan after
+// a tenth of the files were deleted. The baseline is a plain recursive listing of the
+// same tree with QDirIterator in the same run, so the ratios show what indexing costs on
+// top of reading the folders. Memory is the resident growth per shared file.
+
+#include "net/peer/PeerMessenger.h"
+#include "net/server/PortForwarder.h"
+#include "net/server/Server.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/Data.h"
+#include "store/DataSaver.h"
+#include "store/Settings.h"
+#include "store/TimerManager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr int c_artists = 10;
+constexpr int c_albumsPerArtist = 100;
+constexpr int c_filesPerAlbum = 100;
+constexpr int c_files = c_artists * c_albumsPerArtist * c_filesPerAlbum;
+
+QString g_root;
+std::vector<QString> g_deleted; // every tenth file
+
+// Each file has a name of its own, so every name, its lower-case twin and two of its
+// tokens are items of their own: the heavier case for memory.
+QString FilePath(int i_artist, int i_album, int i_track)
+{
+    int const l_number = (i_artist * c_albumsPerArtist + i_album) * c_filesPerAlbum + i_track;
+    return QStringLiteral("%1/Artist %2/Album %3/%4 - Song %5.ogg")
+        .arg(g_root)
+        .arg(i_artist, 2, 10, QLatin1Char('0'))
+        .arg(i_album, 3, 10, QLatin1Char('0'))
+        .arg(i_track + 1, 2, 10, QLatin1Char('0'))
+        .arg(l_number, 6, 10, QLatin1Char('0'));
+}
+
+bool MakeTree()
+{
+    for (int l_artist = 0; l_artist < c_artists; ++l_artist)
+        for (int l_album = 0; l_album < c_albumsPerArtist; ++l_album)
+            for (int l_track = 0; l_track < c_filesPerAlbum; ++l_track)
+            {
+                QString const l_path = FilePath(l_artist, l_album, l_track);
+                if (l_track == 0 && !QDir().mkpath(QFileInfo(l_path).absolutePath()))
+                    return false;
+                QFile l_file(l_path);
+                if (!l_file.open(QIODevice::WriteOnly))
+                    return false;
+                if (l_track % 10 == 5)
+                    g_deleted.push_back(l_path);
+            }
+    return true;
+}
+
+long StatusKiB(char const* ip_field)
+{
+    QFile l_status(QStringLiteral("/proc/self/status"));
+    if (!l_status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    for (QByteArray l_line = l_status.readLine(); !l_line.isEmpty(); l_line = l_status.readLine())
+        if (l_line.startsWith(ip_field))
+            return l_line.mid(int(std::strlen(ip_field))).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+void StoreCounters(benchmark::State& io_state)
+{
+    std::size_t l_items = 0;
+    for (auto const& [l_name, lp_type] : d.Types())
+        l_items += lp_type->GetItemCount();
+    io_state.counters["files"] = double(d["shared_file"]->GetItemCount());
+    io_state.counters["folders"] = double(d["shared_file_folder"]->GetItemCount());
+    io_state.counters["names"] = double(d["shared_file_name"]->GetItemCount());
+    io_state.counters["tokens"] = double(d["search_token"]->GetItemCount());
+    io_state.counters["items"] = double(l_items);
+}
+
+void ClearIndex()
+{
+    d.RemoveAllItems();
+    SetSetting("shared_folder_counter", QStringLiteral("1"));
+}
+
+void BM_ListingBaseline(benchmark::State& io_state)
+{
+    for (auto l_ignored : io_state)
+    {
+        qint64 l_entries = 0;
+        QDirIterator l_it(g_root, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot,
+                          QDirIterator::Subdirectories);
+        while (l_it.hasNext())
+        {
+            l_it.next();
+            ++l_entries;
+        }
+        io_state.counters["entries"] = double(l_entries);
+    }
+}
+
+long g_rssBefore = 0;
+long g_rssAfter = 0;
+long g_peakBefore = 0;
+long g_peakAfter = 0;
+
+void BM_FirstAddSharedFolder(benchmark::State& io_state)
+{
+    for (auto l_ignored : io_state)
+    {
+        io_state.PauseTiming();
+        ClearIndex();
+        bool const l_first = g_rssBefore == 0;
+        if (l_first)
+        {
+            g_rssBefore = StatusKiB("VmRSS:");
+            g_peakBefore = StatusKiB("VmHWM:");
+        }
+        io_state.ResumeTiming();
+        sharedFoldersManager->AddSharedFolder(g_root);
+        io_state.PauseTiming();
+        if (l_first)
+        {
+            g_rssAfter = StatusKiB("VmRSS:");
+            g_peakAfter = StatusKiB("VmHWM:");
+        }
+        io_state.ResumeTiming();
+    }
+    StoreCounters(io_state);
+}
+
+void BM_RescanUnchanged(benchmark::State& io_state)
+{
+    int l_added = -1;
+    int l_removed = -1;
+    QObject l_context;
+    QObject::connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, &l_context,
+                     [&](int i_added, int i_removed) { l_added = i_added, l_removed = i_removed; });
+    for (auto l_ignored : io_state)
+        sharedFoldersManager->RescanShares();
+    io_state.counters["added"] = l_added;
+    io_state.counters["removed"] = l_removed;
+    StoreCounters(io_state);
+}
+
+void BM_RescanAfterDeletingTenth(benchmark::State& io_state)
+{
+    int l_added = -1;
+    int l_removed = -1;
+    QObject l_context;
+    QObject::connect(sharedFoldersManager, &SharedFoldersManager::SharedFilesRescanned, &l_context,
+                     [&](int i_added, int i_removed) { l_added = i_added, l_removed = i_removed; });
+    for (auto l_ignored : io_state)
+    {
+        io_state.PauseTiming();
+        // Back to the whole tree, indexed, then a tenth of the files go.
+        for (QString const& l_path : g_deleted)
+            QFile(l_path).open(QIODevice::WriteOnly);
+        sharedFoldersManager->RescanShares();
+        for (QString const& l_path : g_deleted)
+            QFile::remove(l_path);
+        io_state.ResumeTiming();
+        sharedFoldersManager->RescanShares();
+    }
+    io_state.counters["added"] = l_added;
+    io_state.counters["removed"] = l_removed;
+    StoreCounters(io_state);
+}
+
+constexpr int c_repetitions = 3;
+
+double Fastest(std::vector<double> const& i_times)
+{
+    return *std::min_element(i_times.begin(), i_times.end());
+}
+
+void Register(char const* ip_name, void (*ip_function)(benchmark::State&))
+{
+    benchmark::RegisterBenchmark(ip_name, ip_function)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(c_repetitions)
+        ->ComputeStatistics("min", Fastest)
+        ->DisplayAggregatesOnly(true)
+        ->UseRealTime();
+}
+
+// Keeps each benchmark's fastest repetition so the ratios can be printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(std::vector<Run> const& i_runs) override
+    {
+        for (Run const& l_run : i_runs)
+            if (l_run.run_type == Run::RT_Aggregate && l_run.aggregate_name == "min")
+                m_seconds[l_run.run_name.function_name] = l_run.GetAdjustedRealTime() / 1000.0;
+        ConsoleReporter::ReportRuns(i_runs);
+    }
+    double Seconds(std::string const& i_name) const
+    {
+        auto const l_it = m_seconds.find(i_name);
+        return l_it == m_seconds.end() ? 0.0 : l_it->second;
+    }
+
+private:
+    std::map<std::string, double> m_seconds;
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication l_app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    QTemporaryDir l_dir;
+    if (!l_dir.isValid())
+        return 1;
+    g_root = l_dir.filePath(QStringLiteral("Shared"));
+    if (!MakeTree())
+        return 1;
+
+    new TimerManager();
+    timerManager->everyHalfMinute()->stop();
+    timerManager->everyFiveMinutes()->stop();
+    timerManager->everyHour()->stop();
+    new DataSaver();
+    DeclareSettingsTypes();
+    auto* lp_server = new Server();
+    lp_server->CreateData();
+    auto* lp_messenger = new PeerMessenger();
+    auto* lp_shares = new SharedFoldersManager();
+
+    Register("BM_ListingBaseline", BM_ListingBaseline);
+    Register("BM_FirstAddSharedFolder", BM_FirstAddSharedFolder);
+    Register("BM_RescanUnchanged", BM_RescanUnchanged);
+    Register("BM_RescanAfterDeletingTenth", BM_RescanAfterDeletingTenth);
+    RatioReporter l_reporter;
+    benchmark::RunSpecifiedBenchmarks(&l_reporter);
+
+    double const l_listing = l_reporter.Seconds("BM_ListingBaseline");
+    auto const l_ratio = [&](char const* ip_name) {
+        double const l_seconds = l_reporter.Seconds(ip_name);
+        return l_listing > 0 ? l_seconds / l_listing : 0.0;
+    };
+    std::printf("tree: %d files in %d folders\n", c_files, c_artists * c_albumsPerArtist);
+    std::printf("first AddSharedFolder: %.1fx the listing (target 15x)\n", l_ratio("BM_FirstAddSharedFolder"));
+    std::printf("rescan, nothing changed: %.1fx the listing (target 5x)\n", l_ratio("BM_RescanUnchanged"));
+    std::printf("rescan after deleting 10%%: %.1fx the listing\n", l_ratio("BM_RescanAfterDeletingTenth"));
+    if (g_rssBefore > 0)
+        std::printf("first build: resident +%ld KiB (%.0f bytes per file), peak +%ld KiB "
+                    "(%.0f bytes per file; target 1536)\n",
+                    g_rssAfter - g_rssBefore, 1024.0 * double(g_rssAfter - g_rssBefore) / c_files,
+                    g_peakAfter - g_peakBefore, 1024.0 * double(g_peakAfter - g_peakBefore) / c_files);
+
+    delete lp_shares;
+    delete lp_messenger;
+    delete lp_server;
+    delete portForwarder;
+    return 0;
+}
