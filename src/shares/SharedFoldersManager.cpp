@@ -128,6 +128,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* ip_parent)
     connect(&m_scanner, &MP3Scanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
     connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
     connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+    ConnectAnswers();
 
     d.NewType("unshared", Tertiary, true, true);
     d["user"]->RelateToType(d["unshared"], Many, One);
@@ -143,6 +144,7 @@ SharedFoldersManager::~SharedFoldersManager()
     m_scanner.Quit();
     m_scannerThread.exit(0);
     m_scannerThread.wait();
+    DisconnectAnswers();
     RemoveDataHandlers();
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;

@@ -18,18 +18,25 @@
 //   SharedFoldersScanning.cpp  adding a folder, the folder walk, rescans, search tokens
 //   SharedFoldersMp3.cpp       storing the MP3 scanner's answers
 //   SharedFoldersServer.cpp    what the server hears after each login
+//   SharedFoldersShareList.cpp share lists and folder contents for other users
+//   SharedFoldersSearch.cpp    answering the searches of other users
 //
 // Everything runs on the GUI thread; only the MP3 scanner runs on its own thread and
 // touches no item.
 
+#include "net/server/MemStream.h"
 #include "net/server/UserStats.h"
 #include "shares/MP3Scanner.h"
+#include "shares/records/AttributeTranslationTable.h"
+#include "shares/records/FileInfoMap.h"
 #include "store/Data.h"
 
 #include <QObject>
 #include <QString>
 #include <QThread>
 
+#include <cstdint>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -74,6 +81,25 @@ public:
     void TokenizeSharedFile(ItemPtr i_file);
     static bool IsSearchTokenSeparator(QChar i_char);
 
+    // --- Share lists and folder contents (SharedFoldersShareList.cpp) ----------
+    // Every folder the user may see (each once, "\" separators, empty ones too) with
+    // the records of its files; the table is left as it is.
+    void GetSharedFilesAsUserShare(QString i_user, FileInfoMap& io_share,
+                                   AttributeTranslationTable& io_table);
+    // The complete share-list message for the user; empty when it could not be
+    // compressed, and then nothing is to be sent.
+    MemStream GetSharedFilesMessage(QString i_user);
+
+    // --- Answering searches (SharedFoldersSearch.cpp) --------------------------
+    // Sends the user one compressed reply when 1 to 200 visible files match the
+    // search, and nothing otherwise.
+    void ProcessSearch(QString i_user, unsigned int i_req, QString i_searchText);
+    // What a reply tells of the upload side: whether a slot is free and how many
+    // uploads wait. The transfer queues register it; until then a reply offers no free
+    // slot and an empty queue.
+    void SetUploadQueueState(std::function<bool()> i_isFreeToUpload,
+                             std::function<std::uint32_t()> i_queuedUploadCount);
+
 signals:
     void MP3ScanRequired(QString i_file);
     void SharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
@@ -84,11 +110,18 @@ public slots:
     void OnReceivedUserStats(QString i_user, UserStats i_stats);
     void OnMP3Scanned(QString i_file, int i_mpegVersion, QString i_channelMode, int i_frequency,
                       bool i_isVBR, int i_bitrate);
+    void OnDNetSearchRequest(QString i_user, unsigned int i_req, QString i_searchText);
+    void OnFilesInFoldersRequested(QString i_user, unsigned int i_req, QString i_folder);
 
 private:
     void CreateData();
     void OnSharedFileNameAdded(ItemPtr i_name);
     void OnSharedFileFolderAdded(ItemPtr i_folder);
+    // Folder-contents requests, share-list requests and searches reach the index from
+    // the peer network and the distributed network, when those exist.
+    void ConnectAnswers();
+    void ConnectSearches();
+    void DisconnectAnswers();
 
     QThread m_scannerThread;
     MP3Scanner m_scanner;
@@ -99,6 +132,8 @@ private:
     // Canonical paths of the folders on the current walk's stack: a sub-folder that
     // resolves to one of them (a link back up the tree) is not entered again.
     std::vector<QString> m_walkStack;
+    std::function<bool()> m_isFreeToUpload;
+    std::function<std::uint32_t()> m_queuedUploadCount;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

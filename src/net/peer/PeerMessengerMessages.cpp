@@ -169,6 +169,9 @@ void PeerMessenger::QueueUpload(QString i_user, QString i_file, long long i_size
 void PeerMessenger::AnswerShareListRequest(QString const& i_user)
 {
     MemStream l_message = m_shareListProvider ? m_shareListProvider(i_user) : EmptyShareListMessage();
+    // A provider that could not build the list gives nothing, and nothing is sent.
+    if (l_message.GetWriteIndex() == 0)
+        return;
     SendMessage(i_user, l_message);
 }
 
