@@ -89,24 +89,12 @@ public:
     bool IsValid() const { return m_dir.isValid(); }
     QString Root() const { return m_dir.path(); }
     QString Path(QString const& relative) const { return m_dir.path() + "/" + relative; }
-
+    bool Folder(QString const& relative) { return QDir().mkpath(Path(relative)); }
     bool File(QString const& relative, QByteArray const& bytes = {})
     {
-        QString const l_path = Path(relative);
-        if (!QDir().mkpath(QFileInfo(l_path).absolutePath()))
-            return false;
-        QFile l_file(l_path);
-        return l_file.open(QIODevice::WriteOnly) && l_file.write(bytes) == bytes.size();
-    }
-    bool Folder(QString const& relative) { return QDir().mkpath(Path(relative)); }
-    bool Link(QString const& target, QString const& relative)
-    {
-        return QFile::link(target, Path(relative));
-    }
-    bool Remove(QString const& relative)
-    {
-        QFileInfo const l_info(Path(relative));
-        return l_info.isDir() ? QDir(Path(relative)).removeRecursively() : QFile::remove(Path(relative));
+        QFile l_file(Path(relative));
+        return QDir().mkpath(QFileInfo(l_file).absolutePath()) && l_file.open(QIODevice::WriteOnly) &&
+               l_file.write(bytes) == bytes.size();
     }
 
 private:

@@ -1,5 +1,5 @@
 // The MP3 scanner's decisions on frame files written byte by byte, a file that shrinks
-// under the scan, and the threaded requests before and after Quit().
+// under the scan, and threaded requests before and after Quit().
 
 #include "Mp3Frames.h"
 #include "shares/MP3Scanner.h"
@@ -9,7 +9,8 @@
 #include <QThread>
 #include <QtTest>
 
-using Mp3Frames::Run;
+using Mp3Frames::Frames;
+using Mp3Frames::Header;
 
 class TestMp3Scanner : public QObject
 {
@@ -17,126 +18,80 @@ class TestMp3Scanner : public QObject
 
 private slots:
     void decisions();
-    void fileShrinkingUnderTheScan();
     void threadedRequestsAndQuit();
 };
 
 namespace
 {
-struct Outcome
+// "version mode frequency vbr bitrate", or "none" when the scan fails.
+QString Outcome(bool ok, int version, QString const& mode, int frequency, bool vbr, int bitrate)
 {
-    bool ok = false;
-    int version = 0;
-    QString mode;
-    int frequency = 0;
-    bool vbr = false;
-    int bitrate = 0;
-};
-
-Outcome Scan(MP3Scanner& io_scanner, QString const& i_path)
-{
-    Outcome l_out;
-    l_out.ok = io_scanner.ScanMP3(i_path, l_out.version, l_out.mode, l_out.frequency, l_out.vbr,
-                                  l_out.bitrate);
-    return l_out;
+    return ok ? QStringLiteral("%1 %2 %3 %4 %5").arg(version).arg(mode).arg(frequency).arg(vbr).arg(bitrate)
+              : QStringLiteral("none");
 }
 
-QByteArray const c_ffPadding(8, char(0xFF));
+// Headers at the given offsets of an otherwise empty file that spans two chunks.
+QByteArray AtOffsets(QList<QPair<int, Mp3Frames::Run>> const& placed)
+{
+    QByteArray l_bytes(int(MP3Scanner::c_chunkSize) + 1000, '\0');
+    for (auto const& [l_offset, l_run] : placed)
+        l_bytes.replace(l_offset, 4, Header(l_run));
+    return l_bytes;
+}
 } // namespace
 
 void TestMp3Scanner::decisions()
 {
-    Run const l_mp1at128{.bitrateIndex = 9, .count = 1};
-    Run const l_mp1at320{.bitrateIndex = 14, .count = 1};
-    int const l_chunk = int(MP3Scanner::c_chunkSize);
-
-    // MPEG-2.5 at 8 kHz with 0xFF padding and one stray MPEG-1 Layer III 256 kbit/s
-    // pattern in the data: the padding must not vote the file into MPEG-1.
-    QByteArray l_mpeg25WithStray =
-        Mp3Frames::Frames({{.versionBits = 0, .bitrateIndex = 1, .frequencyIndex = 2, .mode = 3, .count = 300}},
-                          72, c_ffPadding);
-    l_mpeg25WithStray += Mp3Frames::Header({.bitrateIndex = 13, .frequencyIndex = 2, .mode = 3}) +
-                         QByteArray(8, '\0');
-
+    int const c = int(MP3Scanner::c_chunkSize);
+    QByteArray const l_ff(8, char(0xFF)); // padding: every pair of it looks like a sync word
     struct Case
     {
         char const* name;
         QByteArray bytes;
-        Outcome expected;
+        char const* expected;
     };
     QList<Case> const l_cases = {
-        {"constant 128 kbit/s, joint stereo",
-         Mp3Frames::Frames({{.count = 200}}), {true, 1, "joint stereo", 0, false, 128}},
-        {"99 % at one rate is constant",
-         Mp3Frames::Frames({{.count = 99}, {.bitrateIndex = 14, .count = 1}}),
-         {true, 1, "joint stereo", 0, false, 128}},
-        {"98.5 % rounds down to 98 and is variable",
-         Mp3Frames::Frames({{.count = 985}, {.bitrateIndex = 14, .count = 15}}),
-         {true, 1, "joint stereo", 0, true, 130}},
-        {"layer II yields nothing", Mp3Frames::Frames({{.count = 100, .layerBits = 2}}), {}},
-        {"MPEG-2 22.05 kHz 64 kbit/s with 0xFF padding",
-         Mp3Frames::Frames({{.versionBits = 2, .bitrateIndex = 8, .mode = 3, .count = 300}}, 208, c_ffPadding),
-         {true, 2, "mono", 0, false, 64}},
-        {"MPEG-2.5 with padding and a stray MPEG-1 pattern", l_mpeg25WithStray, {}},
-        {"mostly MPEG-2.5", Mp3Frames::Frames({{.versionBits = 0, .bitrateIndex = 1, .frequencyIndex = 2, .count = 100}}, 72), {}},
-        {"equal MPEG-1 and MPEG-2 counts decide for MPEG-2",
-         Mp3Frames::Frames({{.count = 50}, {.versionBits = 2, .count = 50}}),
-         {true, 2, "joint stereo", 0, false, 80}},
-        {"stereo and mono tied: mono",
-         Mp3Frames::Frames({{.mode = 0, .count = 50}, {.bitrateIndex = 10, .mode = 3, .count = 50}}),
-         {true, 1, "mono", 0, false, 160}},
-        {"sampling-rate indices 0 and 1 tied: 1",
-         Mp3Frames::Frames({{.count = 50}, {.bitrateIndex = 10, .frequencyIndex = 1, .count = 50}}),
-         {true, 1, "joint stereo", 1, false, 160}},
-        {"protection bit tied: clear",
-         Mp3Frames::Frames({{.count = 50}, {.bitrateIndex = 10, .count = 50, .protection = 0}}),
-         {true, 1, "joint stereo", 0, false, 160}},
-        {"header in the last four bytes of a chunk is not counted",
-         Mp3Frames::HeadersAt(l_chunk + 1000, {{l_chunk - 4, l_mp1at320}, {l_chunk + 100, l_mp1at128}}),
-         {true, 1, "joint stereo", 0, false, 128}},
-        {"header across the chunk boundary is not counted",
-         Mp3Frames::HeadersAt(l_chunk + 1000, {{l_chunk - 2, l_mp1at320}, {l_chunk + 100, l_mp1at128}}),
-         {true, 1, "joint stereo", 0, false, 128}},
-        {"header with four bytes behind it in the chunk is counted",
-         Mp3Frames::HeadersAt(l_chunk + 1000, {{l_chunk - 5, l_mp1at320}, {l_chunk + 100, l_mp1at128}}),
-         {true, 1, "joint stereo", 0, true, 224}},
-        {"empty file", QByteArray(), {}},
+        {"constant 128", Frames({{.count = 200}}), "1 joint stereo 0 0 128"},
+        {"99 % at one rate", Frames({{.count = 99}, {.bitrateIndex = 14}}), "1 joint stereo 0 0 128"},
+        {"98.5 % is variable", Frames({{.count = 985}, {.bitrateIndex = 14, .count = 15}}), "1 joint stereo 0 1 130"},
+        {"layer II", Frames({{.count = 100, .layerBits = 2}}), "none"},
+        {"MPEG-2 22.05 kHz 64 kbit/s, 0xFF padding",
+         Frames({{.versionBits = 2, .bitrateIndex = 8, .mode = 3, .count = 300}}, 208, l_ff), "2 mono 0 0 64"},
+        {"MPEG-2.5 8 kHz, 0xFF padding, one stray MPEG-1 256 kbit/s pattern",
+         Frames({{.versionBits = 0, .bitrateIndex = 1, .frequencyIndex = 2, .mode = 3, .count = 300}}, 72, l_ff) +
+             Header({.bitrateIndex = 13, .frequencyIndex = 2, .mode = 3}) + QByteArray(8, '\0'),
+         "none"},
+        {"MPEG-1 and MPEG-2 tied", Frames({{.count = 50}, {.versionBits = 2, .count = 50}}), "2 joint stereo 0 0 80"},
+        {"modes and rate indices tied",
+         Frames({{.mode = 0, .count = 50}, {.bitrateIndex = 10, .frequencyIndex = 1, .mode = 3, .count = 50}}),
+         "1 mono 1 0 160"},
+        {"in the last four bytes of a chunk", AtOffsets({{c - 4, {.bitrateIndex = 14}}, {c + 100, {}}}), "1 joint stereo 0 0 128"},
+        {"across chunks", AtOffsets({{c - 2, {.bitrateIndex = 14}}, {c + 100, {}}}), "1 joint stereo 0 0 128"},
+        {"four bytes behind it", AtOffsets({{c - 5, {.bitrateIndex = 14}}, {c + 100, {}}}), "1 joint stereo 0 1 224"},
+        {"empty", QByteArray(), "none"},
     };
-
     QTemporaryDir l_dir;
-    QVERIFY(l_dir.isValid());
+    QString const l_path = l_dir.filePath(QStringLiteral("case.mp3"));
     MP3Scanner l_scanner;
+    int v, f, b;
+    QString m;
+    bool r;
     for (Case const& l_case : l_cases)
     {
-        QString const l_path = l_dir.filePath(QStringLiteral("case.mp3"));
         QVERIFY(Mp3Frames::Write(l_path, l_case.bytes));
-        Outcome const l_got = Scan(l_scanner, l_path);
-        QVERIFY2(l_got.ok == l_case.expected.ok, l_case.name);
-        if (!l_got.ok)
-            continue;
-        QVERIFY2(l_got.version == l_case.expected.version, l_case.name);
-        QVERIFY2(l_got.mode == l_case.expected.mode, l_case.name);
-        QVERIFY2(l_got.frequency == l_case.expected.frequency, l_case.name);
-        QVERIFY2(l_got.vbr == l_case.expected.vbr, l_case.name);
-        QVERIFY2(l_got.bitrate == l_case.expected.bitrate,
-                 qPrintable(QStringLiteral("%1: %2").arg(l_case.name).arg(l_got.bitrate)));
+        bool const l_ok = l_scanner.ScanMP3(l_path, v, m, f, r, b);
+        QCOMPARE(Outcome(l_ok, v, m, f, r, b) + " " + l_case.name, QString(l_case.expected) + " " + l_case.name);
     }
-    QVERIFY(!Scan(l_scanner, l_dir.filePath(QStringLiteral("missing.mp3"))).ok);
-}
+    QVERIFY(!l_scanner.ScanMP3(l_dir.filePath(QStringLiteral("missing.mp3")), v, m, f, r, b));
 
-void TestMp3Scanner::fileShrinkingUnderTheScan()
-{
-    // The size was taken before the file lost its tail: reads then give no bytes long
-    // before the expected end, and the scan must give up rather than wait.
-    QByteArray l_bytes = Mp3Frames::Frames({{.count = 200}});
-    for (qint64 const l_claimed : {qint64(l_bytes.size()), qint64(l_bytes.size()) + 5000})
+    // A file that lost its tail after its size was taken: reads give nothing long
+    // before the expected end, and the scan gives up instead of waiting.
+    QByteArray l_bytes = Frames({{.count = 200}});
+    for (qint64 const l_size : {qint64(l_bytes.size()), qint64(l_bytes.size()) + 5000})
     {
         QBuffer l_device(&l_bytes);
         QVERIFY(l_device.open(QIODevice::ReadOnly));
-        Outcome l_out;
-        l_out.ok = MP3Scanner::ScanDevice(l_device, l_claimed, l_out.version, l_out.mode,
-                                          l_out.frequency, l_out.vbr, l_out.bitrate);
-        QCOMPARE(l_out.ok, l_claimed == l_bytes.size());
+        QCOMPARE(MP3Scanner::ScanDevice(l_device, l_size, v, m, f, r, b), l_size == l_bytes.size());
     }
 }
 
@@ -144,8 +99,7 @@ void TestMp3Scanner::threadedRequestsAndQuit()
 {
     QTemporaryDir l_dir;
     QString const l_path = l_dir.filePath(QStringLiteral("song.mp3"));
-    QVERIFY(Mp3Frames::Write(l_path, Mp3Frames::Frames({{.count = 100}})));
-
+    QVERIFY(Mp3Frames::Write(l_path, Frames({{.count = 100}})));
     QThread l_thread;
     MP3Scanner l_scanner;
     l_scanner.moveToThread(&l_thread);
@@ -153,29 +107,20 @@ void TestMp3Scanner::threadedRequestsAndQuit()
     QObject l_receiver;
     QStringList l_answers;
     connect(&l_scanner, &MP3Scanner::MP3Scanned, &l_receiver,
-            [&](QString i_file, int i_version, QString i_mode, int i_frequency, bool i_vbr, int i_bitrate) {
-                l_answers << QStringLiteral("%1 %2 %3 %4 %5 %6")
-                                 .arg(i_file).arg(i_version).arg(i_mode).arg(i_frequency).arg(i_vbr).arg(i_bitrate);
-            });
-    auto const l_request = [&](QString const& i_file) {
-        QMetaObject::invokeMethod(&l_scanner, "OnMP3ScanRequired", Qt::QueuedConnection, Q_ARG(QString, i_file));
-    };
-    // Once this returns, every request queued before it has been handled.
-    auto const l_drain = [&] {
+            [&](QString i_file, int v, QString m, int f, bool r, int b) { l_answers << i_file + " " + Outcome(true, v, m, f, r, b); });
+    auto const l_requestAndDrain = [&](QStringList const& i_files) {
+        for (QString const& l_file : i_files)
+            QMetaObject::invokeMethod(&l_scanner, "OnMP3ScanRequired", Q_ARG(QString, l_file));
+        // Returns once every request queued before it has been handled.
         QMetaObject::invokeMethod(&l_scanner, [] {}, Qt::BlockingQueuedConnection);
-        QCoreApplication::processEvents();
     };
 
-    l_request(l_path);
-    l_request(l_dir.filePath(QStringLiteral("missing.mp3")));
-    l_drain();
+    l_requestAndDrain({l_path, l_dir.filePath(QStringLiteral("missing.mp3"))});
     QTRY_COMPARE_WITH_TIMEOUT(l_answers, QStringList{l_path + " 1 joint stereo 0 0 128"}, 2000);
-
     l_scanner.Quit();
-    l_request(l_path);
-    l_drain();
+    l_requestAndDrain({l_path});
+    QCoreApplication::processEvents();
     QCOMPARE(l_answers.size(), 1);
-
     l_thread.quit();
     l_thread.wait();
 }
