@@ -15,6 +15,7 @@
 #include "net/server/Server.h"
 #include "net/server/UserStats.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include "store/Settings.h"
 
 #include <benchmark/benchmark.h>
@@ -47,6 +48,7 @@ void EnsureStore()
   static bool done = false;
   if (done) return;
   done = true;
+  new DataSaver();  // the settings types are declared with their saver
   DeclareSettingsTypes();
   Server schema;
   schema.CreateData();

@@ -11,11 +11,28 @@
 //
 // Handlers may change the store while it is notifying them, so:
 // - Every store operation that can fire events counts as one "store operation" (see
-//   `StoreOperation`); items removed, handlers retired, path registrations dropped and
-//   types destroyed during an operation are freed only when the outermost operation
-//   returns, so no address is reused while any handler runs.
+//   `StoreOperation`); handlers retired, path registrations dropped and types destroyed
+//   during an operation are freed only when the outermost operation returns, so no
+//   address is reused while any handler runs.
+// - Removed items live longer still: a handler may remove the very item that NewItem,
+//   GetItem or Connect is about to hand back, so they are freed only once control is
+//   back in the event loop (see "Removed items" below).
 // - Disconnecting two items that are not connected does nothing and fires nothing.
-// - Connecting an item that has been removed (inside the same operation) does nothing.
+// - Connecting an item that has been removed does nothing.
+// - A `One` end that a Connect is emptying for its new item cannot be refilled by the
+//   handlers of that emptying (see Item::Connect).
+//
+// Removed items. Item::Remove takes the item out of its type's table and disconnects it
+// from everything; the item itself stays readable until the end of the current pass of
+// the Qt event loop (QObject::deleteLater rules: a nested loop does not end the pass that
+// started it). Outside a running event loop (start-up before the loop runs, benchmarks,
+// tests) there is no pass to wait for: it stays until the next outermost store
+// operation has ended. Until then a handle to it answers:
+//   IsRemoved() true; GetType(), GetValue() and the value readers as before;
+//   no connections (IsDisconnectedFromAll() true, operator[] null, GetItems() empty);
+//   Connect/+= changes nothing and returns the other handle; NewItem(flag) creates
+//   nothing and returns a null handle; Disconnect and Remove do nothing.
+// Its type no longer finds it: HasItem(value) is null, NewItem(value) makes a new item.
 
 // Usage in short:
 //   Type* user = d.NewType("user", Primary);               // name, Primacy, null?, create-on-get?
@@ -362,17 +379,26 @@ public:
 
     static int Depth() { return s_depth; }
     static void DeferDelete(EventHandlerRoot* handler);
+    // A removed item: freed at the end of the event-loop pass (see "Removed items").
     static void DeferDelete(Item* item);
     static void DeferDelete(Type* type);
     static void DeferDelete(PathNode* tree);
     // Calls `deleter(object)` now when no operation runs, else when the outermost ends.
     static void DeferCall(void (*deleter)(void*), void* object);
+    // Frees every removed item now, for programs that must not wait for the next
+    // operation or pass (benchmarks timing their own work); no handle to a removed
+    // item may be used afterwards. Does nothing inside a store operation.
+    static void FreeRemovedItems();
+    // Removed items not yet freed (for tests and diagnostics).
+    static std::size_t RemovedItemsWaiting();
 
 private:
     static void Flush();
+    static void FreeItems(std::vector<Item*>& items);
     static inline int s_depth = 0;
     static inline bool s_pending = false;
     friend class Data;
+    friend class RemovedItemReaper;
 };
 
 // A set of handlers over one argument type, ordered by handler address; it owns them.

@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <functional>
 #include <limits>
 #include <map>
@@ -485,8 +487,10 @@ LoadRecord* FindRecord(std::vector<LoadRecord>& records, qint32 id)
 }
 
 // Everything that can fail is checked here, before the store is touched, so that a
-// broken file leaves the running store exactly as it was.
-LoadPlan ParseStore(QByteArray const& data)
+// broken file leaves the running store exactly as it was. Only sections of types that
+// `isSaved` accepts are applied: this program writes no others, and some types of the
+// running schema hold object addresses as values, which must never come from a file.
+LoadPlan ParseStore(QByteArray const& data, std::function<bool(Type*)> const& isSaved)
 {
     LoadPlan l_plan;
     l_plan.m_data = data;
@@ -499,9 +503,9 @@ LoadPlan ParseStore(QByteArray const& data)
         std::string const l_name = l_reader.ReadString();
         bool const l_isNull = l_reader.ReadType<bool>();
         Type* lp_type = d.HasType(l_name);
-        // A section whose null flag disagrees with the running schema cannot be
-        // applied; it is dropped like a section of an unknown type.
-        if (lp_type && lp_type->IsNull() != l_isNull)
+        // A section of a type not saved, or whose null flag disagrees with the running
+        // schema, cannot be applied; it is dropped like a section of an unknown type.
+        if (lp_type && (!isSaved(lp_type) || lp_type->IsNull() != l_isNull))
             lp_type = nullptr;
 
         qint32 const l_itemCount = l_reader.ReadCount(l_isNull ? 4 : 8);
@@ -566,10 +570,11 @@ LoadPlan ParseStore(QByteArray const& data)
     {
         LoadRecord* const lp_first = FindRecord(l_records, l_pair.first);
         LoadRecord* const lp_second = FindRecord(l_records, l_pair.second);
-        if (!lp_first || !lp_second || lp_first == lp_second)
+        if (!lp_first || !lp_second)
             continue;
         // A pair between types the running schema does not relate would be refused by
-        // the store with a schema exception; it is dropped instead.
+        // the store with a schema exception; it is dropped instead. An item joined to
+        // itself comes back when its type is related to itself, as when it was saved.
         if (!lp_first->mp_type->IsRelated(lp_second->mp_type))
             continue;
         l_plan.m_connections.emplace_back(std::size_t(lp_first - l_records.data()),
@@ -578,14 +583,17 @@ LoadPlan ParseStore(QByteArray const& data)
     return l_plan;
 }
 
-// Creates the items in ascending id order, then makes the connections.
+// Creates the items in ascending id order, then makes the connections. Whatever grows
+// with the file is allocated before the first item is made.
 void ApplyPlan(LoadPlan& plan)
 {
-    // Handlers fired below may remove items; inside one store operation a removed
-    // item stays allocated and connecting it does nothing, so no handle dangles.
-    StoreOperation l_operation;
     std::vector<Item*> l_items;
     l_items.reserve(plan.m_records.size());
+    std::vector<std::pair<Item*, Item*>> l_pairs;
+    l_pairs.reserve(plan.m_connections.size());
+    // Handlers fired below may remove items; a removed item stays allocated and
+    // connecting it does nothing, so no handle dangles.
+    StoreOperation l_operation;
     for (LoadRecord const& l_record : plan.m_records)
     {
         // A valued item meets the item the type already holds under that value, which
@@ -596,14 +604,14 @@ void ApplyPlan(LoadPlan& plan)
             l_items.push_back(
                 l_record.mp_type->NewItem(Value(std::string(l_record.m_value))).GetPtr());
     }
-    std::vector<std::pair<Item*, Item*>> l_pairs;
-    l_pairs.reserve(plan.m_connections.size());
     for (auto const& l_connection : plan.m_connections)
     {
         Item* const lp_first = l_items[l_connection.first];
         Item* const lp_second = l_items[l_connection.second];
-        // Two records of one valued type with the same value meet in one item.
-        if (lp_first != lp_second)
+        // Two records of one valued type with the same value meet in one item: no file
+        // this program writes joins them, so neither does the load. A record paired
+        // with itself is an item saved joined to itself and comes back so.
+        if (lp_first != lp_second || l_connection.first == l_connection.second)
             l_pairs.emplace_back(lp_first, lp_second);
     }
     Item::ConnectAll(l_pairs);
@@ -848,6 +856,11 @@ bool DataSaver::Save(QString const& path)
         if (std::rename(QFile::encodeName(l_temporaryPath).constData(),
                         QFile::encodeName(path).constData()) != 0)
             throw DataSaveFailure();
+        l_created = false; // the temporary name is gone
+        // The rename lives in the folder: until the folder is on disk too, a power cut
+        // can bring back the old store.
+        if (!SyncFolderOf(path))
+            throw DataSaveFailure();
     }
     catch (DataSaveFailure const&)
     {
@@ -882,20 +895,64 @@ void DataSaver::Load(QString const& path)
     }
 
     LoadPlan l_plan;
+    bool l_failed = false;
     try
     {
         QByteArray const l_data = l_file.readAll();
         if (l_file.error() != QFileDevice::NoError)
             throw DataLoadFailure();
         l_file.close();
-        l_plan = ParseStore(l_data);
+        l_plan = ParseStore(l_data, [this](Type* type) { return IsSavedType(type); });
     }
     catch (DataLoadFailure const&)
     {
+        l_failed = true;
+    }
+    catch (std::bad_alloc const&)
+    {
+        // A file too large for the memory left: nothing was applied yet.
+        l_failed = true;
+    }
+    if (l_failed)
+    {
+        l_file.close();
+        // The next save would replace the file with the defaults; the user's settings
+        // may still be recovered from it by hand.
+        KeepUnreadableFile(path);
         EmitDataLoaded();
-        throw;
+        throw DataLoadFailure();
     }
 
     ApplyPlan(l_plan);
     EmitDataLoaded();
+}
+
+QString DataSaver::DamagedPath(QString const& path)
+{
+    return path + QStringLiteral(".damaged");
+}
+
+void DataSaver::KeepUnreadableFile(QString const& path)
+{
+    // A rename keeps the very bytes, whatever made them unreadable, and replaces the
+    // copy an earlier failure left in one step.
+    QString const l_damaged = DamagedPath(path);
+    bool const l_kept = std::rename(QFile::encodeName(path).constData(),
+                                    QFile::encodeName(l_damaged).constData()) == 0;
+    Log(LogArea::ConfigurationData, 1,
+        (l_kept ? QStringLiteral("Unreadable configuration data kept as %1.")
+                : QStringLiteral("Unreadable configuration data could not be kept as %1."))
+            .arg(l_damaged));
+}
+
+bool DataSaver::SyncFolderOf(QString const& path)
+{
+    QByteArray const l_folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    int const l_descriptor = ::open(l_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (l_descriptor < 0)
+        return false;
+    // A file system that cannot sync a folder says EINVAL; there is nothing more to do.
+    bool const l_synced = ::fsync(l_descriptor) == 0 || errno == EINVAL;
+    ::close(l_descriptor);
+    return l_synced;
 }

@@ -56,9 +56,11 @@ public:
     void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
 
     // Writes the whole saved state to a numbered temporary file next to the path and
-    // moves it over the path in one step. On failure the old file is left as it was,
-    // the temporary file is removed, a log line is written and false is returned.
-    // Running out of memory while saving counts as such a failure.
+    // moves it over the path in one step, then syncs the folder so that the move
+    // survives a power cut. On failure the old file is left as it was, the temporary
+    // file is removed, a log line is written and false is returned. Running out of
+    // memory while saving counts as such a failure. When only the folder's sync fails,
+    // the new file is in place but false is returned all the same.
     bool Save(QString const& path);
 
     // A seam for tests: called before each block of bytes goes to the temporary file,
@@ -67,11 +69,17 @@ public:
     void SetWriteHook(std::function<void(qint64)> hook);
 
     // Recreates the saved items and connections inside the running store, then calls
-    // DataLoaded() on every handler. A missing or unreadable file leaves the store as
-    // it is. A file that cannot be read completely also leaves the store exactly as it
-    // was (nothing is applied until the whole file has been parsed), runs the handlers
-    // and then throws DataLoadFailure.
+    // DataLoaded() on every handler. Only sections of types registered for saving are
+    // applied; others are skipped like those of unknown types. A missing or unopenable
+    // file leaves the store as it is. A file that cannot be read completely, or that
+    // needs more memory than is left while it is read and checked, also leaves the store
+    // exactly as it was (nothing is applied until the whole file has been parsed); the
+    // file is then moved aside to DamagedPath(path), replacing an earlier one, and a
+    // log line says so; then the handlers run and DataLoadFailure is thrown.
     void Load(QString const& path);
+
+    // Where a failed load keeps the file it could not read: the path + ".damaged".
+    static QString DamagedPath(QString const& path);
 
     // DataLoaded() once on each handler registered so far, in address order.
     void EmitDataLoaded();
@@ -90,6 +98,8 @@ private:
     void WriteStore(QFile& file);
     // Closes and removes a temporary file the save created, logs, and gives false.
     static bool AbandonSave(QFile& file, bool created);
+    static bool SyncFolderOf(QString const& path);
+    static void KeepUnreadableFile(QString const& path);
 
     std::set<Type*> m_savedTypes;
     std::map<Type*, std::set<Type*>> m_savedByConnectionTypes;

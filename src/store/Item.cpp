@@ -20,6 +20,75 @@ bool Item::IsConnected(Type* type) const
     return m_connections.count(type) != 0;
 }
 
+namespace
+{
+// A `One` end that a running Connect is emptying so that `mp_incoming` can take it.
+struct EndBeingFilled
+{
+    Item* mp_holder;
+    Type* mp_otherType;
+    Item* mp_incoming;
+};
+
+std::vector<EndBeingFilled>& EndsBeingFilled()
+{
+    static auto* const lp_ends = new std::vector<EndBeingFilled>();
+    return *lp_ends;
+}
+
+// True when a Connect further out is emptying this end for another item that is still
+// there: a write made now would be replaced as soon as that Connect goes on.
+bool IsEndClaimedByAnother(Item* holder, Type* otherType, Item* incoming)
+{
+    for (EndBeingFilled const& l_end : EndsBeingFilled())
+        if (l_end.mp_holder == holder && l_end.mp_otherType == otherType &&
+            l_end.mp_incoming != incoming && !l_end.mp_incoming->IsRemoved())
+            return true;
+    return false;
+}
+
+// Claims the `One` ends of one Connect while it empties them (claimed on the first
+// displacement only, so plain connections pay nothing), released before its own
+// connection events fire.
+class EndClaim
+{
+public:
+    EndClaim(Item* a, Item* b, RelationInfo const& relation)
+        : mp_a(a), mp_b(b), m_relation(relation)
+    {
+    }
+    ~EndClaim() { Release(); }
+    EndClaim(EndClaim const&) = delete;
+    EndClaim& operator=(EndClaim const&) = delete;
+
+    void Claim()
+    {
+        if (m_claimed)
+            return;
+        m_claimed = true;
+        m_mark = EndsBeingFilled().size();
+        if (m_relation.m_otherOneOrMany == One)
+            EndsBeingFilled().push_back({mp_a, mp_b->GetType(), mp_b});
+        if (m_relation.m_thisOneOrMany == One)
+            EndsBeingFilled().push_back({mp_b, mp_a->GetType(), mp_a});
+    }
+    void Release()
+    {
+        // Claims nest like the calls that make them, so this one's are on top.
+        if (m_claimed)
+            EndsBeingFilled().resize(m_mark);
+        m_claimed = false;
+    }
+
+private:
+    Item* mp_a;
+    Item* mp_b;
+    RelationInfo m_relation;
+    bool m_claimed = false;
+    std::size_t m_mark = 0;
+};
+} // namespace
+
 ItemPtr Item::Connect(Item* other)
 {
     StoreOperation l_operation;
@@ -28,8 +97,24 @@ ItemPtr Item::Connect(Item* other)
     Type* const lp_aType = lp_a->mp_type;
     Type* const lp_bType = lp_b->mp_type;
     RelationInfo const l_relation = lp_aType->GetRelation(lp_bType);
-    // Replace the occupants of One ends first, each with its full disconnection. Handlers
-    // run in between, so the live state is checked again after each of them.
+    // A `One` end is replaced by first disconnecting its occupant, with every handler of
+    // that disconnection. Such a handler may well fill the end again (a settings watcher
+    // writing a default whenever a key loses its value); emptying it once more would run
+    // the handler once more, for ever. So while this Connect empties its ends it claims
+    // them, and a Connect made by those handlers that would put another item into a
+    // claimed end is left undone: this write replaces it the moment the handler returns,
+    // so the store ends as if it had been made and undone, without the handler running
+    // again. Each end is emptied once per occupant, each handler runs once per occupant,
+    // the written item is the one left connected, and a `One` end never holds two items.
+    // Handlers of the new connection's own events run after the claim is released: what
+    // they write is a later write and stands.
+    if (!EndsBeingFilled().empty() &&
+        ((l_relation.m_otherOneOrMany == One && IsEndClaimedByAnother(lp_a, lp_bType, lp_b)) ||
+         (l_relation.m_thisOneOrMany == One && IsEndClaimedByAnother(lp_b, lp_aType, lp_a))))
+        return ItemPtr(lp_b);
+    EndClaim l_claim(lp_a, lp_b, l_relation);
+    // Handlers run between the displacements, so the live state is checked again after
+    // each of them.
     TypeItemSets::iterator l_aSet;
     for (;;)
     {
@@ -43,6 +128,7 @@ ItemPtr Item::Connect(Item* other)
                 return ItemPtr(lp_b);
             if (l_relation.m_otherOneOrMany == One)
             {
+                l_claim.Claim();
                 lp_a->DisconnectNoCheck(l_aSet->second.begin()->GetPtr());
                 continue;
             }
@@ -52,12 +138,14 @@ ItemPtr Item::Connect(Item* other)
             ItemSet const* lp_held = lp_b->ConnectedItemsOf(lp_aType);
             if (lp_held)
             {
+                l_claim.Claim();
                 lp_b->DisconnectNoCheck(lp_held->begin()->GetPtr());
                 continue;
             }
         }
         break;
     }
+    l_claim.Release();
     // The position found above is still good: nothing has run since.
     l_aSet = lp_a->m_connections.try_emplace(l_aSet, lp_bType);
     l_aSet->second.insert(ItemPtr(lp_b));
@@ -183,6 +271,9 @@ ItemPtr Item::NewItem(char const* nullTypeName)
     if (!lp_flagType->IsNull())
         throw new NullTypeException;
     StoreOperation l_operation;
+    // A removed item takes no connection: a node made for it would be left orphaned.
+    if (m_removed)
+        return ItemPtr();
     if (l_relation.m_otherOneOrMany == One)
     {
         ItemSet const* lp_held = ConnectedItemsOf(lp_flagType);

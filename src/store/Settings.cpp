@@ -37,6 +37,10 @@ void WriteValue(char const* typeName, char const* key, QString const& value)
 
 void DeclareSettingsTypes()
 {
+    // Without the saver the saved registrations would be lost, and with them every
+    // setting the user ever changes, without a word.
+    if (!dataSaver)
+        throw new SettingsWithoutSaverException;
     // Tolerates a second call (tests build several savers in one process); the types
     // themselves are declared once.
     if (!d.HasType(c_saved))
@@ -48,11 +52,8 @@ void DeclareSettingsTypes()
         lp_saved->RelateToType(lp_value, Many, One, false);
         lp_runOnly->RelateToType(lp_value, Many, One, false);
     }
-    if (dataSaver)
-    {
-        dataSaver->AddSavedType(c_saved);
-        dataSaver->AddSavedByConnectionType(c_value, c_saved);
-    }
+    dataSaver->AddSavedType(c_saved);
+    dataSaver->AddSavedByConnectionType(c_value, c_saved);
 }
 
 QString GetSetting(char const* key)

@@ -8,8 +8,16 @@
 
 #include <QString>
 
+// Thrown, as a pointer like the store's schema exceptions, by DeclareSettingsTypes when
+// no DataSaver exists yet. Nothing catches it: a shell built in the wrong order must
+// stop at once rather than run without ever saving a setting.
+class SettingsWithoutSaverException
+{
+};
+
 // Declares `global`, `vglobal` and `global_value` with their relations and saved-type
-// registrations. Called once by the shell at its place in start-up (and by tests).
+// registrations. Called once by the shell at its place in start-up (and by tests),
+// after the DataSaver is created.
 void DeclareSettingsTypes();
 
 // The value text of a saved setting; empty when it has no value.

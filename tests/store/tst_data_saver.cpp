@@ -2,6 +2,7 @@
 #include "store/DataSaver.h"
 #include "store/Settings.h"
 #include "support/LogCapture.h"
+#include "support/StoreFileBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,63 +22,6 @@
 
 namespace
 {
-
-// Builds store files by hand, so the tests state the format independently of the writer.
-class FileBytes
-{
-public:
-    FileBytes& Int(qint32 value)
-    {
-        char l_bytes[4];
-        qToLittleEndian<qint32>(value, l_bytes);
-        m_bytes.append(l_bytes, 4);
-        return *this;
-    }
-    FileBytes& Byte(char value)
-    {
-        m_bytes.append(value);
-        return *this;
-    }
-    FileBytes& Str(QByteArray const& text)
-    {
-        Int(qint32(text.size()));
-        m_bytes.append(text);
-        return *this;
-    }
-    QByteArray const& Bytes() const { return m_bytes; }
-
-private:
-    QByteArray m_bytes;
-};
-
-struct Section
-{
-    QByteArray m_name;
-    bool m_null;
-    QList<QPair<qint32, QByteArray>> m_items; // id and value (ignored when m_null)
-};
-
-// A well-formed store file from its parts.
-QByteArray StoreFile(QList<Section> const& sections, QList<QPair<qint32, qint32>> const& pairs)
-{
-    FileBytes l_bytes;
-    l_bytes.Int(qint32(sections.size()));
-    for (Section const& l_section : sections)
-    {
-        l_bytes.Str(l_section.m_name).Byte(l_section.m_null ? 1 : 0);
-        l_bytes.Int(qint32(l_section.m_items.size()));
-        for (auto const& l_item : l_section.m_items)
-        {
-            l_bytes.Int(l_item.first);
-            if (!l_section.m_null)
-                l_bytes.Str(l_item.second);
-        }
-    }
-    l_bytes.Int(qint32(pairs.size()));
-    for (auto const& l_pair : pairs)
-        l_bytes.Int(l_pair.first).Int(l_pair.second);
-    return l_bytes.Bytes();
-}
 
 class CountingHandler final : public DataLoadedEventHandler
 {
@@ -111,21 +55,6 @@ public:
     void DataLoaded() override { dataSaver->AddDataLoadedEventHandler(mp_late); }
     DataLoadedEventHandler* mp_late;
 };
-
-QByteArray ReadFile(QString const& path)
-{
-    QFile l_file(path);
-    if (!l_file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return l_file.readAll();
-}
-
-bool WriteFile(QString const& path, QByteArray const& bytes)
-{
-    QFile l_file(path);
-    return l_file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           l_file.write(bytes) == bytes.size();
-}
 
 // An independent reader of the format, for checking what the writer produced.
 struct ParsedFile
@@ -384,6 +313,8 @@ private slots:
     void refusingDirectoryKeepsOldFile();
     void failedRenameKeepsOldFile();
     void runningOutOfMemoryKeepsOldFileAndRemovesTemporary();
+    void itemsJoinedToThemselvesComeBack();
+    void onlySavedTypesAreLoaded();
 
 private:
     QString Path() const { return m_dir->filePath(QStringLiteral("store")); }
@@ -396,7 +327,11 @@ void TestDataSaver::initTestCase()
 {
     // The per-test home folder need not exist yet; the store file lives there.
     QVERIFY(QDir().mkpath(QDir::homePath()));
-    DeclareSettingsTypes();
+    {
+        // Each test builds its own saver; this one only lets the types be declared.
+        DataSaver l_saver;
+        DeclareSettingsTypes();
+    }
     // A small share-like schema: files with names and sizes, a flag, and users with notes.
     Type* const lp_file = d.NewType("t_file", Primary, false, false);
     Type* const lp_name = d.NewType("t_name", Secondary, false, true);
@@ -406,6 +341,8 @@ void TestDataSaver::initTestCase()
     Type* const lp_note = d.NewType("t_note", Primary, false, true);
     Type* const lp_node = d.NewType("t_node", Primary, true, false);
     d.NewType("t_lonely", Primary, false, true);
+    Type* const lp_link = d.NewType("t_link", Primary, false, true);
+    lp_link->RelateToType(lp_link, Many, Many, false);
     lp_file->RelateToType(lp_name, Many, One, false);
     lp_file->RelateToType(lp_size, Many, One, false);
     lp_file->RelateToType(lp_flag, Many, One, false);
@@ -678,6 +615,7 @@ void TestDataSaver::loadedSettingsReplaceDefaults()
 
 void TestDataSaver::unknownSectionsAndDanglingPairsAreSkipped()
 {
+    m_saver->AddSavedType("t_file");
     QByteArray const l_bytes = StoreFile({{"gone_type", false, {{1, "old"}, {2, "older"}}},
                                           {"gone_flag", true, {{3, ""}}},
                                           {"t_file", false, {{4, "kept"}, {5, "other"}}}},
@@ -693,6 +631,8 @@ void TestDataSaver::unknownSectionsAndDanglingPairsAreSkipped()
 
 void TestDataSaver::schemaMismatchesAreSkipped()
 {
+    for (char const* lp_name : {"t_file", "t_flag", "t_note", "t_user"})
+        m_saver->AddSavedType(lp_name);
     // t_user saved as a null type, t_flag as a valued one, and a pair joining a file and
     // a note, which the schema does not relate: each is skipped, the rest loads.
     QByteArray const l_bytes = StoreFile({{"t_file", false, {{1, "song"}}},
@@ -708,6 +648,8 @@ void TestDataSaver::schemaMismatchesAreSkipped()
 
 void TestDataSaver::idsMayComeInAnyOrderAndRepeat()
 {
+    for (char const* lp_name : {"t_file", "t_user"})
+        m_saver->AddSavedType(lp_name);
     // Negative and descending ids; id 7 recorded twice, the later record wins; pair
     // given high id first.
     QByteArray const l_bytes = StoreFile(
@@ -741,6 +683,8 @@ void TestDataSaver::missingFileRunsHandlersOnly()
 
 void TestDataSaver::loadFiresTheEventsOfOrdinaryCreation()
 {
+    for (char const* lp_name : {"t_file", "t_name"})
+        m_saver->AddSavedType(lp_name);
     // A default written before the load: "kept" already holds the name "old".
     d.GetType("t_file")->NewItem(Value("kept")) += d.GetType("t_name")->NewItem(Value("old"));
     // Values out of order within a section, a value the store holds already, and a file
@@ -828,6 +772,7 @@ void TestDataSaver::everyTruncationLeavesTheStoreUntouched()
 
 void TestDataSaver::corruptCountsAndLengthsFailTheLoad()
 {
+    m_saver->AddSavedType("t_file");
     QList<QByteArray> const l_files{
         FileBytes().Int(-1).Int(0).Bytes(),
         FileBytes().Int(0x7fffffff).Int(0).Bytes(),
@@ -954,6 +899,67 @@ void TestDataSaver::runningOutOfMemoryKeepsOldFileAndRemovesTemporary()
     ParsedFile const l_file = ParseFile(ReadFile(Path()));
     QVERIFY(l_file.m_complete);
     QCOMPARE(l_file.m_ids.size(), 40000);
+}
+
+void TestDataSaver::itemsJoinedToThemselvesComeBack()
+{
+    // t_link is related to itself: "loop" is joined to itself and to "other".
+    m_saver->AddSavedType("t_link");
+    m_saver->AddSavedType("t_file");
+    Type* const lp_link = d.GetType("t_link");
+    ItemPtr const l_loop = lp_link->NewItem(Value("loop"));
+    l_loop += l_loop;
+    l_loop += lp_link->NewItem(Value("other"));
+    QVERIFY(m_saver->Save(Path()));
+    QVERIFY(ParseFile(ReadFile(Path())).m_pairs.contains(qMakePair(1, 1)));
+    d.RemoveAllItems();
+    m_saver->Load(Path());
+    QCOMPARE(Content({"t_link"}), QStringList({"t_link=loop -> t_link=loop,t_link=other",
+                                               "t_link=other -> t_link=loop"}));
+
+    // t_file is not related to itself: a pair of one of its items with itself is skipped.
+    d.RemoveAllItems();
+    QVERIFY(WriteFile(Path(), StoreFile({{"t_file", false, {{1, "song"}}}}, {{1, 1}})));
+    m_saver->Load(Path());
+    QCOMPARE(Content({"t_file"}), QStringList({"t_file=song -> "}));
+}
+
+void TestDataSaver::onlySavedTypesAreLoaded()
+{
+    // Known types that are not saved, like a run-time type keyed by object addresses,
+    // are skipped with every pair that touches them; saved-by-connection sections load.
+    QByteArray const l_bytes = StoreFile({{"t_file", false, {{1, "song"}}},
+                                          {"t_flag", true, {{2, ""}}},
+                                          {"t_size", false, {{3, "140737488355328"}}},
+                                          {"t_user", false, {{4, "bob"}}}},
+                                         {{1, 2}, {1, 3}, {1, 4}});
+    QVERIFY(WriteFile(Path(), l_bytes));
+    struct Case
+    {
+        QStringList m_saved;
+        QStringList m_byConnection; // to t_file
+        QStringList m_expected;
+    };
+    QList<Case> const l_cases{
+        {{}, {}, {}},
+        {{"t_file"}, {}, {"t_file=song -> "}},
+        {{"t_file", "t_flag"},
+         {"t_user"},
+         {"t_file=song -> t_flag=(),t_user=bob", "t_flag=() -> t_file=song",
+          "t_user=bob -> t_file=song"}},
+    };
+    QStringList const l_types{"t_file", "t_flag", "t_size", "t_user"};
+    for (Case const& l_case : l_cases)
+    {
+        d.RemoveAllItems();
+        DataSaver l_saver;
+        for (QString const& l_name : l_case.m_saved)
+            l_saver.AddSavedType(l_name.toStdString());
+        for (QString const& l_name : l_case.m_byConnection)
+            l_saver.AddSavedByConnectionType(l_name.toStdString(), "t_file");
+        l_saver.Load(Path());
+        QCOMPARE(Content(l_types), l_case.m_expected);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDataSaver)

@@ -57,6 +57,8 @@ private slots:
     void runOnlySettingsAreSeparateAndNeverSaved();
     void unheldValuesGoAtTheSweep();
     void watchersSeeWritesAndLoads();
+    void watcherRestoringADefaultLetsTheWriteEnd();
+    void declaringBeforeTheSaverFailsLoudly();
 
 private:
     std::unique_ptr<DataSaver> m_saver;
@@ -236,6 +238,57 @@ void TestSettings::watchersSeeWritesAndLoads()
 
     m_saver->Load(l_path);
     QCOMPARE(l_watcher.m_changed, QStringList({"use_upnp=yes", "use_upnp=no"}));
+}
+
+void TestSettings::watcherRestoringADefaultLetsTheWriteEnd()
+{
+    // A watcher that puts a default back whenever the key loses its value: every write
+    // of another value first empties the key, and the watcher fills it again.
+    struct DefaultKeeper : DataHandler
+    {
+        ~DefaultKeeper() override { RemoveDataHandlers(); }
+        void OnLost(ItemPtr)
+        {
+            // Bounded, so that a write that never ends shows up as a count.
+            if (++m_calls <= 50)
+                SetSetting("upload_slots", QStringLiteral("2"));
+        }
+        int m_calls = 0;
+    };
+    SetSetting("upload_slots", QStringLiteral("2"));
+    DefaultKeeper l_keeper;
+    auto* lp_root = new PathNode(d.GetType("global")->GetItem(Value("upload_slots")));
+    new PathNode(lp_root, "global_value", PathNotConnected);
+    d.AddPathEventHandler(lp_root, l_keeper.CreateHandler(&l_keeper, &DefaultKeeper::OnLost));
+
+    SetSetting("upload_slots", QStringLiteral("5"));
+    QCOMPARE(GetSetting("upload_slots"), QStringLiteral("5"));
+    QCOMPARE(d.GetType("global")->HasItem(Value("upload_slots")).GetItems("global_value").size(),
+             std::size_t(1));
+    QCOMPARE(l_keeper.m_calls, 1);
+
+    // Disconnecting the value by hand still gets the default back.
+    d.GetType("global")->HasItem(Value("upload_slots")).Disconnect("global_value");
+    QCOMPARE(GetSetting("upload_slots"), QStringLiteral("2"));
+    QCOMPARE(l_keeper.m_calls, 2);
+}
+
+void TestSettings::declaringBeforeTheSaverFailsLoudly()
+{
+    DataSaver* const lp_saver = dataSaver;
+    dataSaver = nullptr;
+    bool l_thrown = false;
+    try
+    {
+        DeclareSettingsTypes();
+    }
+    catch (SettingsWithoutSaverException* lp_exception)
+    {
+        delete lp_exception;
+        l_thrown = true;
+    }
+    dataSaver = lp_saver;
+    QVERIFY(l_thrown);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -292,6 +292,76 @@ private slots:
         QVERIFY(s.leaf->m_itemAddedEvent.IsEmpty());
     }
 
+    void refilledOneEndEndsWithTheWrite()
+    {
+        // k += fresh, where k's value end (b One) holds "old" and/or fresh's key end
+        // (a One) holds k0. A handler of those disconnections fills the emptied ends
+        // again, from either side.
+        struct Case
+        {
+            char const* mp_name;
+            OneOrMany m_a, m_b;
+            bool m_refillKey, m_refillValue, m_fromValueSide;
+        };
+        Case const l_cases[] = {
+            {"key end", Many, One, true, false, false},
+            {"value end", One, Many, false, true, false},
+            {"both ends, refilled from the other side", One, One, true, true, true},
+        };
+        for (Case const& l_case : l_cases)
+        {
+            Type* const lp_key = d.NewType(Unique("key"), Primary);
+            Type* const lp_value = d.NewType(Unique("value"), Tertiary);
+            lp_key->RelateToType(lp_value, l_case.m_a, l_case.m_b);
+            ItemPtr const l_k = lp_key->NewItem("k");
+            ItemPtr const l_fresh = lp_value->NewItem("fresh");
+            if (l_case.m_b == One)
+                l_k += lp_value->NewItem("old");
+            if (l_case.m_a == One)
+                lp_key->NewItem("k0") += l_fresh;
+            auto const l_join = [&](ItemPtr key, ItemPtr value)
+            { l_case.m_fromValueSide ? value.Connect(key) : key.Connect(value); };
+            int l_calls = 0;
+            Owner l_owner;
+            lp_key->m_disconnectedEvent.AddHandler(l_owner.Make<ConnectionInfo>(
+                [&](ConnectionInfo)
+                {
+                    if (++l_calls > 50) // a write that never ends shows up as a count
+                        return;
+                    if (l_case.m_refillKey && !l_k.IsConnected(lp_value))
+                        l_join(l_k, lp_value->NewItem("default"));
+                    if (l_case.m_refillValue && !l_fresh.IsConnected(lp_key))
+                        l_join(lp_key->NewItem("intruder"), l_fresh);
+                }));
+
+            l_k += l_fresh;
+            QVERIFY2(l_k.IsConnected(l_fresh), l_case.mp_name);
+            QVERIFY2(l_calls <= 2, l_case.mp_name);
+            if (l_case.m_b == One)
+                QVERIFY2(l_k.GetItems(lp_value->Name().c_str()).size() == 1, l_case.mp_name);
+            if (l_case.m_a == One)
+                QVERIFY2(l_fresh.GetItems(lp_key->Name().c_str()).size() == 1, l_case.mp_name);
+        }
+    }
+
+    void removedItemsWaitForTheNextOperationOutsideALoop()
+    {
+        // No event loop runs here: an item a handler removed before NewItem could return
+        // it stays readable until the next outermost operation has ended.
+        Schema s;
+        Owner l_owner;
+        s.leaf->m_itemAddedEvent.AddHandler(
+            l_owner.Make<ItemPtr>([](ItemPtr item) { item.Remove(); }));
+        ItemPtr const l_gone = s.leaf->NewItem("gone");
+        QVERIFY(l_gone->IsRemoved());
+        QCOMPARE(l_gone.AsStdString(), std::string("gone"));
+        QVERIFY(l_gone.IsDisconnectedFromAll());
+        QVERIFY(s.leaf->HasItem("gone").IsNull());
+        QVERIFY(StoreOperation::RemovedItemsWaiting() >= 1);
+        s.hub->NewItem("next");
+        QCOMPARE(StoreOperation::RemovedItemsWaiting(), std::size_t(0));
+    }
+
     void storeOutlivesMain()
     {
         Schema s;
