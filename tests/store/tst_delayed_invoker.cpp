@@ -90,8 +90,9 @@ void TestDelayedInvoker::collapse()
     m_invoker->Invoke(&l_target, "1Sort()", 3000); // and does not restart the timer
     QCOMPARE(m_invoker->PendingCount(), std::size_t(1));
     QTRY_COMPARE(l_target.sorts, 1);
-    // One delay after the first call, not after the later ones.
-    QVERIFY2(l_target.firstSortAt >= 190, QByteArray::number(l_target.firstSortAt));
+    // One delay after the first call, not after the later ones. Qt's coarse timers may fire
+    // up to 5% early, so the bound sits well below 200 yet far above the ignored 10 ms.
+    QVERIFY2(l_target.firstSortAt >= 150, QByteArray::number(l_target.firstSortAt));
     QVERIFY2(l_target.firstSortAt < 2500, QByteArray::number(l_target.firstSortAt));
     QTest::qWait(300);
     QCOMPARE(l_target.sorts, 1);
