@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -29,9 +30,10 @@ bool IsPathSeparatorOrBlank(QChar i_char)
     return i_char == QLatin1Char(' ') || i_char == QLatin1Char('/') || i_char == QLatin1Char('\\');
 }
 
-// Appends every maximal run of characters for which i_isSeparator is false.
+// Appends the UTF-8 bytes of every maximal run of characters for which i_isSeparator
+// is false (the bytes the token items are keyed by).
 template <class IsSeparator>
-void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<QString>& io_runs)
+void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<std::string>& io_runs)
 {
     qsizetype l_start = -1;
     for (qsizetype l_index = 0; l_index <= i_text.size(); ++l_index)
@@ -39,7 +41,8 @@ void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<QS
         bool const l_separator = l_index == i_text.size() || i_isSeparator(i_text[l_index]);
         if (l_separator && l_start >= 0)
         {
-            io_runs.push_back(i_text.mid(l_start, l_index - l_start));
+            QByteArray const l_bytes = QStringView(i_text).mid(l_start, l_index - l_start).toUtf8();
+            io_runs.emplace_back(l_bytes.constData(), static_cast<std::size_t>(l_bytes.size()));
             l_start = -1;
         }
         else if (!l_separator && l_start < 0)
@@ -56,15 +59,15 @@ void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<QS
 std::vector<Item*> TokenItems(Type* ip_tokenType, QString const& i_text)
 {
     QString const l_lower = i_text.toLower();
-    std::vector<QString> l_tokens;
+    std::vector<std::string> l_tokens;
     AppendRuns(l_lower, &SharedFoldersManager::IsSearchTokenSeparator, l_tokens);
     AppendRuns(l_lower, &IsPathSeparatorOrBlank, l_tokens);
     std::sort(l_tokens.begin(), l_tokens.end());
     l_tokens.erase(std::unique(l_tokens.begin(), l_tokens.end()), l_tokens.end());
     std::vector<Item*> l_items;
     l_items.reserve(l_tokens.size());
-    for (QString const& l_token : l_tokens)
-        l_items.push_back(ip_tokenType->GetItem(Value(l_token)).GetPtr());
+    for (std::string& l_token : l_tokens)
+        l_items.push_back(ip_tokenType->GetItem(Value(std::move(l_token))).GetPtr());
     return l_items;
 }
 
