@@ -190,6 +190,10 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         }
     }
     m_walkStack.pop_back();
+    // Token by token: consecutive links then land in the same (often large) set of a
+    // token's files, whose touched part stays in the cache.
+    std::sort(l_tokenPairs.begin(), l_tokenPairs.end(),
+              [](auto const& a, auto const& b) { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
     Item::ConnectAll(l_tokenPairs);
 
     for (ItemPtr const& l_gone : l_old)
