@@ -4,6 +4,7 @@
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "transfers/DownloadThread.h"
+#include "transfers/UploadThread.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -263,14 +264,18 @@ TransferQueueManager::~TransferQueueManager()
     RemoveDataHandlers();
     // Uploads first, then downloads; the threads, sockets and files themselves stay
     // with their cells.
+    for (ItemPtr const& l_cell : d["upload_thread"]->GetItems())
+    {
+        auto* lp_worker = l_cell.AsPtr<UploadThread>();
+        lp_worker->SignalExit();
+        lp_worker->wait();
+    }
     for (ItemPtr const& l_cell : d["download_thread"]->GetItems())
     {
         auto* lp_worker = l_cell.AsPtr<DownloadThread>();
         lp_worker->SignalExit();
         lp_worker->wait();
     }
-    for (QPointer<QTcpSocket> const& l_socket : m_fileConnections)
-        delete l_socket.data();
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
 }
@@ -325,28 +330,17 @@ void TransferQueueManager::RemoveDownload(ItemPtr i_entry)
 
 void TransferQueueManager::RemoveUpload(ItemPtr i_entry)
 {
-    // Uploads get their worker with the upload negotiation; until then an entry holds
-    // at most a socket, a file and cells.
-    if (ItemPtr const l_cell = i_entry["upload_socket"])
-    {
-        auto* lp_socket = l_cell.AsPtr<QTcpSocket>();
-        lp_socket->disconnect();
-        l_cell.Remove();
-        lp_socket->close();
-        lp_socket->deleteLater();
-    }
-    if (ItemPtr const l_cell = i_entry["upload_file"])
-    {
-        auto* lp_file = l_cell.AsPtr<QFile>();
-        lp_file->close();
-        delete lp_file;
-        l_cell.Remove();
-    }
-    RemoveCells(i_entry, {"read_position", "last_receipt_time", "last_speed_measurement_time",
-                          "bytes_per_second", "bytes_since_last_receipt"});
+    bool const l_wasActive = i_entry["upload_entry_status"].IsConnected("is_active");
+    EndUploadTransfer(i_entry);
     if (m_lastOrderedUpload == i_entry)
         m_lastOrderedUpload = ItemPtr();
     i_entry.Remove();
+    // A running upload's slot and speed share go to the others.
+    if (l_wasActive)
+    {
+        DetermineUploadSpeedLimit();
+        StartNewUploads();
+    }
 }
 
 namespace

@@ -13,8 +13,13 @@
 //   TransferQueueDownloads.cpp          the download queue and download statuses
 //   TransferQueueDownloadTransfer.cpp   transfer offers, file connections, the
 //                                       download worker's reports
-//   TransferQueueUploads.cpp            what the peer network and the share index ask
-//                                       of the upload side
+//   TransferQueueUploads.cpp            the upload queue and its effective order,
+//                                       unsharing, the empty-share probe
+//   TransferQueueUploadNegotiation.cpp  upload offers, the peer's answers, file
+//                                       connections, the upload worker's reports and
+//                                       upload statuses
+//   TransferQueueSpeedLimit.cpp         upload slots and the shared speed budget
+//   TransferQueuePeriodic.cpp           the half-minute time-outs and re-queues
 //
 // GUI thread only; the workers report by queued signals.
 
@@ -90,12 +95,40 @@ public:
     bool IsActivelyDownloadingFromUser(QString i_user);
     bool CanAcceptUserInitiatedUploadsFrom(QString i_user);
 
-    // --- Upload side (TransferQueueUploads.cpp) ------------------------------------
-    void StartNewUploads();
-    void DetermineUploadSpeedLimit();
+    // --- Upload queue and order (TransferQueueUploads.cpp) -------------------------
+    // Pushes one of our files (path with "\" separators) to the user.
+    void AddUpload(QString i_user, QString i_file);
+    // Gives a new entry its place in the effective order.
+    void OrderNewUpload(ItemPtr i_entry);
+    // True when a is served before b: group priority, then privileges, then arrival.
+    bool UploadEntrySortCompare(ItemPtr i_a, ItemPtr i_b);
+    int GetUserGroupDownloadPriority(QString i_user);
+    // Withdraws our shares from the user, denying and removing every upload of theirs.
+    void UnshareUser(QString i_user);
+    void ReshareUser(QString i_user);
 
-    // The sockets taken over by OnFileConnectionAccepted and not yet given to an upload.
-    QList<QPointer<QTcpSocket>> const& HeldFileConnections() const { return m_fileConnections; }
+    // --- Upload negotiation (TransferQueueUploadNegotiation.cpp) --------------------
+    // Offers queued uploads of online users while slots are free.
+    void StartNewUploads();
+    // The one way an upload's status changes; leaving the active statuses ends the
+    // transfer, and "aborted" tells the peer.
+    void SetUploadEntryStatus(ItemPtr i_entry, QString i_status);
+
+    // --- Upload slots and speed limit (TransferQueueSpeedLimit.cpp) -----------------
+    // Turns the limit settings into each active upload's share and empties the budget.
+    void DetermineUploadSpeedLimit();
+    void EnableUploadSpeedLimit(bool i_enabled);
+    void SetUploadSpeedLimit(int i_kilobytesPerSecond);
+    // 1 to 99; more slots start uploads at once, fewer stop none.
+    void SetUploadSlots(int i_slots);
+    // The speed members, read and changed under m_uploadSpeedMutex; the upload workers
+    // call these from their threads.
+    int GetUploadSpeed();
+    int GetUploadSpeedLimitPerUpload();
+    long long GetUploadByteBudget();
+    // Takes what was sent from the budget; returns the part the budget did not cover.
+    long long SettleUploadBytes(long long i_unsettled);
+    void RefillUploadBudget(long long i_bytes);
 
 public slots:
     void OnFileTransferRequest(QString i_user, int i_direction, unsigned int i_req,
@@ -159,7 +192,24 @@ private:
     bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
     static void SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow);
 
-    void OnFileConnectionClosed();
+    // Upload side helpers.
+    ItemSet ActiveUploads();
+    // The shared file of that name ("\" separators) when the user may have it, or null.
+    ItemPtr FindSharedFileForUser(QString const& i_user, QString const& i_file);
+    // For an existing entry of user and file: re-queues a finished one, leaves a queued
+    // or running one. False when there is no entry.
+    bool RequeueExistingUpload(ItemPtr i_user, ItemPtr i_shared);
+    ItemPtr NewUploadEntry(ItemPtr i_user, ItemPtr i_shared, QString const& i_file);
+    bool IsUploadStillShared(ItemPtr i_entry);
+    // The entry whose upload_thread cell holds this worker, or null.
+    ItemPtr FindUploadWorkerEntry(QObject* ip_worker);
+    // Stops and releases an upload's worker, file, socket and cells (the status is
+    // left alone).
+    void EndUploadTransfer(ItemPtr i_entry);
+    // The three passes of the half-minute check.
+    void AbortStalledUploads();
+    void RequeueDownloadsAtOnlineUsers(ItemSet const& i_users);
+    void RequestPlacesInLine(ItemSet const& i_users);
 
     // Guards the shared upload budget below; the upload workers take it too.
     QMutex m_uploadSpeedMutex;
@@ -168,7 +218,6 @@ private:
     int m_uploadSpeedLimit = 0;
     int m_uploadSpeedLimitPerUpload = 0;
     ItemPtr m_lastOrderedUpload;
-    QList<QPointer<QTcpSocket>> m_fileConnections;
 };
 
 extern TransferQueueManager* transferQueueManager;
