@@ -1,0 +1,279 @@
+#include "SearchTestEnv.h"
+
+#include "support/LogCapture.h"
+#include "ui/search/WishListSearcher.h"
+
+#include <QCheckBox>
+#include <QProcess>
+#include <QTextStream>
+
+using namespace SearchTestEnv;
+
+namespace
+{
+char const c_childVariable[] = "WISH_LIST_TEST_STORE";
+
+QCheckBox* BoxOf(QTreeWidget* ip_list, int i_row)
+{
+    return qobject_cast<QCheckBox*>(ip_list->itemWidget(ip_list->topLevelItem(i_row), 0));
+}
+
+// Each row as "<column 0>|<column 1>|<box checked>", in the list's order.
+QStringList Rows(QTreeWidget* ip_list)
+{
+    QStringList l_rows;
+    for (int l_index = 0; l_index < ip_list->topLevelItemCount(); ++l_index)
+    {
+        QTreeWidgetItem* const lp_row = ip_list->topLevelItem(l_index);
+        QCheckBox* const lp_box = BoxOf(ip_list, l_index);
+        l_rows << lp_row->text(0) + "|" + lp_row->text(1) + "|" + (lp_box && lp_box->isChecked() ? "on" : "off");
+    }
+    return l_rows;
+}
+
+ItemPtr Wish(char const* ip_text)
+{
+    return d["wish_list_item"]->HasItem(Value(ip_text));
+}
+
+// The child's side of the restart test: loads the store the parent saved and prints the
+// wish list it shows.
+int RunChild(QString const& i_store)
+{
+    StartStoreServices();
+    Server l_server;
+    l_server.CreateData();
+    PeerMessenger l_messenger;
+    SharedFoldersManager l_shares(nullptr);
+    TransferQueueManager l_transfers;
+    new DelayedInvoker();
+    new SizeManager();
+    QWidget l_window;
+    (new ActionSetToolBar(&l_window))->Init();
+    DeclareWishTypes();
+    SearchForm* const lp_form = new SearchForm(&l_window);
+    lp_form->Init();
+    dataSaver->Load(i_store);
+    QTextStream l_out(stdout);
+    for (QString const& l_row : Rows(lp_form->findChild<QTreeWidget*>("wishList")))
+        l_out << l_row << "|" << Wish(l_row.section('|', 1, 1).toUtf8().constData())["wish_list_item_filter_text"].AsString()
+              << "\n";
+    return 0;
+}
+} // namespace
+
+class TestWishList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void wishesAddCheckAndRemove();
+    void wishResultsOpenOneTab();
+    void searcherSendsEnabledWishesInTurn();
+
+private:
+    SearchResultsForm* Search(QString const& i_text);
+    bool Reply(FakePeer& io_peer, QByteArray const& i_user, quint32 i_ticket, QByteArray const& i_path);
+    int Wishes() { return int(d["wish_list_item"]->GetItemCount()); }
+
+    SearchFixture m_env;
+    std::unique_ptr<Recorder> mp_recorder;
+    std::unique_ptr<WishListSearcher> mp_searcher;
+};
+
+void TestWishList::initTestCase()
+{
+    QVERIFY(m_env.SetUp());
+    mp_recorder = std::make_unique<Recorder>();
+    mp_searcher = std::make_unique<WishListSearcher>();
+}
+
+void TestWishList::cleanupTestCase()
+{
+    mp_searcher.reset();
+    mp_recorder.reset();
+    ClearConnections();
+    m_env.TearDown();
+}
+
+SearchResultsForm* TestWishList::Search(QString const& i_text)
+{
+    auto* const lp_edit = m_env.Child<QLineEdit>("searchEdit");
+    lp_edit->setText(i_text);
+    QTest::keyClick(lp_edit, Qt::Key_Return);
+    return m_env.Tab(m_env.ManualTabs(), m_env.ManualTabs()->count() - 1);
+}
+
+bool TestWishList::Reply(FakePeer& io_peer, QByteArray const& i_user, quint32 i_ticket, QByteArray const& i_path)
+{
+    return SendAndSettle(*mp_recorder, io_peer, SearchTestEnv::Reply(i_user, i_ticket, {FileRecord(i_path, 1)}, 1, 0, 0),
+                         false);
+}
+
+void TestWishList::wishesAddCheckAndRemove()
+{
+    QTreeWidget* const lp_list = m_env.WishList();
+    QCOMPARE(lp_list->headerItem()->text(1), QStringLiteral("Wish List Search"));
+
+    // "Add to Wishlist" on a manual tab: a new wish is enabled; the same text again
+    // changes nothing.
+    SearchResultsForm* const lp_alpha = Search("alpha");
+    m_env.form().OnActionBarTriggered(lp_alpha, "add_remove_wishlist");
+    m_env.form().OnActionBarTriggered(lp_alpha, "add_remove_wishlist");
+    m_env.form().OnActionBarTriggered(Search("Beta"), "add_remove_wishlist");
+    QCOMPARE(Rows(lp_list), QStringList({"Y|Beta|on", "Y|alpha|on"}));
+    QVERIFY(Wish("alpha").IsConnected("wish_list_item_enabled"));
+
+    // A wish without a row is left alone by "enable all".
+    d["wish_list_item"]->NewItem(Value("rowless"));
+    BoxOf(lp_list, 1)->setChecked(false);
+    QCOMPARE(Rows(lp_list), QStringList({"Y|Beta|on", "|alpha|off"}));
+    QVERIFY(!Wish("alpha").IsConnected("wish_list_item_enabled") && Wish("Beta").IsConnected("wish_list_item_enabled"));
+    m_env.form().OnActionBarTriggered(lp_list, "disable_all_wish_list_items");
+    QCOMPARE(Rows(lp_list), QStringList({"|Beta|off", "|alpha|off"}));
+    m_env.form().OnActionBarTriggered(lp_list, "enable_all_wish_list_items");
+    QCOMPARE(Rows(lp_list), QStringList({"Y|Beta|on", "Y|alpha|on"}));
+    QVERIFY(!Wish("rowless").IsConnected("wish_list_item_enabled"));
+
+    // The list as saved comes back after a restart.
+    BoxOf(lp_list, 0)->setChecked(false);
+    Wish("alpha") += d["wish_list_item_filter_text"]->GetItem(Value("mp3 -live"));
+    QString const l_store = QDir::home().filePath("wishes.store");
+    QVERIFY(dataSaver->Save(l_store));
+    QProcess l_child;
+    QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
+    l_environment.insert(c_childVariable, l_store);
+    l_child.setProcessEnvironment(l_environment);
+    l_child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(l_child.waitForFinished(20000));
+    QCOMPARE(l_child.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(l_child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+             QStringList({"|Beta|off|", "Y|alpha|on|mp3 -live", "|rowless|off|"}));
+
+    // Removing the selected wishes takes their rows and nodes.
+    lp_list->topLevelItem(0)->setSelected(true);
+    lp_list->topLevelItem(1)->setSelected(true);
+    m_env.form().OnActionBarTriggered(lp_list, "remove_wish_list_item");
+    QCOMPARE(lp_list->topLevelItemCount(), 0);
+    QVERIFY(!Wish("alpha") && !Wish("Beta"));
+    QCOMPARE(d["wish_list_node"]->GetItemCount() + d["wish_list_node_checkbox"]->GetItemCount(), std::size_t(0));
+    Wish("rowless").Remove();
+}
+
+void TestWishList::wishResultsOpenOneTab()
+{
+    m_env.form().OnActionBarTriggered(Search("gamma"), "add_remove_wishlist");
+    FakePeer l_fred;
+    QVERIFY(Open(m_env.PeerPort(), l_fred, "fred"));
+    QTabWidget* const lp_wishTabs = m_env.WishTabs();
+    auto* const lp_pages = m_env.Child<QTabWidget>("tabWidget");
+
+    // No tab before the first result; the result opens it without taking the user there
+    // and raises one event.
+    unsigned int const l_first = gp_server->FileSearch("gamma", true);
+    QCOMPARE(lp_wishTabs->count(), 0);
+    QVERIFY(Reply(l_fred, "fred", l_first, "G\\gamma one.mp3"));
+    QCOMPARE(lp_wishTabs->count(), 1);
+    QCOMPARE(lp_pages->currentIndex(), 0);
+    SearchResultsForm* const lp_tab = m_env.Tab(lp_wishTabs, 0);
+    ItemPtr const l_widget = d["search_results_widget"]->HasItem(Value(lp_tab));
+    QVERIFY(l_widget.IsConnected("search_results_widget_alerted"));
+    QVERIFY(d["event_toolbar_widget"]->HasItem(Value(static_cast<QObject*>(lp_tab))));
+    QVERIFY(lp_tab->CorrelationsWidget()->isHidden());
+
+    // A second search of the wish lands in the same tab; typing a filter keeps it.
+    unsigned int const l_second = gp_server->FileSearch("gamma", true);
+    QVERIFY(Reply(l_fred, "fred", l_second, "G\\gamma two.mp3"));
+    QCOMPARE(lp_wishTabs->count(), 1);
+    QCOMPARE(l_widget.GetItems("search_request").size(), std::size_t(2));
+    lp_tab->filterEdit()->setText("two");
+    QCOMPARE(Wish("gamma")["wish_list_item_filter_text"].AsString(), QStringLiteral("two"));
+
+    // Closed, the wish stays; its next result opens a new tab with the kept filter, and
+    // a reply that the filter hides raises no event until one shows something.
+    emit lp_wishTabs->tabCloseRequested(0);
+    QVERIFY(Wish("gamma"));
+    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma three.mp3"));
+    QCOMPARE(lp_wishTabs->count(), 1);
+    SearchResultsForm* const lp_reopened = m_env.Tab(lp_wishTabs, 0);
+    QCOMPARE(lp_reopened->filterEdit()->text(), QStringLiteral("two"));
+    ItemPtr const l_reopenedWidget = d["search_results_widget"]->HasItem(Value(lp_reopened));
+    QVERIFY(!l_reopenedWidget.IsConnected("search_results_widget_alerted"));
+    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma two b.mp3"));
+    QVERIFY(l_reopenedWidget.IsConnected("search_results_widget_alerted"));
+
+    // "Remove from Wish List" in the wish tab removes the wish and keeps the tab; a late
+    // result neither opens a tab nor brings the wish back.
+    lp_pages->setCurrentIndex(1);
+    lp_wishTabs->setCurrentIndex(0);
+    m_env.form().OnActionBarTriggered(lp_reopened, "add_remove_wishlist");
+    QVERIFY(!Wish("gamma"));
+    emit lp_wishTabs->tabCloseRequested(0);
+    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma four.mp3"));
+    QCOMPARE(lp_wishTabs->count(), 0);
+    QVERIFY(!Wish("gamma"));
+
+    // A disabled wish opens nothing either.
+    lp_pages->setCurrentIndex(0);
+    m_env.form().OnActionBarTriggered(Search("delta"), "add_remove_wishlist");
+    BoxOf(m_env.WishList(), 0)->setChecked(false);
+    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("delta", true), "D\\delta.mp3"));
+    QCOMPARE(lp_wishTabs->count(), 0);
+    Wish("delta").Remove();
+}
+
+void TestWishList::searcherSendsEnabledWishesInTurn()
+{
+    LogCapture l_log;
+    for (char const* lp_text : {"alpha wish", "Beta wish", "Alpha wish", "off wish"})
+        d["wish_list_item"]->NewItem(Value(lp_text));
+    for (char const* lp_text : {"alpha wish", "Beta wish", "Alpha wish"})
+        Wish(lp_text) += d["wish_list_item_enabled"]->GetGlobalNullItem();
+
+    // The server's period: seconds to milliseconds, 0 stops, a huge one is clamped.
+    struct Period { quint32 seconds; int interval; bool active; };
+    for (Period const& l_period : {Period{1, 1000, true}, Period{4294967295u, 2147483647, true}, Period{0, 0, false}})
+    {
+        m_env.server().Send(FrameBuilder(104).U32(l_period.seconds).Frame());
+        QString const l_line = QStringLiteral("Wish list wait period set to %1 milliseconds").arg(l_period.interval);
+        QTRY_VERIFY_WITH_TIMEOUT(l_log.Contains("Wish List", 1, l_line), 2000);
+        QCOMPARE(mp_searcher->Timer().isActive(), l_period.active);
+        if (l_period.active)
+            QCOMPARE(mp_searcher->Timer().interval(), l_period.interval);
+        l_log.Clear();
+    }
+
+    m_env.server().ClearFrames();
+    QStringList const l_expected = {"Alpha wish", "Beta wish", "alpha wish", "Alpha wish"};
+    for (QString const& l_text : l_expected)
+    {
+        mp_searcher->OnSearchTimerTimeout();
+        QVERIFY(l_log.Contains("Wish List", 1, "Sent wish list search: " + l_text));
+    }
+    QVERIFY(m_env.server().WaitForFrames(4));
+    QStringList l_sent;
+    for (FakeServer::Frame const& l_frame : m_env.server().FramesWithCode(103))
+        l_sent << QString::fromUtf8(l_frame.Fields().mid(8));
+    QCOMPARE(l_sent, l_expected);
+
+    // Without an enabled wish nothing is sent or logged.
+    for (char const* lp_text : {"alpha wish", "Beta wish", "Alpha wish", "off wish"})
+        Wish(lp_text).Remove();
+    l_log.Clear();
+    mp_searcher->OnSearchTimerTimeout();
+    QVERIFY(l_log.Texts("Wish List").isEmpty());
+}
+
+int main(int argc, char** argv)
+{
+    QApplication l_application(argc, argv);
+    if (qEnvironmentVariableIsSet(c_childVariable))
+        return RunChild(qEnvironmentVariable(c_childVariable));
+    TestWishList l_test;
+    return QTest::qExec(&l_test, argc, argv);
+}
+
+#include "tst_wish_list.moc"
