@@ -890,8 +890,17 @@ void DataSaver::Load(QString const& path)
     if (!l_file.open(QIODevice::ReadOnly))
     {
         // First start: nothing to load, the defaults stay.
+        if (!QFileInfo::exists(path))
+        {
+            EmitDataLoaded();
+            return;
+        }
+        // Something is there that cannot be read (a folder, no permission): starting
+        // from the defaults as if it were a first start would let the next save replace
+        // it without a word.
+        KeepUnreadableFile(path);
         EmitDataLoaded();
-        return;
+        throw DataLoadFailure();
     }
 
     LoadPlan l_plan;

@@ -70,12 +70,13 @@ public:
 
     // Recreates the saved items and connections inside the running store, then calls
     // DataLoaded() on every handler. Only sections of types registered for saving are
-    // applied; others are skipped like those of unknown types. A missing or unopenable
-    // file leaves the store as it is. A file that cannot be read completely, or that
-    // needs more memory than is left while it is read and checked, also leaves the store
-    // exactly as it was (nothing is applied until the whole file has been parsed); the
-    // file is then moved aside to DamagedPath(path), replacing an earlier one, and a
-    // log line says so; then the handlers run and DataLoadFailure is thrown.
+    // applied; others are skipped like those of unknown types. A missing file leaves the
+    // store as it is. A path that exists but cannot be opened, a file that cannot be
+    // read completely, or one that needs more memory than is left while it is read and
+    // checked, also leaves the store exactly as it was (nothing is applied until the
+    // whole file has been parsed); the file is then moved aside to DamagedPath(path),
+    // replacing an earlier one, and a log line says so; then the handlers run and
+    // DataLoadFailure is thrown.
     void Load(QString const& path);
 
     // Where a failed load keeps the file it could not read: the path + ".damaged".
