@@ -1,0 +1,187 @@
+#pragma once
+
+// The main window and the life of the client: Init creates every manager in a fixed
+// order, declares the window's store types, writes the setting defaults, loads the store
+// file, applies it to the window, connects to the server and wires the periodic work; the
+// destructor saves the store once more and tears the managers down in a fixed order.
+// It also shows the connection state (the Connect button, the window and tray icon),
+// explains refused logins and opens the reports other components ask for.
+//
+// The implementation is split by responsibility:
+//   MainWindow.cpp          construction, shut-down, the size proxy, the five-minute save
+//   MainWindowInit.cpp      the start-up sequence
+//   MainWindowDeclare.cpp   store types, action sets and store handlers of the window
+//   MainWindowStatus.cpp    connection status, tray, alerts and report dialogs
+//   MainWindowOptions.cpp   the options pages
+//   MainWindowViews.cpp     room list, shared folders, private chats, toolbar actions
+//
+// One instance, reached through mainWindow. GUI thread only.
+
+#include "app/ApplicationAlerts.h"
+#include "app/ResizableWindow.h"
+#include "store/Data.h"
+#include "ui/dialogs/UpdateChecker.h"
+
+#include <QMainWindow>
+#include <QPalette>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QSystemTrayIcon>
+
+#include <ctime>
+
+class DataDialog;
+class QMoveEvent;
+class QResizeEvent;
+class QTreeWidgetItem;
+class Server;
+class TypeNavigatorDialog;
+class Ui_MainWindow;
+
+class MainWindow : public QMainWindow, public DataHandler, public ApplicationAlerts
+{
+    Q_OBJECT
+
+public:
+    // Works on the window's geometry without the frame, for SizeManager.
+    class SizeProxy : public ResizableWindow
+    {
+    public:
+        explicit SizeProxy(MainWindow* ip_window) : mp_window(ip_window) {}
+        int GetX() override;
+        int GetY() override;
+        int GetWidth() override;
+        int GetHeight() override;
+        void SetPosition(int i_x, int i_y) override;
+        void SetSize(int i_width, int i_height) override;
+
+    private:
+        MainWindow* mp_window;
+    };
+
+    explicit MainWindow(QWidget* ip_parent = nullptr);
+    ~MainWindow() override;
+
+    // The start-up sequence; once, after the window is shown and before the event loop.
+    void Init();
+
+    // "KestruneQt build M/D/YYYY" for the build number YYYYMMDD.
+    static QString BuildTitle(qint64 i_build);
+
+    // --- Alerts (ApplicationAlerts) -----------------------------------------------
+    void SetApplicationIcon(QString i_icon) override;
+    void ResetApplicationIcon() override;
+    void PopupAlert(QString i_text) override;
+    bool IsApplicationActive() const override;
+
+    // The widgets, for the forms and tests that reach the window's controls.
+    Ui_MainWindow* Form() const { return ui; }
+    QSystemTrayIcon& TrayIcon() { return m_trayIcon; }
+    UpdateChecker& Updates() { return m_updateChecker; }
+
+public slots:
+    // --- Periodic work --------------------------------------------------------------
+    void EveryFiveMinutes();
+    void EveryHalfMinute();
+
+    // --- Connection status, tray and reports (MainWindowStatus.cpp) -----------------
+    void OnConnecting();
+    void OnConnected();
+    void OnDisconnected();
+    void OnConnectionFailed(QString i_reason);
+    void OnConnectClicked();
+    void OnDisconnectClicked();
+    void OnTrayIconActivated(QSystemTrayIcon::ActivationReason i_reason);
+    void OnSharedFilesRescanned(int i_filesAdded, int i_filesRemoved);
+    void OnNewVersion(qint64 i_build, QString i_link, QStringList i_description);
+    void OnRoomListItemSelectionChanged();
+    void OnFocusChanged(QWidget* ip_old, QWidget* ip_now);
+
+    // --- Options pages (MainWindowOptions.cpp) --------------------------------------
+    void OnUPnPCheckboxToggled(bool i_checked);
+    void OnMinimizeToTrayCheckboxToggled(bool i_checked);
+    void OnExpandNewSharesCheckboxToggled(bool i_checked);
+    void OnChatTimestampsBoxIndexChanged(int i_index);
+    void OnSelectColors();
+    void OnLogRoomChatCheckBoxClicked(bool i_checked);
+    void OnLogPrivateChatCheckBoxClicked(bool i_checked);
+    void OnEmptyShareWarningMessageCheckBoxClicked(bool i_checked);
+    void OnEmptyShareWarningEditEdited(QString i_text);
+    void OnSaveEmptyShareWarningMessageButtonClicked();
+    void OnAcceptUserlistUploadsCheckboxToggled(bool i_checked);
+    void OnMaxUploadsPerUserSpinBoxValueChanged(int i_value);
+    void OnCodePageSelected(int i_index);
+    void OnOptionsTabSelectionChanged(int i_index);
+    void OnChangeUsernamePasswordClicked();
+
+    // --- Room list, shared folders, private chats, actions (MainWindowViews.cpp) ----
+    void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnRoomListContextMenuRequested(QPoint i_point);
+    void OnEnterRoom();
+    void OnRoomTabClosed(int i_index);
+    void OnPrivateRoomAddEnabled(bool i_enabled);
+    void OnSharedFoldersListContextMenuRequested(QPoint i_point);
+    void OnSetFolderPermissions();
+    void OnUnshareFolder();
+    void OnPrivateChat(QString i_user, QString i_chat, time_t i_time, bool i_spontaneous);
+    void OnChatTabClosed(int i_index);
+    void OnShowData();
+    void OnTypeNavigator();
+    void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
+
+protected:
+    void moveEvent(QMoveEvent* ip_event) override;
+    void resizeEvent(QResizeEvent* ip_event) override;
+
+private:
+    // --- Start-up steps (MainWindowInit.cpp) ----------------------------------------
+    void WriteDefaults();
+    void FillCodePageBox();
+    void LoadStore();
+    void ApplyColours();
+    void AskForUsername();
+    void SetOptionsControls();
+    void SetChatOptionsControls();
+    void RestoreSizes();
+
+    // --- Declarations (MainWindowDeclare.cpp) ----------------------------------------
+    void DeclareRoomTypes();
+    void AddActionSets();
+    void DeclareRecordTypes();
+    void DeclareTabTypes();
+    void DeclareLateTypes();
+
+    // --- Store handlers (MainWindowOptions.cpp, MainWindowViews.cpp) ------------------
+    void OnUsernameChanged(ItemPtr i_setting);
+    void OnNewListeningPortChanged(ItemPtr i_setting);
+    void OnObfuscatedPortSet(ItemPtr i_setting);
+    void ShowObfuscatedPort(int i_port);
+    void OnRoomAdded(ItemPtr i_room);
+    void OnRoomUserCountChanged(ItemPtr i_room);
+    void OnBecomingRoomOwner(ItemPtr i_room);
+    void OnBecomingRoomOperator(ItemPtr i_room);
+    void OnBecomingRoomMember(ItemPtr i_room);
+    void OnLosingRoomRole(ItemPtr i_room);
+    void OnEnteredRoom(ConnectionInfo& i_info);
+    void OnSharedFolderAdded(ItemPtr i_folder);
+    void OnSharedFolderRemoved(ItemPtr i_folder);
+    void OnSharedFolderChange(ConnectionInfo i_info);
+    void OnUserOnline(ItemPtr i_user);
+    void OnUserOffline(ItemPtr i_user);
+
+    Ui_MainWindow* ui;
+    DataDialog* mp_dataDialog;
+    TypeNavigatorDialog* mp_typeNavigator;
+    Server* mp_server;
+    SizeProxy m_sizeProxy;
+    QSystemTrayIcon m_trayIcon;
+    UpdateChecker m_updateChecker;
+};
+
+extern MainWindow* mainWindow;
+// The application palette as found at start-up: the source of the palette colour
+// defaults.
+extern QPalette defaultPalette;
+// The build number, YYYYMMDD.
+extern qint64 const g_currentVersion;
