@@ -292,6 +292,11 @@ void Ui_MainWindow::retranslateUi(MainWindow* ip_window)
     logRoomChatCheckBox->setText(Tr("Log room chat"));
     logPrivateChatCheckBox->setText(Tr("Log private chat"));
     label_7->setText(Tr("Code Page to use to translate non-Unicode characters "));
+
+    // The General page places its widgets by position: a label whose text is wider than
+    // its place grows, and the box beside it moves right instead of covering the text.
+    label_7->resize(qMax(label_7->width(), label_7->sizeHint().width()), label_7->height());
+    codePageBox->move(qMax(300, label_7->geometry().right() + 8), codePageBox->y());
 }
 
 void Ui_MainWindow::Connect(MainWindow* ip_window)
