@@ -1,6 +1,7 @@
 #include "transfers/TransferQueueManager.h"
 
 #include "net/server/Server.h"
+#include "shares/SharedFoldersManager.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "transfers/DownloadThread.h"
@@ -114,6 +115,11 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
             &TransferQueueManager::OnUploadDeniedNotification);
     connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this,
             &TransferQueueManager::OnUploadPlaceInLineRequested);
+    // Search replies tell the searcher about our upload slots; the share index cannot link
+    // the transfer queues, so it asks through these.
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadQueueState([this] { return IsFreeToUpload(); },
+                                                  [this] { return QueuedUploadCount(); });
 
     SetSettingDefault("transfer_order_counter", QStringLiteral("1"));
     SetSetting("transfer_req_counter", QStringLiteral("1"));
@@ -262,6 +268,8 @@ void TransferQueueManager::CreateCompleteDownloadTypes()
 TransferQueueManager::~TransferQueueManager()
 {
     RemoveDataHandlers();
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetUploadQueueState({}, {});
     // Uploads first, then downloads; the threads, sockets and files themselves stay
     // with their cells.
     for (ItemPtr const& l_cell : d["upload_thread"]->GetItems())
