@@ -32,6 +32,14 @@ ItemPtr ResultOfRow(QTreeWidgetItem* ip_row)
     return d["search_result_node"]->HasItem(Value(ip_row))["search_result"];
 }
 
+// Hiding or showing a row costs the view a persistent index and a relayout; most rows
+// keep their state from one pass to the next.
+void SetHidden(QTreeWidgetItem* ip_row, bool i_hidden)
+{
+    if (ip_row->isHidden() != i_hidden)
+        ip_row->setHidden(i_hidden);
+}
+
 // A folder is shown when enough of its files are.
 bool IsFolderShown(int i_shownFiles, int i_minFiles)
 {
@@ -144,6 +152,9 @@ void SearchForm::FilterUserRows(SearchResultsForm* ip_tab, QTreeWidgetItem* ip_u
 {
     FilterParser l_filter;
     l_filter.Parse(ip_tab->filterEdit()->text());
+    // A filter without attribute conditions has nothing to ask of the file: with no
+    // item, a file whose bitrate or size reads as negative is not hidden by it.
+    bool const l_readsItems = l_filter.HasAttributes();
     bool l_isUserShown = false;
     for (int l_folderIndex = 0; l_folderIndex < ip_userRow->childCount(); ++l_folderIndex)
     {
@@ -154,15 +165,16 @@ void SearchForm::FilterUserRows(SearchResultsForm* ip_tab, QTreeWidgetItem* ip_u
         {
             QTreeWidgetItem* const lp_fileRow = lp_folderRow->child(l_fileIndex);
             bool const l_isMatch =
-                l_filter.IsMatching(l_folderText + lp_fileRow->text(c_fileColumn), nullptr, ResultOfRow(lp_fileRow)) == 0;
-            lp_fileRow->setHidden(!l_isMatch);
+                l_filter.IsMatching(l_folderText + lp_fileRow->text(c_fileColumn), nullptr,
+                                    l_readsItems ? ResultOfRow(lp_fileRow) : ItemPtr()) == 0;
+            SetHidden(lp_fileRow, !l_isMatch);
             l_shown += l_isMatch ? 1 : 0;
         }
         bool const l_isFolderShown = IsFolderShown(l_shown, l_filter.MinFilesInFolder());
-        lp_folderRow->setHidden(!l_isFolderShown);
+        SetHidden(lp_folderRow, !l_isFolderShown);
         l_isUserShown = l_isUserShown || l_isFolderShown;
     }
-    ip_userRow->setHidden(!l_isUserShown);
+    SetHidden(ip_userRow, !l_isUserShown);
 }
 
 void SearchForm::OnFilterTextChanged(QString i_text)
@@ -194,7 +206,7 @@ void SearchForm::FilterTab(SearchResultsForm* ip_tab, QString const& i_filter)
             FilterParser l_remainder;
             if (l_filter.IsMatching(lp_folderRow->text(c_folderColumn), &l_remainder, ItemPtr()) == 2)
             {
-                lp_folderRow->setHidden(true);
+                SetHidden(lp_folderRow, true);
                 continue;
             }
             bool const l_readsItems = l_remainder.HasAttributes();
@@ -204,14 +216,14 @@ void SearchForm::FilterTab(SearchResultsForm* ip_tab, QString const& i_filter)
                 QTreeWidgetItem* const lp_fileRow = lp_folderRow->child(l_fileIndex);
                 ItemPtr const l_result = l_readsItems ? ResultOfRow(lp_fileRow) : ItemPtr();
                 bool const l_isMatch = l_remainder.IsMatching(lp_fileRow->text(c_fileColumn), nullptr, l_result) == 0;
-                lp_fileRow->setHidden(!l_isMatch);
+                SetHidden(lp_fileRow, !l_isMatch);
                 l_shown += l_isMatch ? 1 : 0;
             }
             bool const l_isFolderShown = IsFolderShown(l_shown, l_remainder.MinFilesInFolder());
-            lp_folderRow->setHidden(!l_isFolderShown);
+            SetHidden(lp_folderRow, !l_isFolderShown);
             l_isUserShown = l_isUserShown || l_isFolderShown;
         }
-        lp_userRow->setHidden(!l_isUserShown);
+        SetHidden(lp_userRow, !l_isUserShown);
     }
 }
 
