@@ -138,12 +138,12 @@ void ShellChild::firstRun()
     for (auto const& l_default : l_defaults)
         QVERIFY2(GetSetting(l_default.first) == l_default.second, l_default.first);
 
-    // The layout: page titles and order, the pages shown first, controls that start
-    // disabled or read-only, the toolbars' rows.
+    // The layout: page titles (the transfers page counts its running transfers) and order,
+    // the pages shown first, controls that start disabled or read-only, the toolbars' rows.
     QStringList l_pages;
     for (int l_page = 0; l_page < ui->tabControl->count(); ++l_page)
         l_pages << ui->tabControl->tabText(l_page);
-    QCOMPARE(l_pages, QStringList({"Transfers", "Rooms", "Chat", "Search", "Users", "Browse",
+    QCOMPARE(l_pages, QStringList({"Transfers [0/0]", "Rooms", "Chat", "Search", "Users", "Browse",
                                    "Options", "Diagnostics"}));
     QList<QPair<QWidget*, QWidget*>> const l_contents = {
         {ui->tabControl->widget(0), ui->transfersForm}, {ui->tabControl->widget(1), ui->roomSplitter},

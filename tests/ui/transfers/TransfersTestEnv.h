@@ -66,6 +66,13 @@ inline QStringList Lines(QTreeWidget* ip_tree)
     return l_lines;
 }
 
+// Leaves the setting without a value, as an unticked box does.
+inline void ClearSetting(char const* ip_key)
+{
+    if (ItemPtr const l_key = d["global"]->HasItem(Value(ip_key)))
+        l_key.Disconnect("global_value");
+}
+
 // The row of a store item through its node, or null.
 inline QTreeWidgetItem* RowOf(ItemPtr i_item, char const* ip_nodeType)
 {
@@ -75,7 +82,8 @@ inline QTreeWidgetItem* RowOf(ItemPtr i_item, char const* ip_nodeType)
 class TransfersFixture
 {
 public:
-    bool SetUp()
+    // i_beforeLoad runs just before the form reads its settings.
+    bool SetUp(std::function<void()> const& i_beforeLoad = {})
     {
         if (!m_transfers.SetUp() || !m_share.isValid())
             return false;
@@ -98,6 +106,8 @@ public:
         lp_layout->addWidget(mp_events);
         lp_layout->addWidget(mp_tabs);
         mp_form->Init();
+        if (i_beforeLoad)
+            i_beforeLoad();
         mp_form->DataLoaded();
         m_window.resize(1100, 600);
         m_window.show();
