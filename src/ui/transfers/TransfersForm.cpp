@@ -26,6 +26,7 @@ struct Column
 Column const c_columns[] = {{"User", 100},    {"Folder", 125},  {"File", 125},
                             {"Status", 100},  {"Progress", 140}, {"   ETA", 80},
                             {"Kbs", 40},      {"Size", 90},     {"Place", 40}};
+int const c_speedColumn = 6;
 int const c_downloadColumns = 9;
 int const c_uploadColumns = 8;
 
@@ -38,6 +39,11 @@ void SetUpTree(QTreeWidget* ip_tree, int i_columns, bool i_stretchLast)
     ip_tree->setHeaderLabels(l_headers);
     for (int l_column = 0; l_column < i_columns; ++l_column)
         ip_tree->setColumnWidth(l_column, c_columns[l_column].m_width);
+    // A speed of a few hundred KB/s must not be cut short where the font is wider than
+    // the column was made for.
+    int const l_speedWidth = ip_tree->fontMetrics().horizontalAdvance(QStringLiteral("9999.9")) + 12;
+    if (ip_tree->columnWidth(c_speedColumn) < l_speedWidth)
+        ip_tree->setColumnWidth(c_speedColumn, l_speedWidth);
     ip_tree->setSortingEnabled(false);
     ip_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     ip_tree->header()->setSectionsMovable(false);
