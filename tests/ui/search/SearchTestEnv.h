@@ -97,13 +97,30 @@ public:
         m_window.resize(1000, 700);
         m_window.show();
         m_window.activateWindow();
+        mp_recorder = std::make_unique<Recorder>();
         return QTest::qWaitForWindowExposed(&m_window);
     }
 
     void TearDown()
     {
+        mp_recorder.reset();
         delete mp_form;
+        ClearConnections();
         m_transfers.TearDown();
+    }
+
+    // Types the text into the search line and presses Enter; returns the newest tab.
+    SearchResultsForm* Search(QString const& i_text)
+    {
+        auto* const lp_edit = Child<QLineEdit>("searchEdit");
+        lp_edit->setText(i_text);
+        QTest::keyClick(lp_edit, Qt::Key_Return);
+        return Tab(ManualTabs(), ManualTabs()->count() - 1);
+    }
+    // Sends a reply and waits until the client has handled it.
+    bool Send(FakePeer& io_peer, QByteArray const& i_reply)
+    {
+        return SendAndSettle(*mp_recorder, io_peer, i_reply, false);
     }
 
     SearchForm& form() { return *mp_form; }
@@ -124,5 +141,6 @@ private:
     TransferTestEnv::TransferFixture m_transfers;
     QWidget m_window;
     SearchForm* mp_form = nullptr;
+    std::unique_ptr<Recorder> mp_recorder;
 };
 } // namespace SearchTestEnv

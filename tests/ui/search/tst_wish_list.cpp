@@ -58,6 +58,8 @@ int RunChild(QString const& i_store)
     for (QString const& l_row : Rows(lp_form->findChild<QTreeWidget*>("wishList")))
         l_out << l_row << "|" << Wish(l_row.section('|', 1, 1).toUtf8().constData())["wish_list_item_filter_text"].AsString()
               << "\n";
+    for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
+        l_out << "download " << l_entry["search_request_text"].AsString() << "\n";
     return 0;
 }
 } // namespace
@@ -67,51 +69,31 @@ class TestWishList : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        QVERIFY(m_env.SetUp());
+        mp_searcher = std::make_unique<WishListSearcher>();
+    }
+    void cleanupTestCase()
+    {
+        mp_searcher.reset();
+        m_env.TearDown();
+    }
 
     void wishesAddCheckAndRemove();
     void wishResultsOpenOneTab();
     void searcherSendsEnabledWishesInTurn();
 
 private:
-    SearchResultsForm* Search(QString const& i_text);
-    bool Reply(FakePeer& io_peer, QByteArray const& i_user, quint32 i_ticket, QByteArray const& i_path);
-    int Wishes() { return int(d["wish_list_item"]->GetItemCount()); }
+    // A search of the wish and a reply of one file to it from the peer.
+    bool Found(FakePeer& io_peer, char const* ip_wish, QByteArray const& i_path)
+    {
+        return m_env.Send(io_peer, Reply("fred", gp_server->FileSearch(ip_wish, true), {FileRecord(i_path, 1)}, 1, 0, 0));
+    }
 
     SearchFixture m_env;
-    std::unique_ptr<Recorder> mp_recorder;
     std::unique_ptr<WishListSearcher> mp_searcher;
 };
-
-void TestWishList::initTestCase()
-{
-    QVERIFY(m_env.SetUp());
-    mp_recorder = std::make_unique<Recorder>();
-    mp_searcher = std::make_unique<WishListSearcher>();
-}
-
-void TestWishList::cleanupTestCase()
-{
-    mp_searcher.reset();
-    mp_recorder.reset();
-    ClearConnections();
-    m_env.TearDown();
-}
-
-SearchResultsForm* TestWishList::Search(QString const& i_text)
-{
-    auto* const lp_edit = m_env.Child<QLineEdit>("searchEdit");
-    lp_edit->setText(i_text);
-    QTest::keyClick(lp_edit, Qt::Key_Return);
-    return m_env.Tab(m_env.ManualTabs(), m_env.ManualTabs()->count() - 1);
-}
-
-bool TestWishList::Reply(FakePeer& io_peer, QByteArray const& i_user, quint32 i_ticket, QByteArray const& i_path)
-{
-    return SendAndSettle(*mp_recorder, io_peer, SearchTestEnv::Reply(i_user, i_ticket, {FileRecord(i_path, 1)}, 1, 0, 0),
-                         false);
-}
 
 void TestWishList::wishesAddCheckAndRemove()
 {
@@ -120,10 +102,10 @@ void TestWishList::wishesAddCheckAndRemove()
 
     // "Add to Wishlist" on a manual tab: a new wish is enabled; the same text again
     // changes nothing.
-    SearchResultsForm* const lp_alpha = Search("alpha");
+    SearchResultsForm* const lp_alpha = m_env.Search("alpha");
     m_env.form().OnActionBarTriggered(lp_alpha, "add_remove_wishlist");
     m_env.form().OnActionBarTriggered(lp_alpha, "add_remove_wishlist");
-    m_env.form().OnActionBarTriggered(Search("Beta"), "add_remove_wishlist");
+    m_env.form().OnActionBarTriggered(m_env.Search("Beta"), "add_remove_wishlist");
     QCOMPARE(Rows(lp_list), QStringList({"Y|Beta|on", "Y|alpha|on"}));
     QVERIFY(Wish("alpha").IsConnected("wish_list_item_enabled"));
 
@@ -138,7 +120,8 @@ void TestWishList::wishesAddCheckAndRemove()
     QCOMPARE(Rows(lp_list), QStringList({"Y|Beta|on", "Y|alpha|on"}));
     QVERIFY(!Wish("rowless").IsConnected("wish_list_item_enabled"));
 
-    // The list as saved comes back after a restart.
+    // The list as saved comes back after a restart, and so does a download's search.
+    transferQueueManager->AddDownload("fred", "x.mp3", "F", 1, 0) += d["search_request_text"]->GetItem(Value("kept"));
     BoxOf(lp_list, 0)->setChecked(false);
     Wish("alpha") += d["wish_list_item_filter_text"]->GetItem(Value("mp3 -live"));
     QString const l_store = QDir::home().filePath("wishes.store");
@@ -151,7 +134,8 @@ void TestWishList::wishesAddCheckAndRemove()
     QVERIFY(l_child.waitForFinished(20000));
     QCOMPARE(l_child.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(l_child.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-             QStringList({"|Beta|off|", "Y|alpha|on|mp3 -live", "|rowless|off|"}));
+             QStringList({"|Beta|off|", "Y|alpha|on|mp3 -live", "|rowless|off|", "download kept"}));
+    transferQueueManager->RemoveDownload(transferQueueManager->GetDownloadEntry("fred", "x.mp3", "F"));
 
     // Removing the selected wishes takes their rows and nodes.
     lp_list->topLevelItem(0)->setSelected(true);
@@ -165,63 +149,48 @@ void TestWishList::wishesAddCheckAndRemove()
 
 void TestWishList::wishResultsOpenOneTab()
 {
-    m_env.form().OnActionBarTriggered(Search("gamma"), "add_remove_wishlist");
+    m_env.form().OnActionBarTriggered(m_env.Search("gamma"), "add_remove_wishlist");
     FakePeer l_fred;
     QVERIFY(Open(m_env.PeerPort(), l_fred, "fred"));
     QTabWidget* const lp_wishTabs = m_env.WishTabs();
     auto* const lp_pages = m_env.Child<QTabWidget>("tabWidget");
 
-    // No tab before the first result; the result opens it without taking the user there
-    // and raises one event.
-    unsigned int const l_first = gp_server->FileSearch("gamma", true);
-    QCOMPARE(lp_wishTabs->count(), 0);
-    QVERIFY(Reply(l_fred, "fred", l_first, "G\\gamma one.mp3"));
-    QCOMPARE(lp_wishTabs->count(), 1);
-    QCOMPARE(lp_pages->currentIndex(), 0);
+    // The first result opens the tab without taking the user there, and raises an event;
+    // a second search of the wish lands in the same tab.
+    QVERIFY(Found(l_fred, "gamma", "G\\gamma one.mp3"));
+    QVERIFY(lp_wishTabs->count() == 1 && lp_pages->currentIndex() == 0);
     SearchResultsForm* const lp_tab = m_env.Tab(lp_wishTabs, 0);
     ItemPtr const l_widget = d["search_results_widget"]->HasItem(Value(lp_tab));
-    QVERIFY(l_widget.IsConnected("search_results_widget_alerted"));
+    QVERIFY(l_widget.IsConnected("search_results_widget_alerted") && lp_tab->CorrelationsWidget()->isHidden());
     QVERIFY(d["event_toolbar_widget"]->HasItem(Value(static_cast<QObject*>(lp_tab))));
-    QVERIFY(lp_tab->CorrelationsWidget()->isHidden());
-
-    // A second search of the wish lands in the same tab; typing a filter keeps it.
-    unsigned int const l_second = gp_server->FileSearch("gamma", true);
-    QVERIFY(Reply(l_fred, "fred", l_second, "G\\gamma two.mp3"));
-    QCOMPARE(lp_wishTabs->count(), 1);
-    QCOMPARE(l_widget.GetItems("search_request").size(), std::size_t(2));
+    QVERIFY(Found(l_fred, "gamma", "G\\gamma two.mp3"));
+    QVERIFY(lp_wishTabs->count() == 1 && l_widget.GetItems("search_request").size() == 2);
     lp_tab->filterEdit()->setText("two");
     QCOMPARE(Wish("gamma")["wish_list_item_filter_text"].AsString(), QStringLiteral("two"));
 
     // Closed, the wish stays; its next result opens a new tab with the kept filter, and
     // a reply that the filter hides raises no event until one shows something.
     emit lp_wishTabs->tabCloseRequested(0);
-    QVERIFY(Wish("gamma"));
-    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma three.mp3"));
-    QCOMPARE(lp_wishTabs->count(), 1);
+    QVERIFY(Wish("gamma") && Found(l_fred, "gamma", "G\\gamma three.mp3") && lp_wishTabs->count() == 1);
     SearchResultsForm* const lp_reopened = m_env.Tab(lp_wishTabs, 0);
     QCOMPARE(lp_reopened->filterEdit()->text(), QStringLiteral("two"));
-    ItemPtr const l_reopenedWidget = d["search_results_widget"]->HasItem(Value(lp_reopened));
-    QVERIFY(!l_reopenedWidget.IsConnected("search_results_widget_alerted"));
-    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma two b.mp3"));
-    QVERIFY(l_reopenedWidget.IsConnected("search_results_widget_alerted"));
+    ItemPtr const l_reopened = d["search_results_widget"]->HasItem(Value(lp_reopened));
+    QVERIFY(!l_reopened.IsConnected("search_results_widget_alerted"));
+    QVERIFY(Found(l_fred, "gamma", "G\\gamma two b.mp3") && l_reopened.IsConnected("search_results_widget_alerted"));
 
     // "Remove from Wish List" in the wish tab removes the wish and keeps the tab; a late
     // result neither opens a tab nor brings the wish back.
     lp_pages->setCurrentIndex(1);
-    lp_wishTabs->setCurrentIndex(0);
     m_env.form().OnActionBarTriggered(lp_reopened, "add_remove_wishlist");
-    QVERIFY(!Wish("gamma"));
+    QVERIFY(!Wish("gamma") && lp_wishTabs->count() == 1);
     emit lp_wishTabs->tabCloseRequested(0);
-    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("gamma", true), "G\\gamma four.mp3"));
-    QCOMPARE(lp_wishTabs->count(), 0);
-    QVERIFY(!Wish("gamma"));
+    QVERIFY(Found(l_fred, "gamma", "G\\gamma four.mp3") && lp_wishTabs->count() == 0 && !Wish("gamma"));
 
     // A disabled wish opens nothing either.
     lp_pages->setCurrentIndex(0);
-    m_env.form().OnActionBarTriggered(Search("delta"), "add_remove_wishlist");
+    m_env.form().OnActionBarTriggered(m_env.Search("delta"), "add_remove_wishlist");
     BoxOf(m_env.WishList(), 0)->setChecked(false);
-    QVERIFY(Reply(l_fred, "fred", gp_server->FileSearch("delta", true), "D\\delta.mp3"));
-    QCOMPARE(lp_wishTabs->count(), 0);
+    QVERIFY(Found(l_fred, "delta", "D\\delta.mp3") && lp_wishTabs->count() == 0);
     Wish("delta").Remove();
 }
 
