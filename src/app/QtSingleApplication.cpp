@@ -48,6 +48,10 @@ bool QtSingleApplication::TakeLock()
     mp_lock->setStaleLockTime(0);
     if (mp_lock->tryLock(0))
         return true;
+    // No lock can be made at all (a folder that cannot be written): the client runs
+    // without the guard rather than never.
+    if (mp_lock->error() != QLockFile::LockFailedError)
+        return true;
     if (IsAnswering(m_serverName, c_probeTimeoutMs))
         return false;
     // Nobody answers for the lock: its process is gone or is some other program now.

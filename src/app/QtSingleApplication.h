@@ -35,6 +35,7 @@ public:
 private:
     // Whether an instance answers on the socket within the time-out.
     static bool IsAnswering(QString const& i_name, int i_timeoutMs);
+    // False when another instance holds the lock and answers.
     bool TakeLock();
     void Listen();
     void OnNewConnection();
