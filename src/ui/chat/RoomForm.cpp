@@ -1,30 +1,98 @@
 #include "ui/chat/RoomForm.h"
 
+#include "ui/chat/QRoomUserListItemWidget.h"
+#include "ui/chat/UserNoteDialog.h"
+#include "ui/users/UserMenuOptions.h"
+
 #include "app/ActionSetToolBar.h"
+#include "app/SizeManager.h"
 #include "app/UIFunctions.h"
 #include "net/server/Server.h"
+#include "store/GeneralFunctions.h"
+#include "store/TimerManager.h"
 
+#include <QDesktopServices>
+#include <QFont>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QTime>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
-RoomForm::RoomForm(QString i_room, QWidget* ip_parent)
-    : QWidget(ip_parent), m_room(i_room), mp_chatView(new QPlainTextEdit(this))
+namespace
 {
-    mp_chatView->setReadOnly(true);
-    QVBoxLayout* const lp_layout = new QVBoxLayout(this);
-    lp_layout->addWidget(mp_chatView);
+QString const c_noteIcon = QStringLiteral(":/icons/note_icon");
+QString const c_autojoinAction = QStringLiteral("toggle_room_autojoin");
 
-    m_roomItem = d["room"]->GetItem(Value(m_room));
-    m_roomItem += d["room_form"]->GetItem(Value(this));
-    d.AddDisconnectionEventHandler(d["room"], d["in_room"],
-                                   CreateHandler(this, &RoomForm::OnInRoomDisconnected));
+// One icon per country: building an icon looks its image up again each time, which a
+// join of thousands of members would repeat for every member.
+QIcon FlagIcon(QString const& i_country)
+{
+    static QHash<QString, QIcon> s_flags;
+    auto l_flag = s_flags.find(i_country);
+    if (l_flag == s_flags.end())
+        l_flag = s_flags.insert(i_country, QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() +
+                                                 QStringLiteral(".png")));
+    return *l_flag;
+}
 
-    if (actionBar)
-    {
+// The connected item of the type (the first, as ItemPtr::operator[] gives it), or null.
+ItemPtr Attribute(ItemPtr i_item, Type* ip_type)
+{
+    if (!i_item)
+        return ItemPtr();
+    ItemSet const* const lp_items = i_item->ConnectedItemsOf(ip_type);
+    return lp_items && !lp_items->empty() ? *lp_items->begin() : ItemPtr();
+}
+
+QString AutojoinText(bool i_on)
+{
+    return i_on ? QStringLiteral("Auto-Join Room [on]") : QStringLiteral("Auto-Join Room [off]");
+}
+} // namespace
+
+RoomForm::RoomForm(QString i_room, QWidget* ip_parent)
+    : QWidget(ip_parent), m_room(i_room), m_lines(ChatLogKind::Room, i_room), m_leftRoom(false)
+{
+    SetupUi();
+    m_lines.SetView(chatView);
+
+    userList->setHeaderLabels({QString(), QString(), QStringLiteral("User"), QString(),
+                               QStringLiteral("Files"), QStringLiteral("K/s")});
+    int const l_widths[] = {20, 25, 90, 25, 50, 40};
+    for (int l_column = 0; l_column < 6; ++l_column)
+        userList->setColumnWidth(l_column, l_widths[l_column]);
+    userList->sortByColumn(QRoomUserListItemWidget::ColumnUser, Qt::AscendingOrder);
+    userList->header()->setStretchLastSection(true);
+    userList->headerItem()->setIcon(QRoomUserListItemWidget::ColumnNote, QIcon(c_noteIcon));
+
+    m_types = {d["user"], d["user_count"], d["room_owner"], d["room_operators"],
+               d["country_code"], d["shared_files_count"], d["average_download_speed"], d["user_note"]};
+    m_roomItem = (*d["room"])[Value(m_room)];
+    m_roomItem += (*d["room_form"])[Value(this)];
+    RegisterPathHandlers();
+    if (gp_server) {
+        connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
+        connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
+        connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
+    }
+
+    if (actionBar) {
         actionBar->RegisterWidget(this, QStringLiteral("room"));
         actionBar->AddWidgetKey(this, QStringLiteral("room"), m_room);
+        actionBar->SetWidgetActionText(this, c_autojoinAction, AutojoinText(m_roomItem.IsConnected("room_autojoin")));
+        bool const l_owner = m_roomItem.IsConnected("is_owner");
+        actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_membership"),
+                                         !(m_roomItem.IsConnected("is_member") && !l_owner));
+        actionBar->SetWidgetActionHidden(this, QStringLiteral("give_up_ownership"), !l_owner);
     }
-    if (gp_server)
-        connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
+
+    if (timerManager)
+        connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
 }
 
 RoomForm::~RoomForm()
@@ -32,23 +100,281 @@ RoomForm::~RoomForm()
     RemoveDataHandlers();
     if (ItemPtr const l_node = d["room_form"]->HasItem(Value(this)))
         l_node.Remove();
-    // Tabs die with the window after the server connection is gone.
-    if (!g_showIsOver && gp_server)
+    // At shut-down the server connection goes before the tabs; a room the server already
+    // left is not left twice.
+    if (!m_leftRoom && !g_showIsOver && gp_server)
         gp_server->LeaveRoom(m_room);
+}
+
+void RoomForm::SetupUi()
+{
+    setWindowTitle(QStringLiteral("Form"));
+    resize(748, 436);
+    verticalLayout_2 = new QVBoxLayout(this);
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("splitter"));
+    layoutWidget = new QWidget(splitter);
+    layoutWidget->setObjectName(QStringLiteral("layoutWidget"));
+    verticalLayout = new QVBoxLayout(layoutWidget);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    verticalLayout->setContentsMargins(0, 0, 0, 0);
+    chatView = new QTextBrowser(layoutWidget);
+    chatView->setObjectName(QStringLiteral("chatView"));
+    chatView->setOpenLinks(false);
+    chatView->setOpenExternalLinks(false);
+    verticalLayout->addWidget(chatView);
+    chatEdit = new QLineEdit(layoutWidget);
+    chatEdit->setObjectName(QStringLiteral("chatEdit"));
+    verticalLayout->addWidget(chatEdit);
+    splitter->addWidget(layoutWidget);
+    userList = new QTreeWidget(splitter);
+    userList->setObjectName(QStringLiteral("userList"));
+    userList->setContextMenuPolicy(Qt::CustomContextMenu);
+    userList->setSortingEnabled(true);
+    userList->setRootIsDecorated(false);
+    // Every row is one line high; the view then need not measure each of thousands.
+    userList->setUniformRowHeights(true);
+    splitter->addWidget(userList);
+    verticalLayout_2->addWidget(splitter);
+
+    splitter->setSizes({280, 280});
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+
+    connect(userList, &QTreeWidget::itemClicked, this, &RoomForm::OnUserItemClicked);
+    connect(chatEdit, &QLineEdit::returnPressed, this, &RoomForm::OnEnterPressed);
+    connect(userList, &QWidget::customContextMenuRequested, this, &RoomForm::OnUserListContextMenuRequested);
+    connect(chatView, &QTextBrowser::anchorClicked, this, &RoomForm::OnURLClicked);
+}
+
+void RoomForm::RegisterPathHandlers()
+{
+    // A member is listed once the server has given all three of its attributes.
+    PathNode* const lp_added = new PathNode(&d, "user");
+    new PathNode(lp_added, m_roomItem, PathConnected);
+    new PathNode(lp_added, "average_download_speed", PathConnected);
+    new PathNode(lp_added, "shared_files_count", PathConnected);
+    new PathNode(lp_added, "country_code", PathConnected);
+    d.AddPathEventHandler(lp_added, CreateHandler(this, &RoomForm::OnUserAdded));
+
+    PathNode* const lp_removed = new PathNode(&d, "user");
+    new PathNode(lp_removed, m_roomItem, PathDisconnecting);
+    d.AddPathEventHandler(lp_removed, CreateHandler(this, &RoomForm::OnUserRemoved));
+
+    PathNode* const lp_operatorAdded = new PathNode(&d, "user");
+    new PathNode(new PathNode(lp_operatorAdded, "room_operators", PathConnected), m_roomItem, PathConnected);
+    d.AddPathEventHandler(lp_operatorAdded, CreateHandler(this, &RoomForm::OnOperatorAdded));
+
+    PathNode* const lp_operatorRemoved = new PathNode(&d, "user");
+    new PathNode(new PathNode(lp_operatorRemoved, "room_operators", PathDisconnecting), m_roomItem, PathConnected);
+    d.AddPathEventHandler(lp_operatorRemoved, CreateHandler(this, &RoomForm::OnOperatorRemoved));
+
+    PathNode* const lp_left = new PathNode(m_roomItem);
+    new PathNode(lp_left, "in_room", PathDisconnecting);
+    d.AddPathEventHandler(lp_left, CreateHandler(this, &RoomForm::OnLeftRoom));
+
+    PathNode* const lp_autojoinOn = new PathNode(m_roomItem);
+    new PathNode(lp_autojoinOn, "room_autojoin", PathConnecting);
+    d.AddPathEventHandler(lp_autojoinOn, CreateHandler(this, &RoomForm::OnRoomAutojoinOn));
+
+    PathNode* const lp_autojoinOff = new PathNode(m_roomItem);
+    new PathNode(lp_autojoinOff, "room_autojoin", PathDisconnecting);
+    d.AddPathEventHandler(lp_autojoinOff, CreateHandler(this, &RoomForm::OnRoomAutojoinOff));
+
+    PathNode* const lp_noteChanged = new PathNode(&d, "user");
+    new PathNode(lp_noteChanged, "user_note", PathConnecting);
+    d.AddPathEventHandler(lp_noteChanged, CreateHandler(this, &RoomForm::OnUserNoteChanged));
+
+    PathNode* const lp_noteRemoved = new PathNode(&d, "user");
+    new PathNode(lp_noteRemoved, "user_note", PathDisconnecting);
+    d.AddPathEventHandler(lp_noteRemoved, CreateHandler(this, &RoomForm::OnUserNoteRemoved));
 }
 
 void RoomForm::Init()
 {
+    if (sizeManager) {
+        sizeManager->RegisterSplitter(QStringLiteral("room_splitter"), splitter, {});
+        sizeManager->RegisterTreeWidget(QStringLiteral("room_user_list"), userList);
+    }
+    RegisterWidgetForTabFocus(chatEdit, 1);
 }
 
 void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
 {
-    if (i_room == m_room)
-        mp_chatView->appendPlainText(QStringLiteral("[%1] %2").arg(i_user, i_chat));
+    if (i_room != m_room)
+        return;
+    m_lines.AddChat(i_user, i_chat);
 }
 
-void RoomForm::OnInRoomDisconnected(ConnectionInfo& i_info)
+void RoomForm::AddStatusMessage(QString i_message)
 {
-    if (i_info.first == m_roomItem || i_info.second == m_roomItem)
-        deleteLater();
+    m_lines.AddStatusMessage(i_message);
+}
+
+void RoomForm::LogChat(QString i_line)
+{
+    m_lines.LogChat(i_line);
+}
+
+void RoomForm::CheckChatInactivity()
+{
+    m_lines.CheckChatInactivity();
+}
+
+void RoomForm::OnURLClicked(QUrl i_url)
+{
+    QDesktopServices::openUrl(i_url);
+}
+
+void RoomForm::OnUserAdded(ItemPtr i_user)
+{
+    QString const l_name = i_user.AsString();
+    // Later changes of a listed member fire the pattern again; the row stays as it is.
+    if (m_rows.contains(l_name))
+        return;
+
+    // Filled before it joins the sorted list, so the list places it once.
+    QRoomUserListItemWidget* const lp_row = new QRoomUserListItemWidget(nullptr);
+    lp_row->setText(QRoomUserListItemWidget::ColumnUser, l_name);
+    // Only a private room has an owner and operators; the nodes are the room's own.
+    ItemPtr const l_owner = Attribute(m_roomItem, m_types.roomOwner);
+    ItemPtr const l_operators = Attribute(m_roomItem, m_types.roomOperators);
+    bool const l_isOwner = l_owner.IsConnected(i_user);
+    if (l_isOwner || l_operators.IsConnected(i_user)) {
+        QFont l_font = lp_row->font(QRoomUserListItemWidget::ColumnUser);
+        l_font.setWeight(QFont::Bold);
+        l_font.setUnderline(l_isOwner);
+        lp_row->setFont(QRoomUserListItemWidget::ColumnUser, l_font);
+    }
+    QString const l_country = Attribute(i_user, m_types.countryCode).AsString();
+    if (!l_country.isEmpty())
+        lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, FlagIcon(l_country));
+    lp_row->setText(QRoomUserListItemWidget::ColumnFiles, CommafyNumber(Attribute(i_user, m_types.sharedFiles).AsInt64()));
+    long long const l_speed = Attribute(i_user, m_types.speed).AsInt64();
+    if (l_speed != 0)
+        lp_row->setText(QRoomUserListItemWidget::ColumnSpeed, QString::number(l_speed / 1024.0, 'f', 1));
+    if (i_user.IsConnected(m_types.userNote))
+        lp_row->setIcon(QRoomUserListItemWidget::ColumnNote, QIcon(c_noteIcon));
+    userList->addTopLevelItem(lp_row);
+    m_rows.insert(l_name, lp_row);
+    UpdateUserCount();
+}
+
+void RoomForm::OnUserRemoved(ItemPtr i_user)
+{
+    QRoomUserListItemWidget* const lp_row = m_rows.take(i_user.AsString());
+    if (!lp_row)
+        return;
+    delete lp_row;
+    UpdateUserCount();
+}
+
+void RoomForm::UpdateUserCount()
+{
+    ItemSet const* const lp_users = m_roomItem->ConnectedItemsOf(m_types.user);
+    qint64 const l_count = lp_users ? static_cast<qint64>(lp_users->size()) : 0;
+    // A join links every member before the first row is made, so the count is mostly
+    // the one already written.
+    ItemPtr const l_current = Attribute(m_roomItem, m_types.userCount);
+    if (l_current && l_current.GetValue() == Value(l_count))
+        return;
+    m_roomItem += (*m_types.userCount)[Value(l_count)];
+}
+
+void RoomForm::SetNameWeight(ItemPtr i_user, bool i_bold)
+{
+    QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.AsString());
+    if (!lp_row)
+        return;
+    QFont l_font = lp_row->font(QRoomUserListItemWidget::ColumnUser);
+    l_font.setWeight(i_bold ? QFont::Bold : QFont::Normal);
+    lp_row->setFont(QRoomUserListItemWidget::ColumnUser, l_font);
+}
+
+void RoomForm::OnOperatorAdded(ItemPtr i_user)
+{
+    SetNameWeight(i_user, true);
+}
+
+void RoomForm::OnOperatorRemoved(ItemPtr i_user)
+{
+    SetNameWeight(i_user, false);
+}
+
+void RoomForm::SetNoteIcon(ItemPtr i_user, bool i_hasNote)
+{
+    if (QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.AsString()))
+        lp_row->setIcon(QRoomUserListItemWidget::ColumnNote, i_hasNote ? QIcon(c_noteIcon) : QIcon());
+}
+
+void RoomForm::OnUserNoteChanged(ItemPtr i_user)
+{
+    SetNoteIcon(i_user, true);
+}
+
+void RoomForm::OnUserNoteRemoved(ItemPtr i_user)
+{
+    SetNoteIcon(i_user, false);
+}
+
+void RoomForm::OnRoomAutojoinOn(ItemPtr)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, c_autojoinAction, AutojoinText(true));
+}
+
+void RoomForm::OnRoomAutojoinOff(ItemPtr)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, c_autojoinAction, AutojoinText(false));
+}
+
+void RoomForm::OnLeftRoom(ItemPtr)
+{
+    m_leftRoom = true;
+    // The store skips the handlers this deletion marks removed, so going now is safe.
+    delete this;
+}
+
+void RoomForm::OnEnterPressed()
+{
+    QString const l_text = chatEdit->text();
+    if (l_text.isEmpty())
+        return;
+    if (gp_server)
+        gp_server->SendRoomChat(m_room, l_text);
+    chatEdit->clear();
+}
+
+void RoomForm::OnConnected()
+{
+    AddStatusMessage(QStringLiteral("Reconnected at %1.").arg(ChatLines::ShortTime(QDateTime::currentDateTime())));
+    if (gp_server)
+        gp_server->EnterRoom(m_room, false);
+}
+
+void RoomForm::OnDisconnected()
+{
+    AddStatusMessage(QStringLiteral("Disconnected at %1.").arg(ChatLines::ShortTime(QDateTime::currentDateTime())));
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (!ip_item || i_column != QRoomUserListItemWidget::ColumnNote)
+        return;
+    QString const l_name = ip_item->text(QRoomUserListItemWidget::ColumnUser);
+    ItemPtr const l_user = d["user"]->HasItem(Value(l_name));
+    if (l_user.IsConnected("user_note"))
+        UserNoteDialog::GetDialog(l_name)->show();
+}
+
+void RoomForm::OnUserListContextMenuRequested(QPoint i_point)
+{
+    QTreeWidgetItem* const lp_row = userList->itemAt(i_point);
+    if (!lp_row)
+        return;
+    QMenu l_menu;
+    UserMenuOptions l_options(&l_menu, lp_row->text(QRoomUserListItemWidget::ColumnUser), nullptr);
+    l_menu.exec(userList->viewport()->mapToGlobal(i_point));
 }

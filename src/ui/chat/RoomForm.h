@@ -1,17 +1,30 @@
 #pragma once
 
-// The tab of one chat room. Interim: it shows the room's chat lines as plain text; the
-// user list, the input line and chat logs are not built yet.
+// The tab of one chat room: the conversation and an input line beside the member list.
+// It sends what the user types, keeps the member list and the room's `user_count` in
+// step with the store, marks lost and regained server connections and enters the room
+// again after each new login, and keeps the room's entries of the action toolbar.
 //
-// While it lives the room is connected to a `room_form` item keyed by the tab's address.
-// The tab goes (deleteLater) when the room loses `in_room`, and leaves the room on the
-// server when it is destroyed, unless the program is shutting down.
+// The main window opens it when the room gains `in_room`. While it lives the room is
+// connected to a `room_form` item keyed by the tab's address, which the destructor
+// removes, so that a room entered again gets a tab again. The tab deletes itself when
+// the room loses `in_room` (nothing is sent then); closing it otherwise leaves the room.
+
+#include "ui/chat/ChatLines.h"
 
 #include "store/Data.h"
 
-#include <QPlainTextEdit>
+#include <QHash>
+#include <QLineEdit>
+#include <QSplitter>
 #include <QString>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QWidget>
+
+class QVBoxLayout;
+class QRoomUserListItemWidget;
 
 class RoomForm : public QWidget, public DataHandler
 {
@@ -21,19 +34,73 @@ public:
     RoomForm(QString i_room, QWidget* ip_parent = nullptr);
     ~RoomForm() override;
 
-    // Called once after the tab is added; nothing to register yet.
+    // Called once after the tab is added: saved sizes and the tab's focus.
     void Init();
 
+    void AddStatusMessage(QString i_message);
+    void LogChat(QString i_line);
+
+    // Store path handlers.
+    void OnUserAdded(ItemPtr i_user);
+    void OnUserRemoved(ItemPtr i_user);
+    void OnOperatorAdded(ItemPtr i_user);
+    void OnOperatorRemoved(ItemPtr i_user);
+    void OnUserNoteChanged(ItemPtr i_user);
+    void OnUserNoteRemoved(ItemPtr i_user);
+    void OnRoomAutojoinOn(ItemPtr i_room);
+    void OnRoomAutojoinOff(ItemPtr i_room);
+    void OnLeftRoom(ItemPtr i_room);
+
     QString Room() const { return m_room; }
-    QPlainTextEdit* ChatView() const { return mp_chatView; }
+    QTextBrowser* ChatView() const { return chatView; }
+    ChatLines& Lines() { return m_lines; }
+    // The member row of a user, or null.
+    QRoomUserListItemWidget* UserRow(QString const& i_user) const { return m_rows.value(i_user); }
+
+    QSplitter* splitter;
+    QWidget* layoutWidget;
+    QTextBrowser* chatView;
+    QLineEdit* chatEdit;
+    QTreeWidget* userList;
 
 public slots:
     void OnRoomChat(QString i_room, QString i_user, QString i_chat);
+    void OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnEnterPressed();
+    void OnConnected();
+    void OnDisconnected();
+    void OnUserListContextMenuRequested(QPoint i_point);
+    void CheckChatInactivity();
+    void OnURLClicked(QUrl i_url);
 
 private:
-    void OnInRoomDisconnected(ConnectionInfo& i_info);
+    void SetupUi();
+    void RegisterPathHandlers();
+    // The room's `user_count`: the users connected to it now.
+    void UpdateUserCount();
+    void SetNameWeight(ItemPtr i_user, bool i_bold);
+    void SetNoteIcon(ItemPtr i_user, bool i_hasNote);
 
+    // The types a member row reads, looked up once rather than by name for every member.
+    struct Types
+    {
+        Type* user;
+        Type* userCount;
+        Type* roomOwner;
+        Type* roomOperators;
+        Type* countryCode;
+        Type* sharedFiles;
+        Type* speed;
+        Type* userNote;
+    };
+
+    QVBoxLayout* verticalLayout_2;
+    QVBoxLayout* verticalLayout;
     QString m_room;
+    Types m_types;
     ItemPtr m_roomItem;
-    QPlainTextEdit* mp_chatView;
+    ChatLines m_lines;
+    bool m_leftRoom;
+    // Rows by user name: joins of thousands of users must not search the list.
+    QHash<QString, QRoomUserListItemWidget*> m_rows;
 };

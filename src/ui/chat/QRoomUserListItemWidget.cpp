@@ -1,0 +1,31 @@
+#include "ui/chat/QRoomUserListItemWidget.h"
+
+namespace
+{
+// The number a files or speed cell shows; "1,234" is 1234, empty text 0.
+double CellNumber(QString i_text)
+{
+    return i_text.remove(u',').toDouble();
+}
+} // namespace
+
+QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* ip_tree) : QTreeWidgetItem(ip_tree)
+{
+}
+
+QRoomUserListItemWidget::~QRoomUserListItemWidget() = default;
+
+bool QRoomUserListItemWidget::operator<(QTreeWidgetItem const& i_other) const
+{
+    QTreeWidget const* const lp_tree = treeWidget();
+    int const l_column = lp_tree ? lp_tree->sortColumn() : ColumnUser;
+    switch (l_column) {
+    case ColumnUser:
+        return text(ColumnUser).compare(i_other.text(ColumnUser), Qt::CaseInsensitive) < 0;
+    case ColumnFiles:
+    case ColumnSpeed:
+        return CellNumber(text(l_column)) < CellNumber(i_other.text(l_column));
+    default:
+        return text(l_column) < i_other.text(l_column);
+    }
+}
