@@ -1,17 +1,18 @@
 #pragma once
 
-// Shares a folder, or changes who may see a shared folder: everyone or the users of the
-// user list. Choosing user-list groups is not available yet. Deletes itself when closed.
-//
-// With a null item the dialog asks for a folder and shares it; with a `shared_folder`
-// item it rewrites that folder's access connections.
+// Shares a local folder, or changes who may see a shared folder: everyone, every user of
+// the user list, or the members of chosen user-list groups. With a null item it asks for
+// a folder; with a `shared_folder` item it edits that folder's access. The store changes
+// only when OK is pressed. Deletes itself when closed.
 
 #include "store/Data.h"
 
+#include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 
 class AddSharedFolderDialog : public QDialog
 {
@@ -19,19 +20,24 @@ class AddSharedFolderDialog : public QDialog
 
 public:
     AddSharedFolderDialog(ItemPtr i_sharedFolder, QWidget* ip_parent = nullptr);
+    ~AddSharedFolderDialog() override;
 
-    QLineEdit* FolderEdit() const { return mp_folderEdit; }
-    QRadioButton* EveryoneButton() const { return mp_everyone; }
-    QRadioButton* UserListButton() const { return mp_userList; }
+    QPushButton* selectFolderButton;
+    QLineEdit* selectedFolderEdit;
+    QCheckBox* everyoneCheckBox;
+    QCheckBox* userListCheckBox;
+    QListWidget* groupsListWidget;
+    QDialogButtonBox* buttonBox;
 
 public slots:
     void accept() override;
-    void OnBrowseClicked();
+    void OnSelectFolderClicked();
+    void OnAccessibleToEveryoneCheckStateChanged(int i_state);
+    void OnAccessibleToUserListCheckStateChanged(int i_state);
 
 private:
-    ItemPtr m_sharedFolder;
-    QLineEdit* mp_folderEdit;
-    QPushButton* mp_browseButton;
-    QRadioButton* mp_everyone;
-    QRadioButton* mp_userList;
+    bool m_editing;
+    // The edited folder is looked up again by its path when OK is pressed: it may have
+    // been unshared while the dialog was open.
+    QString m_editedPath;
 };

@@ -1,9 +1,10 @@
 #pragma once
 
-// The report of a rescan of the shared folders: read-only lines of text. Deletes itself
-// when closed.
+// The report of a rescan of the shared folders: read-only lines of text. One per
+// rescan; deletes itself when closed.
 
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QString>
 
@@ -14,10 +15,11 @@ class SharedFilesRescannedDialog : public QDialog
 public:
     explicit SharedFilesRescannedDialog(QWidget* ip_parent = nullptr);
 
+    // One new paragraph of plain text.
     void Append(QString i_line);
 
-    QPlainTextEdit* TextView() const { return mp_text; }
+    QPlainTextEdit* TextView() const { return plainTextEdit; }
 
-private:
-    QPlainTextEdit* mp_text;
+    QPlainTextEdit* plainTextEdit;
+    QDialogButtonBox* buttonBox;
 };

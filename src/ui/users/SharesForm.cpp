@@ -1,55 +1,229 @@
 #include "ui/users/SharesForm.h"
 
+#include "app/ActionSetToolBar.h"
 #include "app/TabWidget.h"
 #include "app/UIFunctions.h"
 #include "net/peer/PeerMessenger.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/GeneralFunctions.h"
+#include "store/Log.h"
+#include "ui/transfers/UploadForm.h"
 #include "ui/users/ShareForm.h"
 
 #include <QIcon>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 SharesForm* sharesForm = nullptr;
 
-SharesForm::SharesForm(QWidget* ip_parent) : QWidget(ip_parent), mp_tabs(new TabWidget(this))
+namespace
+{
+struct SetAction
+{
+    char const* m_set;
+    char const* m_id;
+    char const* m_text;
+    char const* m_icon;
+    bool m_needsSelection;
+};
+
+SetAction const c_setActions[] = {
+    {"share_folders", "expand_level", "Expand Level", ":/icons/browse_icon", false},
+    {"share_folders", "collapse_all", "Collapse All", ":/icons/browse_icon", false},
+    {"share_folders", "expand_all", "Expand All", ":/icons/browse_icon", false},
+    {"upload_folders", "upload_share_folder", "Upload Folder", ":/icons/transfer_icon", true},
+    {"upload_folders", "expand_level", "Expand Level", ":/icons/browse_icon", false},
+    {"upload_folders", "collapse_all", "Collapse All", ":/icons/browse_icon", false},
+    {"upload_folders", "expand_all", "Expand All", ":/icons/browse_icon", false},
+    {"upload_files", "upload_share_file", "Upload File", ":/icons/transfer_icon", true},
+};
+
+int PathComponents(std::string const& i_path)
+{
+    return 1 + static_cast<int>(std::count(i_path.begin(), i_path.end(), '\\'));
+}
+} // namespace
+
+SharesForm::SharesForm(QWidget* ip_parent) : QWidget(ip_parent), tabControl(new TabWidget(this))
 {
     sharesForm = this;
-    mp_tabs->setTabsClosable(true);
+    setObjectName(QStringLiteral("SharesForm"));
+    resize(565, 363);
+    tabControl->setObjectName(QStringLiteral("tabControl"));
+    tabControl->setTabsClosable(true);
     QVBoxLayout* const lp_layout = new QVBoxLayout(this);
     lp_layout->setContentsMargins(0, 0, 0, 0);
-    lp_layout->addWidget(mp_tabs);
-    connect(mp_tabs, &QTabWidget::tabCloseRequested, this, &SharesForm::OnTabCloseRequested);
+    lp_layout->addWidget(tabControl);
 }
 
 SharesForm::~SharesForm()
 {
+    RemoveDataHandlers();
     if (sharesForm == this)
         sharesForm = nullptr;
 }
 
 void SharesForm::Init()
 {
+    for (char const* lp_tab : {"user_share_tab", "upload_share_tab"})
+    {
+        d.NewType(lp_tab, Primary, false, true);
+        d["user"]->RelateToType(d[lp_tab], One, One);
+    }
+    d.NewType("user_share_folder_node", Secondary, false, true);
+    d["user_share_folder_node"]->RelateToType(d["user_share_folder"], One, One);
+    d.NewType("user_share_file_node", Secondary, false, true);
+    d["user_share_file_node"]->RelateToType(d["user_share_file"], One, One);
+    connect(tabControl, &QTabWidget::tabCloseRequested, this, &SharesForm::OnTabCloseRequested);
+    if (actionBar)
+    {
+        for (SetAction const& l_action : c_setActions)
+            actionBar->AddSetAction(QString::fromLatin1(l_action.m_set), QString::fromLatin1(l_action.m_id),
+                                    tr(l_action.m_text), QString::fromLatin1(l_action.m_icon),
+                                    l_action.m_needsSelection);
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
+                &SharesForm::OnToolBarActionTriggered);
+    }
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserShare, this, &SharesForm::OnUserShare);
 }
 
 ShareForm* SharesForm::OpenShareBrowse(QString i_user)
 {
-    for (int l_tab = 0; l_tab < mp_tabs->count(); ++l_tab)
+    ItemPtr const l_user = d["user"]->GetItem(Value(i_user));
+    ShareForm* lp_form = l_user["user_share_tab"].AsPtr<ShareForm>();
+    if (!lp_form)
     {
-        ShareForm* const lp_form = qobject_cast<ShareForm*>(mp_tabs->widget(l_tab));
-        if (lp_form && lp_form->User() == i_user)
+        lp_form = new ShareForm(i_user, this);
+        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")), i_user);
+        if (peerMessenger && !g_showIsOver)
+            peerMessenger->GetUserSharedFiles(i_user);
+    }
+    FocusWidgetAndParents(lp_form);
+    return lp_form;
+}
+
+UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
+{
+    ItemPtr const l_user = d["user"]->GetItem(Value(i_user));
+    UploadForm* lp_form = l_user["upload_share_tab"].AsPtr<UploadForm>();
+    if (!lp_form)
+    {
+        lp_form = new UploadForm(i_user, this);
+        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")),
+                           tr("Upload to ") + i_user);
+        FileInfoMap l_share;
+        AttributeTranslationTable l_table;
+        if (sharedFoldersManager)
+            sharedFoldersManager->GetSharedFilesAsUserShare(i_user, l_share, l_table);
+        lp_form->SetShare(CreateUserShareData(l_share, l_table));
+    }
+    FocusWidgetAndParents(lp_form);
+    return lp_form;
+}
+
+ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslationTable&)
+{
+    StoreOperation l_operation;
+    ItemPtr const l_share = d["user_share"]->NewItem();
+    Type* const lp_folderNames = d["user_share_folder_name"];
+    Type* const lp_fileNames = d["user_share_file_name"];
+    Type* const lp_sizes = d["file_size"];
+    Type* const lp_bitrates = d["bitrate"];
+    Type* const lp_lengths = d["length_seconds"];
+    Type* const lp_modes = d["bitrate_mode"];
+    bool l_cutLogged = false;
+    // Folders are visited parents first, so the map of paths to this share's folders
+    // answers the parent lookups without walking the name items of every share.
+    std::map<std::string const*, ItemPtr, bool (*)(std::string const*, std::string const*)> l_folders(
+        [](std::string const* a, std::string const* b) { return *a < *b; });
+    for (auto const& [l_path, l_files] : i_share)
+    {
+        // Deeper folders would make every walk over the tree, and the tree's own
+        // deletion, recurse past what the stack holds.
+        if (PathComponents(l_path) > c_maxFolderDepth)
         {
-            FocusWidget(lp_form);
-            return lp_form;
+            if (!l_cutLogged)
+                Log(LogArea::Shared, 1,
+                    QStringLiteral("Share list folders nested deeper than %1 levels left out")
+                        .arg(c_maxFolderDepth));
+            l_cutLogged = true;
+            continue;
+        }
+        ItemPtr const l_folder = l_share.NewItem("user_share_folder");
+        l_folder += lp_folderNames->GetItem(Value(l_path));
+        l_folders.emplace(&l_path, l_folder);
+        std::string const l_parentPath = GetParentFolder(l_path);
+        if (l_parentPath != l_path)
+        {
+            auto const l_parent = l_folders.find(&l_parentPath);
+            if (l_parent != l_folders.end())
+            {
+                ItemPtr const l_up = l_folder.NewItem("user_share_folder_parent");
+                l_up += l_parent->second.NewItem("user_share_folder_child");
+            }
+        }
+        for (FileInfo const& l_info : l_files)
+        {
+            ItemPtr const l_file = l_folder.NewItem("user_share_file");
+            l_file += lp_fileNames->GetItem(Value(l_info.m_name));
+            l_file += lp_sizes->GetItem(Value(l_info.m_size));
+            for (auto const& [l_code, l_value] : l_info.m_attributes.m_pairs)
+            {
+                if (l_code == 0)
+                    l_file += lp_bitrates->GetItem(Value(static_cast<long long>(l_value)));
+                else if (l_code == 1)
+                    l_file += lp_lengths->GetItem(Value(static_cast<long long>(l_value)));
+                else if (l_code == 2)
+                    l_file += lp_modes->GetItem(Value(l_value == 0 ? "cbr" : "vbr"));
+            }
         }
     }
-    ShareForm* const lp_form = new ShareForm(i_user);
-    mp_tabs->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")), i_user);
-    FocusWidget(lp_form);
-    if (peerMessenger && !g_showIsOver)
-        peerMessenger->GetUserSharedFiles(i_user);
-    return lp_form;
+    return l_share;
+}
+
+void SharesForm::OnUserShare(QString i_user, FileInfoMap& i_share, AttributeTranslationTable& i_table)
+{
+    // A list nobody browses leaves nothing behind, not even a user item.
+    ItemPtr const l_user = d["user"]->HasItem(Value(i_user));
+    ShareForm* const lp_form = l_user["user_share_tab"].AsPtr<ShareForm>();
+    if (!lp_form)
+        return;
+    ItemPtr l_share = l_user["user_share"];
+    if (!l_share)
+    {
+        l_share = CreateUserShareData(i_share, i_table);
+        l_user += l_share;
+    }
+    lp_form->SetShare(l_share);
 }
 
 void SharesForm::OnTabCloseRequested(int i_index)
 {
-    delete mp_tabs->widget(i_index);
+    QWidget* const lp_widget = tabControl->widget(i_index);
+    if (!lp_widget)
+        return;
+    tabControl->removeTab(i_index);
+    if (ShareForm* const lp_share = qobject_cast<ShareForm*>(lp_widget))
+        lp_share->Delete();
+    else if (UploadForm* const lp_upload = qobject_cast<UploadForm*>(lp_widget))
+        lp_upload->Delete();
+    else
+        delete lp_widget;
+}
+
+void SharesForm::OnToolBarActionTriggered(QWidget*, QString i_action)
+{
+    QWidget* const lp_current = tabControl->currentWidget();
+    ShareForm* const lp_share = qobject_cast<ShareForm*>(lp_current);
+    UploadForm* const lp_upload = qobject_cast<UploadForm*>(lp_current);
+    if (!lp_share && !lp_upload)
+        return;
+    if (i_action == QLatin1String("expand_level"))
+        lp_share ? lp_share->ExpandLevel() : lp_upload->ExpandLevel();
+    else if (i_action == QLatin1String("collapse_all"))
+        lp_share ? lp_share->CollapseAll() : lp_upload->CollapseAll();
+    else if (i_action == QLatin1String("expand_all"))
+        lp_share ? lp_share->ExpandAll() : lp_upload->ExpandAll();
 }

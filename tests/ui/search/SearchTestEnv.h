@@ -85,7 +85,7 @@ public:
         lp_bar->Init();
         new EventToolBar(nullptr, &m_window);
         DeclareWishTypes();
-        new SharesForm(&m_window);
+        (new SharesForm(&m_window))->Init();
         mp_form = new SearchForm(&m_window);
         mp_form->Init();
         mp_form->DataLoaded();

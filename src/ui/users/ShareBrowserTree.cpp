@@ -1,0 +1,255 @@
+#include "ui/users/ShareBrowserTree.h"
+
+#include "app/ActionSetToolBar.h"
+#include "app/UIFunctions.h"
+#include "shares/SharedFoldersManager.h"
+#include "store/ExtendedAsciiTranslator.h"
+#include "store/GeneralFunctions.h"
+#include "store/Settings.h"
+#include "ui/search/FilterParser.h"
+
+#include <QLineEdit>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace
+{
+char const* const c_folderNode = "user_share_folder_node";
+char const* const c_fileNode = "user_share_file_node";
+
+int Depth(QTreeWidgetItem const* ip_row)
+{
+    int l_depth = 0;
+    for (QTreeWidgetItem const* lp_up = ip_row->parent(); lp_up; lp_up = lp_up->parent())
+        ++l_depth;
+    return l_depth;
+}
+} // namespace
+
+ShareBrowserTree::ShareBrowserTree(QTreeWidget* ip_folderTree, QTreeWidget* ip_fileList,
+                                   QLineEdit* ip_filterEdit)
+    : mp_folderTree(ip_folderTree), mp_fileList(ip_fileList), mp_filterEdit(ip_filterEdit),
+      m_deepestLevel(0), m_expandLevel(0)
+{
+}
+
+ShareBrowserTree::~ShareBrowserTree()
+{
+    // The rows die with the form; their nodes must not point at freed rows.
+    if (!g_showIsOver && d.HasType(c_fileNode))
+        ClearFileList();
+}
+
+int ShareBrowserTree::Build(ItemPtr i_share)
+{
+    m_share = i_share;
+    std::vector<std::pair<std::string const*, ItemPtr>> l_folders;
+    for (ItemPtr const& l_folder : i_share.GetItems("user_share_folder"))
+        if (ItemPtr const l_name = l_folder["user_share_folder_name"])
+            l_folders.emplace_back(&l_name.GetValue().GetBytes(), l_folder);
+    // std::string compares its bytes as unsigned values, so a folder precedes the folders
+    // inside it.
+    std::sort(l_folders.begin(), l_folders.end(),
+              [](auto const& a, auto const& b) { return *a.first < *b.first; });
+    m_deepestLevel = 0;
+    m_expandLevel = 0;
+    mp_folderTree->setUpdatesEnabled(false);
+    std::map<std::string, QTreeWidgetItem*> l_rows;
+    Type* const lp_nodes = d[c_folderNode];
+    for (auto const& [lp_path, l_folder] : l_folders)
+    {
+        std::string const l_parent = GetParentFolder(*lp_path);
+        QTreeWidgetItem* lp_parentRow = nullptr;
+        if (l_parent != *lp_path)
+        {
+            auto const l_found = l_rows.find(l_parent);
+            if (l_found != l_rows.end())
+                lp_parentRow = l_found->second;
+        }
+        QTreeWidgetItem* const lp_row = lp_parentRow ? new QTreeWidgetItem(lp_parentRow)
+                                                     : new QTreeWidgetItem(mp_folderTree);
+        if (lp_parentRow)
+            m_deepestLevel = std::max(m_deepestLevel, Depth(lp_row));
+        lp_row->setText(0, ToQString(GetFileName(*lp_path)));
+        lp_nodes->GetItem(Value(lp_row)) += l_folder;
+        l_rows.emplace(*lp_path, lp_row);
+    }
+    if (GetSetting("expand_new_shares") == QLatin1String("yes"))
+        mp_folderTree->expandAll();
+    mp_folderTree->setUpdatesEnabled(true);
+    return static_cast<int>(l_folders.size());
+}
+
+ItemPtr ShareBrowserTree::FolderOfRow(QTreeWidgetItem* ip_row) const
+{
+    if (!ip_row)
+        return ItemPtr();
+    return d[c_folderNode]->HasItem(Value(ip_row))["user_share_folder"];
+}
+
+ItemPtr ShareBrowserTree::FileOfRow(QTreeWidgetItem* ip_row) const
+{
+    if (!ip_row)
+        return ItemPtr();
+    return d[c_fileNode]->HasItem(Value(ip_row))["user_share_file"];
+}
+
+QTreeWidgetItem* ShareBrowserTree::RowOfFolder(ItemPtr i_folder) const
+{
+    return i_folder[c_folderNode].AsPtr<QTreeWidgetItem>();
+}
+
+QTreeWidgetItem* ShareBrowserTree::RowOfFile(ItemPtr i_file) const
+{
+    QTreeWidgetItem* const lp_row = i_file[c_fileNode].AsPtr<QTreeWidgetItem>();
+    // Another browser's row for the same file is not ours to decorate.
+    return lp_row && lp_row->treeWidget() == mp_fileList ? lp_row : nullptr;
+}
+
+ItemSet ShareBrowserTree::SubFolders(ItemPtr i_folder)
+{
+    ItemSet l_result;
+    for (ItemPtr const& l_child : i_folder.GetItems("user_share_folder_child"))
+        if (ItemPtr const l_sub = l_child["user_share_folder_parent"]["user_share_folder"])
+            l_result.insert(l_sub);
+    return l_result;
+}
+
+ItemPtr ShareBrowserTree::FindFolder(ItemPtr i_share, std::string const& i_path)
+{
+    ItemPtr const l_name = d["user_share_folder_name"]->HasItem(Value(i_path));
+    if (!l_name || !i_share)
+        return ItemPtr();
+    return l_name.GetItems("user_share_folder").Connected(i_share);
+}
+
+QString ShareBrowserTree::FilePath(ItemPtr i_file)
+{
+    ItemPtr const l_folder = i_file["user_share_folder"];
+    return l_folder["user_share_folder_name"].AsString() + QLatin1Char('\\') +
+           i_file["user_share_file_name"].AsString();
+}
+
+void ShareBrowserTree::ClearFileList()
+{
+    Type* const lp_nodes = d[c_fileNode];
+    for (int l_index = 0; l_index < mp_fileList->topLevelItemCount(); ++l_index)
+        if (ItemPtr const l_node = lp_nodes->HasItem(Value(mp_fileList->topLevelItem(l_index))))
+            l_node.Remove();
+    mp_fileList->clear();
+}
+
+void ShareBrowserTree::ListFiles(QTreeWidgetItem* ip_row)
+{
+    ClearFileList();
+    ItemPtr const l_folder = FolderOfRow(ip_row);
+    if (!l_folder)
+        return;
+    FilterParser l_filter;
+    l_filter.Parse(mp_filterEdit->text());
+    // Include words met in a folder name on the way up need not appear in file names.
+    for (QTreeWidgetItem* lp_up = ip_row; lp_up; lp_up = lp_up->parent())
+    {
+        FilterParser l_remainder;
+        l_filter.IsMatching(lp_up->text(0), &l_remainder, ItemPtr());
+        l_filter = l_remainder;
+    }
+    bool const l_sorting = mp_fileList->isSortingEnabled();
+    mp_fileList->setSortingEnabled(false);
+    Type* const lp_nodes = d[c_fileNode];
+    for (ItemPtr const& l_file : l_folder.GetItems("user_share_file"))
+    {
+        QString const l_name = l_file["user_share_file_name"].AsString();
+        if (l_filter.IsMatching(l_name, nullptr, l_file) != 0)
+            continue;
+        QTreeWidgetItem* const lp_row = new QTreeWidgetItem(mp_fileList);
+        lp_row->setText(0, l_name);
+        lp_row->setText(1, CommafyNumber(l_file["file_size"].AsInt64()));
+        if (sharedFoldersManager)
+            lp_row->setText(2, sharedFoldersManager->GetFileItemDisplayString(l_file));
+        lp_nodes->GetItem(Value(lp_row)) += l_file;
+    }
+    mp_fileList->setSortingEnabled(l_sorting);
+}
+
+int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filter, int i_enough)
+{
+    int l_count = 0;
+    for (ItemPtr const& l_file : i_folder.GetItems("user_share_file"))
+        if (io_filter.IsMatching(l_file["user_share_file_name"].AsString(), nullptr, l_file) == 0 &&
+            ++l_count >= i_enough)
+            break;
+    return l_count;
+}
+
+bool ShareBrowserTree::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& io_filter)
+{
+    FilterParser l_remainder;
+    int const l_result = io_filter.IsMatching(ip_row->text(0), &l_remainder, ItemPtr());
+    if (l_result == 2)
+    {
+        ip_row->setHidden(true);
+        return false;
+    }
+    int const l_minFiles = l_remainder.MinFilesInFolder();
+    bool l_shown = l_result == 0 && !l_remainder.HasAttributes() && l_minFiles <= 0;
+    if (!l_shown)
+    {
+        int const l_needed = std::max(1, l_minFiles);
+        l_shown = CountMatchingFiles(FolderOfRow(ip_row), l_remainder, l_needed) >= l_needed;
+    }
+    for (int l_index = 0; l_index < ip_row->childCount(); ++l_index)
+        if (FilterFolderNode(ip_row->child(l_index), l_remainder))
+            l_shown = true;
+    ip_row->setHidden(!l_shown);
+    return l_shown;
+}
+
+void ShareBrowserTree::ApplyFilter(QString const& i_text)
+{
+    FilterParser l_filter;
+    l_filter.Parse(i_text);
+    for (int l_index = 0; l_index < mp_folderTree->topLevelItemCount(); ++l_index)
+        FilterFolderNode(mp_folderTree->topLevelItem(l_index), l_filter);
+    QTreeWidgetItem* const lp_current = mp_folderTree->currentItem();
+    if (!lp_current)
+        return;
+    for (QTreeWidgetItem* lp_up = lp_current; lp_up; lp_up = lp_up->parent())
+        if (lp_up->isHidden())
+        {
+            ClearFileList();
+            return;
+        }
+    ListFiles(lp_current);
+}
+
+void ShareBrowserTree::SetExpandText(QString const& i_text)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(mp_folderTree, QStringLiteral("expand_level"), i_text);
+}
+
+void ShareBrowserTree::ExpandAll()
+{
+    mp_folderTree->expandAll();
+    m_expandLevel = 0;
+    SetExpandText(QObject::tr("Expand Level"));
+}
+
+void ShareBrowserTree::CollapseAll()
+{
+    mp_folderTree->collapseAll();
+    m_expandLevel = 0;
+    SetExpandText(QObject::tr("Expand Level"));
+}
+
+void ShareBrowserTree::ExpandLevel()
+{
+    if (m_expandLevel == m_deepestLevel)
+        return;
+    mp_folderTree->expandToDepth(m_expandLevel);
+    ++m_expandLevel;
+    SetExpandText(QObject::tr("Expand Level [%1]").arg(m_expandLevel));
+}
