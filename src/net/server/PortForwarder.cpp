@@ -48,6 +48,8 @@ void PortForwarder::Rediscover()
 void PortForwarder::AddPortMapping(QTcpSocket* i_socket, int i_port)
 {
     Q_ASSERT(i_socket != nullptr);
+    if (i_port < 1 || i_port > 65535)
+        return;
     QString const l_address = i_socket->localAddress().toString();
     ThreadedServices* lp_services = &m_services;
     QMetaObject::invokeMethod(

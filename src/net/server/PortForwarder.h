@@ -30,7 +30,8 @@ public:
     // otherwise. The hourly renewal calls it before its mappings. Returns at once.
     void Rediscover();
     // Maps i_port (TCP, same external and internal port) to the local address of the
-    // connected socket i_socket. Returns at once.
+    // connected socket i_socket. Returns at once. A port outside 1..65535 (the port after
+    // 65535, say) is no TCP port and is not mapped.
     void AddPortMapping(QTcpSocket* i_socket, int i_port);
     void RemovePortMapping(int i_port);
 

@@ -1,0 +1,42 @@
+#include "ui/dialogs/ChangeUsernamePasswordDialog.h"
+
+#include "store/Settings.h"
+#include "ui/dialogs/ChangeUsernamePasswordDialogUi.h"
+
+ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstStart, QWidget* ip_parent)
+    : QDialog(ip_parent), ui(new Ui_ChangeUsernamePasswordDialog), m_isFirstStart(i_firstStart)
+{
+    ui->setupUi(this);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeUsernamePasswordDialog::accept);
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeUsernamePasswordDialog::reject);
+    ui->usernameEdit->setText(GetSetting("username"));
+    ui->passwordEdit->setText(GetSetting("password"));
+    if (m_isFirstStart)
+        setWindowTitle(QStringLiteral("Set Username/Password"));
+    activateWindow();
+}
+
+ChangeUsernamePasswordDialog::~ChangeUsernamePasswordDialog()
+{
+    delete ui;
+}
+
+void ChangeUsernamePasswordDialog::accept()
+{
+    QString const l_username = ui->usernameEdit->text().trimmed();
+    QString const l_password = ui->passwordEdit->text().trimmed();
+    if (l_username.isEmpty() || l_password.isEmpty())
+        return;
+    QDialog::accept();
+    SetSetting("username", l_username);
+    SetSetting("password", l_password);
+    if (!m_isFirstStart)
+        deleteLater();
+}
+
+void ChangeUsernamePasswordDialog::reject()
+{
+    QDialog::reject();
+    if (!m_isFirstStart)
+        deleteLater();
+}
