@@ -230,8 +230,12 @@ void RoomForm::OnURLClicked(QUrl i_url)
 void RoomForm::OnUserAdded(ItemPtr i_user)
 {
     QString const l_name = i_user.AsString();
+    if (m_rows.isEmpty())
+        if (ItemSet const* const lp_members = m_roomItem->ConnectedItemsOf(m_types.user))
+            m_rows.reserve(static_cast<qsizetype>(lp_members->size()));
     // Later changes of a listed member fire the pattern again; the row stays as it is.
-    if (m_rows.contains(l_name))
+    QRoomUserListItemWidget*& lp_slot = m_rows[l_name];
+    if (lp_slot)
         return;
 
     // Filled before it joins the sorted list, so the list places it once.
@@ -250,14 +254,17 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     QString const l_country = Attribute(i_user, m_types.countryCode).AsString();
     if (!l_country.isEmpty())
         lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, FlagIcon(l_country));
-    lp_row->setText(QRoomUserListItemWidget::ColumnFiles, CommafyNumber(Attribute(i_user, m_types.sharedFiles).AsInt64()));
+    // An empty cell is left unset: the text reads as empty all the same.
+    QString const l_files = CommafyNumber(Attribute(i_user, m_types.sharedFiles).AsInt64());
+    if (!l_files.isEmpty())
+        lp_row->setText(QRoomUserListItemWidget::ColumnFiles, l_files);
     long long const l_speed = Attribute(i_user, m_types.speed).AsInt64();
     if (l_speed != 0)
         lp_row->setText(QRoomUserListItemWidget::ColumnSpeed, QString::number(l_speed / 1024.0, 'f', 1));
     if (i_user.IsConnected(m_types.userNote))
         lp_row->setIcon(QRoomUserListItemWidget::ColumnNote, QIcon(c_noteIcon));
     userList->addTopLevelItem(lp_row);
-    m_rows.insert(l_name, lp_row);
+    lp_slot = lp_row;
     UpdateUserCount();
 }
 
@@ -275,11 +282,12 @@ void RoomForm::UpdateUserCount()
     ItemSet const* const lp_users = m_roomItem->ConnectedItemsOf(m_types.user);
     qint64 const l_count = lp_users ? static_cast<qint64>(lp_users->size()) : 0;
     // A join links every member before the first row is made, so the count is mostly
-    // the one already written.
+    // the one this form wrote last, still in place.
     ItemPtr const l_current = Attribute(m_roomItem, m_types.userCount);
-    if (l_current && l_current.GetValue() == Value(l_count))
+    if (l_current && l_current == m_lastCountItem && l_count == m_lastCount)
         return;
-    m_roomItem += (*m_types.userCount)[Value(l_count)];
+    m_lastCountItem = m_roomItem += (*m_types.userCount)[Value(l_count)];
+    m_lastCount = l_count;
 }
 
 void RoomForm::SetNameWeight(ItemPtr i_user, bool i_bold)

@@ -101,6 +101,9 @@ private:
     ItemPtr m_roomItem;
     ChatLines m_lines;
     bool m_leftRoom;
+    // The `user_count` item this form connected last, and the count it holds.
+    ItemPtr m_lastCountItem;
+    qint64 m_lastCount = -1;
     // Rows by user name: joins of thousands of users must not search the list.
     QHash<QString, QRoomUserListItemWidget*> m_rows;
 };
