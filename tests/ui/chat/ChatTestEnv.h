@@ -114,6 +114,21 @@ inline QByteArray FileBytes(QString const& i_path)
     return l_file.open(QIODevice::ReadOnly) ? l_file.readAll() : QByteArray("<no file>");
 }
 
+// The payloads of the frames with the code, as hexadecimal text.
+inline QStringList Payloads(QList<FakeServer::Frame> const& i_frames, quint32 i_code)
+{
+    QStringList l_payloads;
+    for (FakeServer::Frame const& l_frame : i_frames)
+        if (l_frame.code == i_code)
+            l_payloads << QString::fromLatin1(l_frame.payload.toHex());
+    return l_payloads;
+}
+
+inline QString Hex(QByteArray const& i_bytes)
+{
+    return QString::fromLatin1(i_bytes.toHex());
+}
+
 // Answers the next message box with the button, once it is up.
 inline void AnswerNextBox(QMessageBox::StandardButton i_button, QString* op_text = nullptr)
 {

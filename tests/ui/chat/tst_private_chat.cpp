@@ -8,10 +8,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTextEdit>
-#include <QToolButton>
 
 using namespace ChatTestEnv;
 
@@ -35,20 +33,6 @@ QStringList EventEntries()
         if (!lp_action->text().isEmpty())
             l_texts << lp_action->text();
     return l_texts;
-}
-
-QString Hex(QByteArray const& i_bytes)
-{
-    return QString::fromLatin1(i_bytes.toHex());
-}
-
-QStringList Payloads(QList<FakeServer::Frame> const& i_frames, quint32 i_code)
-{
-    QStringList l_payloads;
-    for (FakeServer::Frame const& l_frame : i_frames)
-        if (l_frame.code == i_code)
-            l_payloads << Hex(l_frame.payload);
-    return l_payloads;
 }
 
 // "highlighted text@position back forward" of a viewer's search state.

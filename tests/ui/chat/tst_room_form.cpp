@@ -32,14 +32,6 @@ QString UserCount(QString const& i_room)
     return d["room"]->HasItem(Value(i_room))["user_count"].AsString();
 }
 
-QStringList Codes(QList<FakeServer::Frame> const& i_frames, quint32 i_code)
-{
-    QStringList l_payloads;
-    for (FakeServer::Frame const& l_frame : i_frames)
-        if (l_frame.code == i_code)
-            l_payloads << QString::fromLatin1(l_frame.payload.toHex());
-    return l_payloads;
-}
 } // namespace
 
 class TestRoomForm : public QObject
@@ -116,10 +108,10 @@ void TestRoomForm::roomEndToEnd()
         lp_room->chatEdit->setText(l_typed);
         QTest::keyClick(lp_room->chatEdit, Qt::Key_Return);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(Codes(l_fixture.FramesAfterLogin(), 13).size(), 2, 2000);
-    QCOMPARE(Codes(l_fixture.FramesAfterLogin(), 13),
-             (QStringList{QString::fromLatin1(FrameBuilder(13).Str("lobby").Str("  hi there  ").Payload().toHex()),
-                          QString::fromLatin1(FrameBuilder(13).Str("lobby").Str("   ").Payload().toHex())}));
+    QTRY_COMPARE_WITH_TIMEOUT(Payloads(l_fixture.FramesAfterLogin(), 13).size(), 2, 2000);
+    QCOMPARE(Payloads(l_fixture.FramesAfterLogin(), 13),
+             (QStringList{Hex(FrameBuilder(13).Str("lobby").Str("  hi there  ").Payload()),
+                          Hex(FrameBuilder(13).Str("lobby").Str("   ").Payload())}));
     QVERIFY(lp_room->chatEdit->text().isEmpty());
     QCOMPARE(Paragraphs(lp_room->chatView).size(), 2);
 
@@ -127,9 +119,9 @@ void TestRoomForm::roomEndToEnd()
     l_fake.DropClient();
     QTRY_COMPARE_WITH_TIMEOUT(l_fixture.disconnected().count(), 1, 3000);
     l_fixture.server().AttemptReconnect();
-    QTRY_VERIFY_WITH_TIMEOUT(Codes(l_fixture.FramesAfterLogin(), 14).size() == 1, 3000);
-    QCOMPARE(Codes(l_fixture.FramesAfterLogin(), 14).first(),
-             QString::fromLatin1(FrameBuilder(14).Str("lobby").U32(0).Payload().toHex()));
+    QTRY_VERIFY_WITH_TIMEOUT(Payloads(l_fixture.FramesAfterLogin(), 14).size() == 1, 3000);
+    QCOMPARE(Payloads(l_fixture.FramesAfterLogin(), 14).first(),
+             Hex(FrameBuilder(14).Str("lobby").U32(0).Payload()));
     QStringList const l_status = Paragraphs(lp_room->chatView).mid(2);
     QCOMPARE(l_status.size(), 2);
     QVERIFY(l_status[0].startsWith("* Disconnected at ") && l_status[1].startsWith("* Reconnected at "));
@@ -146,8 +138,8 @@ void TestRoomForm::roomEndToEnd()
     delete lp_room;
     QVERIFY(l_fake.WaitForCode(15));
     QVERIFY(l_fixture.Deliver(IncomingFrames::RoomMessage(15, "lobby")));
-    QCOMPARE(Codes(l_fixture.FramesAfterLogin(), 15),
-             QStringList{QString::fromLatin1(FrameBuilder(15).Str("lobby").Payload().toHex())});
+    QCOMPARE(Payloads(l_fixture.FramesAfterLogin(), 15),
+             QStringList{Hex(FrameBuilder(15).Str("lobby").Payload())});
     QVERIFY(!d["room"]->HasItem(Value("lobby")).IsConnected("room_form"));
     QVERIFY(l_fixture.Deliver(IncomingFrames::RoomJoined("lobby", {"ann"}, {Stats{}}, {""})));
     QVERIFY(l_shell.Room("lobby"));
