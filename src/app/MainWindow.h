@@ -13,30 +13,36 @@
 //   MainWindowDeclare.cpp   store types, action sets and store handlers of the window
 //   MainWindowStatus.cpp    connection status, tray, alerts and report dialogs
 //   MainWindowOptions.cpp   the options pages
-//   MainWindowViews.cpp     room list, shared folders, private chats, toolbar actions
+//   MainWindowRoomList.cpp  the room list, room roles and room tabs
+//   MainWindowSharedFolders.cpp  the shared-folder list
+//   MainWindowPrivateChats.cpp   private chat tabs and the store browsers
+//   MainWindowActions.cpp   the window's toolbar commands
 //
 // One instance, reached through mainWindow. GUI thread only.
 
 #include "app/ApplicationAlerts.h"
 #include "app/ResizableWindow.h"
 #include "store/Data.h"
+#include "ui/dialogs/DataDialog.h"
+#include "ui/dialogs/TypeNavigatorDialog.h"
 #include "ui/dialogs/UpdateChecker.h"
 
 #include <QMainWindow>
 #include <QPalette>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <ctime>
+#include <optional>
 
-class DataDialog;
+class ChatForm;
 class QMoveEvent;
 class QResizeEvent;
 class QTreeWidgetItem;
 class Server;
-class TypeNavigatorDialog;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow, public DataHandler, public ApplicationAlerts
@@ -80,6 +86,16 @@ public:
     QSystemTrayIcon& TrayIcon() { return m_trayIcon; }
     UpdateChecker& Updates() { return m_updateChecker; }
 
+    // --- Private chats (MainWindowPrivateChats.cpp) ------------------------------------
+    // The user's chat tab: the open one, or a new background tab, after which the
+    // server is asked to report the user's status.
+    ChatForm* GetChatForm(QString i_user);
+    // The user's chat tab, brought forward with the focus.
+    void OpenChatForm(QString i_user);
+    // The store browsers, while open.
+    DataDialog* StoreBrowser() const { return mp_dataDialog; }
+    TypeNavigatorDialog* TypeBrowser() const { return mp_typeNavigator; }
+
 public slots:
     // --- Periodic work --------------------------------------------------------------
     void EveryFiveMinutes();
@@ -115,7 +131,7 @@ public slots:
     void OnOptionsTabSelectionChanged(int i_index);
     void OnChangeUsernamePasswordClicked();
 
-    // --- Room list, shared folders, private chats, actions (MainWindowViews.cpp) ----
+    // --- Room list, shared folders, private chats, actions --------------------------
     void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
     void OnRoomListContextMenuRequested(QPoint i_point);
     void OnEnterRoom();
@@ -152,7 +168,7 @@ private:
     void DeclareTabTypes();
     void DeclareLateTypes();
 
-    // --- Store handlers (MainWindowOptions.cpp, MainWindowViews.cpp) ------------------
+    // --- Store handlers (MainWindowOptions, RoomList, SharedFolders, PrivateChats) ----
     void OnUsernameChanged(ItemPtr i_setting);
     void OnNewListeningPortChanged(ItemPtr i_setting);
     void OnObfuscatedPortSet(ItemPtr i_setting);
@@ -170,13 +186,49 @@ private:
     void OnUserOnline(ItemPtr i_user);
     void OnUserOffline(ItemPtr i_user);
 
+    // --- Room list helpers (MainWindowRoomList.cpp) -------------------------------------
+    // The room's row, or null when it has none.
+    static QTreeWidgetItem* RoomRow(ItemPtr i_room);
+    // Changes the styles of the row's name that are given, keeping the others.
+    void ChangeRoomFont(ItemPtr i_room, std::optional<bool> i_italic,
+                        std::optional<bool> i_underline, std::optional<bool> i_bold);
+    // Checks, once the current event-loop pass is done (before the next paint), that the
+    // rows whose role changed in that pass stand in order, and sorts the list if not.
+    void ScheduleRoomListSort(QTreeWidgetItem* ip_row);
+    void SortRoomList();
+
+    // --- Shared-folder helpers (MainWindowSharedFolders.cpp) ---------------------------
+    QTreeWidgetItem* SharedFolderRow(QString const& i_path) const;
+    // The folder of the first selected row, when the store still has it.
+    ItemPtr SelectedSharedFolder() const;
+
+    // --- Toolbar commands (MainWindowActions.cpp) --------------------------------------
+    void RefreshRoomList(QString const& i_key);
+    void CreateRoom(QString const& i_key);
+    void TogglePrivateRoomAdd(QString const& i_key);
+    void ToggleRoomAutojoin(QString const& i_room);
+    void OpenRoomChatLog(QString const& i_room);
+    void GiveUpMembership(QString const& i_room);
+    void GiveUpOwnership(QString const& i_room);
+    void SetDownloadFolder(QString const& i_key);
+    void ShareFolder(QString const& i_key);
+    void RescanShares(QString const& i_key);
+    void ChangeUsernamePassword(QString const& i_key);
+    void ChangeListeningPort(QString const& i_key);
+    void MessageUser(QString const& i_user);
+    void BrowseUser(QString const& i_user);
+    void AddUser(QString const& i_user);
+
     Ui_MainWindow* ui;
-    DataDialog* mp_dataDialog;
-    TypeNavigatorDialog* mp_typeNavigator;
+    // They delete themselves when closed.
+    QPointer<DataDialog> mp_dataDialog;
+    QPointer<TypeNavigatorDialog> mp_typeNavigator;
     Server* mp_server;
     SizeProxy m_sizeProxy;
     QSystemTrayIcon m_trayIcon;
     UpdateChecker m_updateChecker;
+    // Rows whose role changed since the last check; empty when none is pending.
+    QList<QTreeWidgetItem*> m_roomRowsToPlace;
 };
 
 extern MainWindow* mainWindow;
