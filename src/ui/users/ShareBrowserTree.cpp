@@ -176,11 +176,23 @@ void ShareBrowserTree::ListFiles(QTreeWidgetItem* ip_row)
 
 int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filter, int i_enough)
 {
+    // Runs for every folder on each keystroke: the folder's files and their names are
+    // read in place rather than copied out of the store.
+    ::Type* const lp_files = d["user_share_file"];
+    ::Type* const lp_names = d["user_share_file_name"];
+    ItemSet const* const lp_folderFiles = i_folder ? i_folder->ConnectedItemsOf(lp_files) : nullptr;
+    if (!lp_folderFiles)
+        return 0;
+    // Without attribute conditions every file passes them; its attributes need no reading.
+    bool const l_attributes = io_filter.HasAttributes();
     int l_count = 0;
-    for (ItemPtr const& l_file : i_folder.GetItems("user_share_file"))
-        if (io_filter.IsMatching(l_file["user_share_file_name"].AsString(), nullptr, l_file) == 0 &&
-            ++l_count >= i_enough)
+    for (ItemPtr const& l_file : *lp_folderFiles)
+    {
+        ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
+        QString const l_name = lp_name && !lp_name->empty() ? lp_name->begin()->AsString() : QString();
+        if (io_filter.IsMatching(l_name, nullptr, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
             break;
+    }
     return l_count;
 }
 
