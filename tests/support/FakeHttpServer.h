@@ -1,14 +1,8 @@
 #pragma once
 
 // A stand-in for a web host: a QTcpServer on 127.0.0.1 on a free port that records the
-// method and path of every request and answers each with one scripted status line,
-// headers and body, then closes the connection. Requests are parsed by hand.
-//
-//     FakeHttpServer l_web;
-//     QVERIFY(l_web.Listen());
-//     l_web.SetAnswer(200, "20120801\nhttp://x\nname\n");
-//     ... point the client at 127.0.0.1:l_web.Port() ...
-//     QVERIFY(l_web.WaitForRequests(1));
+// method and path of every request and answers each with one scripted status, header
+// lines and body, then closes the connection. Requests are read by hand.
 
 #include <QByteArray>
 #include <QList>
@@ -29,26 +23,19 @@ public:
     };
 
     explicit FakeHttpServer(QObject* parent = nullptr);
-
     bool Listen();
     quint16 Port() const { return m_server.serverPort(); }
-
-    // The answer to every request from now on: the status code, extra header lines
-    // ("Location: http://..."), the body.
+    // The answer to every request from now on; header lines such as "Location: ...".
     void SetAnswer(int status, QByteArray const& body, QList<QByteArray> const& headers = {});
-
     QList<Request> const& Requests() const { return m_requests; }
     void ClearRequests() { m_requests.clear(); }
     // Runs the event loop until that many requests came, at most the time-out.
     bool WaitForRequests(int count, int timeoutMs = 3000);
 
 private:
-    void OnNewConnection();
     void OnReadyRead(QTcpSocket* socket);
 
     QTcpServer m_server;
     QList<Request> m_requests;
-    int m_status = 404;
-    QByteArray m_body;
-    QList<QByteArray> m_headers;
+    QByteArray m_answer;
 };

@@ -135,10 +135,14 @@ void DataDialog::FillList(Type* ip_type)
     l_order.reserve(ip_type->GetItemCount());
     QStringList l_texts;
     l_texts.reserve(qsizetype(ip_type->GetItemCount()));
+    // Values are in byte order; for ASCII values that is the texts' order too.
+    bool l_allAscii = true;
     for (Item* lp_item : ip_type->KeyedItems())
     {
         l_order.push_back(lp_item);
         l_texts.append(ItemPtr(lp_item).AsString());
+        for (char const l_byte : lp_item->GetValue().GetBytes())
+            l_allAscii = l_allAscii && static_cast<unsigned char>(l_byte) < 0x80;
     }
 
     QListWidget* const lp_list = ui->itemList;
@@ -149,9 +153,9 @@ void DataDialog::FillList(Type* ip_type)
         QListWidgetItem* const lp_entry = lp_list->item(int(l_row));
         m_entries.emplace(l_order[l_row], lp_entry);
     }
-    // Values are in byte order, which the texts follow but for rare ones (characters
-    // beyond the basic plane, undecodable bytes); only then are they sorted.
-    for (qsizetype l_row = 1; l_row < l_texts.size(); ++l_row)
+    // Other texts follow byte order but for rare ones (characters beyond the basic plane,
+    // undecodable bytes); only then are they sorted.
+    for (qsizetype l_row = 1; !l_allAscii && l_row < l_texts.size(); ++l_row)
         if (l_texts[l_row] < l_texts[l_row - 1])
         {
             lp_list->sortItems(Qt::AscendingOrder);

@@ -169,7 +169,8 @@ void TypeNavigatorDialog::onToTypeSelectionChanged(QByteArray /*i_typeName*/)
     std::string const l_start = ui->fromTypeBox->currentText().toLatin1().toStdString();
     std::string const l_target = ui->toTypeBox->currentText().toLatin1().toStdString();
     m_paths.clear();
-    ui->chartEdit->clear();
+    if (!ui->chartEdit->document()->isEmpty())
+        ui->chartEdit->clear();
     m_paths = FindPaths(l_start, l_target);
     if (m_paths.empty())
         return;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Scaffolding of the dialog tests: answering the modal boxes and pickers a dialog opens,
-// and recording the order in which settings are written.
+// Scaffolding of the dialog tests: answering the modal box or picker a dialog is about to
+// open, and recording the order in which settings are written.
 
 #include "store/Data.h"
 #include "store/Settings.h"
@@ -14,39 +14,34 @@
 
 namespace DialogTestKit
 {
-// Closes the next message box with OK once it is up, and records "title|text" (or
-// "none" when no box came).
-inline void AnswerNextBox(QString* op_seen)
+// Once a modal window of that class is up, hands it to the answer.
+template <class Window, class Answer> void AnswerNext(Answer i_answer)
 {
-    *op_seen = QStringLiteral("none");
-    QTimer::singleShot(0, [op_seen] {
-        QMessageBox* lp_box = nullptr;
-        if (!QTest::qWaitFor(
-                [&] { return (lp_box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())); },
-                2000))
-            return;
-        *op_seen = lp_box->windowTitle() + "|" + lp_box->text();
-        lp_box->done(QMessageBox::Ok);
+    QTimer::singleShot(0, [i_answer] {
+        Window* lp_window = nullptr;
+        if (QTest::qWaitFor([&] { return (lp_window = qobject_cast<Window*>(QApplication::activeModalWidget())); }, 2000))
+            i_answer(lp_window);
     });
 }
 
-// Answers the next colour picker: picks the colour, or cancels for an invalid one.
+// Closes the next message box and records "title|text".
+inline void AnswerNextBox(QString* op_seen)
+{
+    *op_seen = QStringLiteral("none");
+    AnswerNext<QMessageBox>([op_seen](QMessageBox* ip_box) {
+        *op_seen = ip_box->windowTitle() + "|" + ip_box->text();
+        ip_box->done(QMessageBox::Ok);
+    });
+}
+
+// Picks the colour in the next colour picker, or cancels it for an invalid one; records
+// the colour it offered.
 inline void AnswerNextPicker(QColor i_pick, QColor* op_offered)
 {
-    QTimer::singleShot(0, [i_pick, op_offered] {
-        QColorDialog* lp_picker = nullptr;
-        if (!QTest::qWaitFor(
-                [&] { return (lp_picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget())); },
-                2000))
-            return;
-        *op_offered = lp_picker->currentColor();
-        if (i_pick.isValid())
-        {
-            lp_picker->setCurrentColor(i_pick);
-            lp_picker->accept();
-        }
-        else
-            lp_picker->reject();
+    AnswerNext<QColorDialog>([i_pick, op_offered](QColorDialog* ip_picker) {
+        *op_offered = ip_picker->currentColor();
+        ip_picker->setCurrentColor(i_pick);
+        i_pick.isValid() ? ip_picker->accept() : ip_picker->reject();
     });
 }
 
@@ -60,13 +55,8 @@ public:
             WatchSetting(lp_key, CreateHandler(this, &SettingWrites::OnWrite));
     }
     ~SettingWrites() override { RemoveDataHandlers(); }
+    void OnWrite(ItemPtr i_key) { m_writes << i_key.AsString() + "=" + i_key["global_value"].AsString(); }
 
     QStringList m_writes;
-
-private:
-    void OnWrite(ItemPtr i_key)
-    {
-        m_writes << i_key.AsString() + "=" + i_key["global_value"].AsString();
-    }
 };
 } // namespace DialogTestKit
