@@ -9,6 +9,7 @@
 #include "ui/transfers/UploadForm.h"
 #include "ui/users/ShareBrowserTree.h"
 #include "ui/users/ShareForm.h"
+#include "ui/users/UserMenuOptions.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -175,6 +176,23 @@ void TestShareForms::browseEndToEnd()
     m_env.fake().Idle(100);
     QCOMPARE(lp_form->Share(), l_share);
     QCOMPARE(Count("user_share"), l_before.at("user_share") + 1);
+
+    // A folder download asks the peer for every file at every level below it.
+    d["user"]->GetItem(Value("pia")).NewItem("is_online");
+    qsizetype const l_frames = l_peer.Frames().size();
+    lp_form->OnFolderDoubleClicked(FindRow(lp_form->folderTree, "A"), 0);
+    QVERIFY(l_peer.WaitForFrames(l_frames + 5));
+    QStringList l_asked;
+    for (QByteArray const& l_frame : l_peer.Frames().mid(l_frames))
+    {
+        QCOMPARE(l_frame.left(4), U32(43));
+        l_asked << QString::fromUtf8(l_frame.mid(8));
+    }
+    l_asked.sort();
+    QCOMPARE(l_asked, (QStringList{"A\\B\\C\\deep.mp3", "A\\B\\x.mp3", "A\\b.txt", "A\\c.ogg",
+                                   "A\\song.mp3"}));
+    for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
+        transferQueueManager->RemoveDownload(l_entry);
 
     sharesForm->OnTabCloseRequested(sharesForm->tabControl->indexOf(lp_form));
     QCOMPARE(ShareCounts(), l_before);
@@ -367,6 +385,26 @@ void TestShareForms::uploadBrowser()
     emit actionBar->ActionTriggered(lp_upload->folderTree, "upload_share_folder");
     QCOMPARE(l_uma.GetItems("upload_entry").size(), std::size_t(4));
     QVERIFY(!lp_two->icon(0).isNull());
+
+    // Unsharing denies every queued upload of the user with "File not shared.".
+    qsizetype const l_frames = l_peer.Frames().size();
+    QMenu l_menu;
+    UserMenuOptions const l_options(&l_menu, "uma", nullptr);
+    for (QAction* const lp_action : l_menu.actions())
+        if (lp_action->text() == "Unshare files from user")
+            lp_action->trigger();
+    QVERIFY(l_uma.GetItems("upload_entry").empty());
+    auto const l_denials = [&] {
+        QList<QByteArray> l_found;
+        for (QByteArray const& l_frame : l_peer.Frames().mid(l_frames))
+            if (l_frame.startsWith(U32(50)))
+                l_found << l_frame;
+        return l_found;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(l_denials().size(), 4, 2000);
+    for (QByteArray const& l_frame : l_denials())
+        QVERIFY(l_frame.endsWith(Text("File not shared.")));
+    l_uma.Disconnect("unshared");
 
     std::size_t const l_shares = Count("user_share");
     sharesForm->OnTabCloseRequested(sharesForm->tabControl->indexOf(lp_upload));
