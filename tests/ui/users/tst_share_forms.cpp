@@ -310,6 +310,24 @@ void TestShareForms::folderDownloadLevels()
     for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
         transferQueueManager->RemoveDownload(l_entry);
     sharesForm->OnTabCloseRequested(sharesForm->tabControl->indexOf(lp_form));
+
+    // Folder and file names that climb out: every local path stays inside the download
+    // folder, or there is none.
+    ShareForm* const lp_climb = Browse("eve", {{"..", {Info("..", 1), Info("a.mp3", 2)}},
+                                               {"..\\..", {Info("b.mp3", 3)}}});
+    lp_climb->DownloadFolder(lp_climb->Browser()->FolderOfRow(lp_climb->folderTree->topLevelItem(0)), false);
+    QString const l_root = QDir::cleanPath(GetSetting("download_folder")) + "/";
+    QCOMPARE(d["download_entry"]->GetItemCount(), std::size_t(3));
+    for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
+        for (bool const l_complete : {false, true})
+        {
+            QString l_path;
+            if (transferQueueManager->GetLocalDownloadPath(l_entry, l_complete, l_path))
+                QVERIFY2(QDir::cleanPath(l_path).startsWith(l_root), qPrintable(l_path));
+        }
+    for (ItemPtr const& l_entry : d["download_entry"]->GetItems())
+        transferQueueManager->RemoveDownload(l_entry);
+    sharesForm->OnTabCloseRequested(sharesForm->tabControl->indexOf(lp_climb));
 }
 
 void TestShareForms::deepShareIsCut()
