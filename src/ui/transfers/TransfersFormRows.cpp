@@ -97,8 +97,9 @@ TransferRow* TransfersForm::FolderRow(TransferTreeKind const& i_kind, TransferRo
 TransferRow* TransfersForm::AddFileRow(TransferTreeKind const& i_kind, TransferRow* ip_folderRow,
                                        ItemPtr i_entry)
 {
+    // A file row has no children, so it is not marked expanded: the view would keep a
+    // persistent index for each, and every later row insertion or removal walks them all.
     auto* const lp_row = new TransferRow(ip_folderRow);
-    lp_row->setExpanded(true);
     ItemPtr const l_node = d[i_kind.mp_fileNode]->GetItem(RowKey(lp_row));
     l_node += i_entry;
     l_node += d[i_kind.mp_folderNode]->HasItem(RowKey(ip_folderRow));
