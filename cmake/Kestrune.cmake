@@ -52,8 +52,10 @@ function(kestrune_test_folder prefix)
   foreach(_src ${_tests})
     get_filename_component(_base ${_src} NAME_WE)
     set(_exe ${prefix}_${_base})
-    add_executable(${_exe} ${_src})
-    target_link_libraries(${_exe} PRIVATE ${ARG_DEPS} kestrune_testsupport Qt6::Test)
+    # The guard keeps every test program's UPnP searches off the network.
+    add_executable(${_exe} ${_src} ${PROJECT_SOURCE_DIR}/tests/support/guard/LoopbackGuard.cpp)
+    target_link_libraries(${_exe} PRIVATE ${ARG_DEPS} kestrune_testsupport Qt6::Test kestrune_server)
+    target_include_directories(${_exe} PRIVATE ${MINIUPNPC_INCLUDE_DIR})
     kestrune_warnings(${_exe})
     add_test(NAME ${_exe} COMMAND ${_exe})
     # Each test gets a home of its own so that store files never meet.

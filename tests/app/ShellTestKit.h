@@ -15,20 +15,34 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <utility>
 
 namespace ShellTestKit
 {
 using Settings = QList<QPair<QByteArray, QByteArray>>;
 
-// A store file holding the settings and nothing else.
+// Settings that keep a client under test on this machine: no UPnP discovery (it
+// multicasts to the local network) and a version check aimed at a closed loopback port.
+// A test that names one of these keys itself wins.
+inline Settings WithLoopbackOnly(Settings i_settings)
+{
+    Settings const l_guards = {{"use_upnp", "no"}, {"web_host", "127.0.0.1"}, {"web_port", "1"}};
+    for (auto const& l_guard : l_guards)
+        if (std::none_of(i_settings.cbegin(), i_settings.cend(),
+                         [&](auto const& l_setting) { return l_setting.first == l_guard.first; }))
+            i_settings.append(l_guard);
+    return i_settings;
+}
+
+// A store file holding the settings, the loopback guards and nothing else.
 inline QByteArray SettingsStoreFile(Settings const& i_settings)
 {
     Section l_keys{"global", false, {}};
     Section l_values{"global_value", false, {}};
     QList<QPair<qint32, qint32>> l_pairs;
     qint32 l_id = 1;
-    for (auto const& l_setting : i_settings)
+    for (auto const& l_setting : WithLoopbackOnly(i_settings))
     {
         l_keys.m_items.append({l_id, l_setting.first});
         l_values.m_items.append({l_id + 1, l_setting.second});

@@ -10,8 +10,10 @@
 #include <miniupnpc/miniwget.h>
 #include <miniupnpc/upnpcommands.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+
 
 namespace
 {
@@ -48,9 +50,19 @@ QString PlainIPv4(QString const& i_address)
 }
 } // namespace
 
-ThreadedServices::ThreadedServices(PortForwarder& i_forwarder)
-    : m_forwarder(i_forwarder), m_discoveryDelayMs(2000), mp_discover(&upnpDiscover)
+namespace
 {
+std::atomic<ThreadedServices::DiscoverFunction> g_defaultDiscover{&upnpDiscover};
+} // namespace
+
+ThreadedServices::ThreadedServices(PortForwarder& i_forwarder)
+    : m_forwarder(i_forwarder), m_discoveryDelayMs(2000), mp_discover(g_defaultDiscover.load())
+{
+}
+
+void ThreadedServices::SetDefaultDiscoverFunction(DiscoverFunction ip_discover)
+{
+    g_defaultDiscover.store(ip_discover);
 }
 
 void ThreadedServices::SetDiscoverFunction(DiscoverFunction ip_discover)

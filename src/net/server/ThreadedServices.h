@@ -47,6 +47,9 @@ public:
                                           char const* ip_daemonSocket, int i_localPort,
                                           int i_ipv6, unsigned char i_ttl, int* op_error);
     void SetDiscoverFunction(DiscoverFunction ip_discover);
+    // The discovery call every later ThreadedServices starts with. Test programs set it
+    // once, before any forwarder exists, so that no test can multicast to the network.
+    static void SetDefaultDiscoverFunction(DiscoverFunction ip_discover);
 
 public slots:
     void Init();
