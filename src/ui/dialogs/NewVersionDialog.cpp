@@ -7,6 +7,8 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include <algorithm>
+
 NewVersionDialog::NewVersionDialog(long long i_version, QString i_downloadLink,
                                    QStringList i_description, QWidget* ip_parent)
     : QDialog(ip_parent), ui(new Ui_NewVersionDialog), m_version(i_version),
@@ -17,6 +19,15 @@ NewVersionDialog::NewVersionDialog(long long i_version, QString i_downloadLink,
     setWindowTitle(QStringLiteral("KestruneQt Update"));
     ui->currentVersionEdit->setText(BuildText(g_currentVersion));
     ui->newVersionEdit->setText(BuildText(m_version));
+    // The fields are kept narrow, but never so narrow that a build date is cut off (a
+    // two-digit month and day need more than 100 pixels in common fonts).
+    for (QLineEdit* lp_edit : {ui->currentVersionEdit, ui->newVersionEdit})
+    {
+        int const l_needed = lp_edit->fontMetrics().horizontalAdvance(lp_edit->text()) + 16;
+        if (l_needed > lp_edit->maximumWidth())
+            lp_edit->setMaximumWidth(l_needed);
+        lp_edit->setMinimumWidth(std::min(l_needed, lp_edit->maximumWidth()));
+    }
     for (QString const& l_line : i_description)
         ui->descriptionEdit->append(l_line);
     connect(ui->skipButton, &QPushButton::clicked, this, &NewVersionDialog::OnSkipButtonClicked);

@@ -169,10 +169,14 @@ void TestVersionCheck::offerDialog()
         QCOMPARE(GetSetting("skip_version"), QString());
     }
 
-    QPointer<NewVersionDialog> lp_dialog = new NewVersionDialog(20130105, "http://a", {});
-    QCOMPARE(lp_dialog->Form()->newVersionEdit->text(), QStringLiteral("Build 1/5/2013"));
+    // The widest date is shown whole; Skip stores the build and closes.
+    QPointer<NewVersionDialog> lp_dialog = new NewVersionDialog(20121231, "http://a", {});
+    QLineEdit* const lp_edit = lp_dialog->Form()->newVersionEdit;
+    lp_dialog->show();
+    QCOMPARE(lp_edit->text(), QStringLiteral("Build 12/31/2012"));
+    QVERIFY(lp_edit->width() > lp_edit->fontMetrics().horizontalAdvance(lp_edit->text()) + 4);
     lp_dialog->Form()->skipButton->click();
-    QCOMPARE(GetSetting("skip_version"), QStringLiteral("20130105"));
+    QCOMPARE(GetSetting("skip_version"), QStringLiteral("20121231"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!lp_dialog);
     for (char const* lp_scheme : {"http", "https", "file"})
