@@ -70,6 +70,8 @@ void UpdateChecker::CheckForNewVersion()
     l_request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                            QNetworkRequest::ManualRedirectPolicy);
     mp_reply = m_network.get(l_request);
+    // Nothing larger than an acceptable file is held while it arrives.
+    mp_reply->setReadBufferSize(c_maxBody + 1);
     connect(mp_reply, &QNetworkReply::readyRead, this, &UpdateChecker::OnReadyRead);
     connect(mp_reply, &QNetworkReply::finished, this, &UpdateChecker::OnRequestFinished);
     m_isChecked = true;
