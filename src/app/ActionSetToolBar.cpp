@@ -2,6 +2,7 @@
 // active keys and the end of a widget's records. The rebuilds that follow the focus,
 // the buttons and the triggers are in ActionSetToolBarView.cpp.
 
+#include "store/Schema.h"
 #include "app/ActionSetToolBar.h"
 
 #include "app/UIFunctions.h"
@@ -13,13 +14,6 @@ ActionSetToolBar* actionBar = nullptr;
 
 namespace
 {
-struct TypeSpec
-{
-    char const* name;
-    Primacy primacy;
-    bool isNull;
-};
-
 // Every type is create-on-get and run-only: the forms register everything anew each run.
 TypeSpec const c_types[] = {
     {"toolbar_action_set", Primary, false},
@@ -40,14 +34,6 @@ TypeSpec const c_types[] = {
     {"toolbar_action_icon", Tertiary, false},
     {"toolbar_action_text", Tertiary, false},
     {"needs_list_selection", Tertiary, true},
-};
-
-struct RelationSpec
-{
-    char const* a;
-    char const* b;
-    OneOrMany aPerB; // how many A items one B item may hold
-    OneOrMany bPerA; // how many B items one A item may hold
 };
 
 RelationSpec const c_relations[] = {
@@ -87,10 +73,8 @@ ActionSetToolBar::ActionSetToolBar(QWidget* ip_parent)
       m_initialised(false)
 {
     actionBar = this;
-    for (TypeSpec const& l_type : c_types)
-        d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
-    for (RelationSpec const& l_relation : c_relations)
-        d[l_relation.a]->RelateToType(d[l_relation.b], l_relation.aPerB, l_relation.bPerA);
+    DeclareTypes(c_types);
+    RelateTypes(c_relations);
 
     connect(qApp, &QApplication::focusChanged, this,
             &ActionSetToolBar::OnApplicationFocusChanged);

@@ -1,5 +1,6 @@
 #include "app/SizeManager.h"
 
+#include "store/Schema.h"
 #include "app/ResizableWindow.h"
 #include "store/DataSaver.h"
 
@@ -11,13 +12,6 @@ SizeManager* sizeManager = nullptr;
 
 namespace
 {
-struct TypeSpec
-{
-    char const* name;
-    Primacy primacy;
-    bool isNull;
-};
-
 // All create-on-get.
 TypeSpec const c_types[] = {
     {"sizer_window", Primary, false},
@@ -35,14 +29,6 @@ TypeSpec const c_types[] = {
     {"sizer_splitter_widget", Primary, false},
     {"sizer_splitter_index_number", Tertiary, false},
     {"sizer_splitter_index", Secondary, true},
-};
-
-struct RelationSpec
-{
-    char const* a;
-    char const* b;
-    OneOrMany aPerB; // how many A items one B item may hold
-    OneOrMany bPerA; // how many B items one A item may hold
 };
 
 RelationSpec const c_relations[] = {
@@ -84,10 +70,8 @@ int KeptSections(QHeaderView const* ip_header)
 SizeManager::SizeManager(QObject* ip_parent) : QObject(ip_parent), m_updating(false)
 {
     sizeManager = this;
-    for (TypeSpec const& l_type : c_types)
-        d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
-    for (RelationSpec const& l_relation : c_relations)
-        d[l_relation.a]->RelateToType(d[l_relation.b], l_relation.aPerB, l_relation.bPerA);
+    DeclareTypes(c_types);
+    RelateTypes(c_relations);
     if (dataSaver)
         for (char const* lp_type : c_savedTypes)
             dataSaver->AddSavedType(lp_type);

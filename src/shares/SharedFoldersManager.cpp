@@ -2,21 +2,15 @@
 
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
+#include "store/Schema.h"
 #include "store/Settings.h"
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace
 {
-struct TypeRow
-{
-    char const* m_name;
-    Primacy m_primacy;
-    bool m_isNull;
-};
-
 // Every type of the index is create-on-get.
-TypeRow const c_types[] = {
+TypeSpec const c_types[] = {
     {"shared_folder", Primary, false},
     {"shared_file", Secondary, true},
     {"shared_file_name", Secondary, false},
@@ -38,15 +32,7 @@ TypeRow const c_types[] = {
     {"search_token", Tertiary, false},
 };
 
-struct RelationRow
-{
-    char const* m_a;
-    char const* m_b;
-    OneOrMany m_aPerB; // how many A items one B item may have
-    OneOrMany m_bPerA; // how many B items one A item may have
-};
-
-RelationRow const c_relations[] = {
+RelationSpec const c_relations[] = {
     {"shared_folder", "shared_file_folder", Many, Many},
     {"shared_file", "shared_file_folder", Many, One},
     {"shared_file_folder", "shared_file_folder_lowercase_name", Many, One},
@@ -152,10 +138,8 @@ SharedFoldersManager::~SharedFoldersManager()
 
 void SharedFoldersManager::CreateData()
 {
-    for (TypeRow const& l_row : c_types)
-        d.NewType(l_row.m_name, l_row.m_primacy, l_row.m_isNull, true);
-    for (RelationRow const& l_row : c_relations)
-        d[l_row.m_a]->RelateToType(d[l_row.m_b], l_row.m_aPerB, l_row.m_bPerA);
+    DeclareTypes(c_types);
+    RelateTypes(c_relations);
     for (SavedRow const& l_row : c_saved)
         RegisterSaved(l_row);
 

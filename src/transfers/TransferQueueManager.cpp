@@ -2,6 +2,7 @@
 
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
+#include "store/Schema.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "transfers/DownloadThread.h"
@@ -16,36 +17,6 @@ TransferQueueManager* transferQueueManager = nullptr;
 
 namespace
 {
-// The schema tables read like the relations they declare: how many B one A may hold,
-// then how many A one B may hold.
-struct Relation
-{
-    char const* a;
-    char const* b;
-    OneOrMany aPerB;
-    OneOrMany bPerA;
-};
-
-void Relate(std::initializer_list<Relation> i_relations)
-{
-    for (Relation const& l_relation : i_relations)
-        d[l_relation.a]->RelateToType(d[l_relation.b], l_relation.aPerB, l_relation.bPerA);
-}
-
-struct TypeDeclaration
-{
-    char const* name;
-    Primacy primacy;
-    bool isNull;
-};
-
-// Every transfer type creates its items on lookup.
-void Declare(std::initializer_list<TypeDeclaration> i_types)
-{
-    for (TypeDeclaration const& l_type : i_types)
-        d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
-}
-
 void SaveWith(char const* ip_owner, std::initializer_list<char const*> i_attributes)
 {
     dataSaver->AddSavedType(ip_owner);
@@ -137,16 +108,16 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
     SetSetting("upload_speed_limit_enabled", QStringLiteral("no"));
     connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this,
             &TransferQueueManager::OnDownloadPlaceInLine);
-    Declare({{"denial_reason", Tertiary, false}});
-    Relate({{"denial_reason", "download_entry", One, Many},
+    DeclareTypes({{"denial_reason", Tertiary, false}});
+    RelateTypes({{"denial_reason", "download_entry", One, Many},
             {"denial_reason", "upload_entry", One, Many}});
     SetSetting("upload_slots", QStringLiteral("1"));
 
     CreateCompleteDownloadTypes();
 
-    Declare({{"empty_share_check_status", Tertiary, false},
+    DeclareTypes({{"empty_share_check_status", Tertiary, false},
              {"sent_empty_share_warning_message", Tertiary, false}});
-    Relate({{"user", "empty_share_check_status", Many, One},
+    RelateTypes({{"user", "empty_share_check_status", Many, One},
             {"user", "sent_empty_share_warning_message", Many, One}});
     connect(peerMessenger, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
     SetSetting("check_for_empty_shares", QStringLiteral("no"));
@@ -159,7 +130,7 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
 
 void TransferQueueManager::CreateDownloadTypes()
 {
-    Declare({{"download_entry", Primary, true},
+    DeclareTypes({{"download_entry", Primary, true},
              {"file_name", Tertiary, false},
              {"remote_folder", Secondary, false},
              {"download_folder", Secondary, false},
@@ -186,7 +157,7 @@ void TransferQueueManager::CreateDownloadTypes()
              {"download_thread", Primary, false},
              {"subfolder_save_level", Tertiary, false},
              {"last_status_change_time", Tertiary, false}});
-    Relate({{"download_entry", "user", Many, One},
+    RelateTypes({{"download_entry", "user", Many, One},
             {"download_entry", "file_name", Many, One},
             {"download_entry", "remote_folder", Many, One},
             {"download_entry", "file_size", Many, One},
@@ -213,7 +184,7 @@ void TransferQueueManager::CreateDownloadTypes()
 
 void TransferQueueManager::CreateUploadTypes()
 {
-    Declare({{"upload_entry", Primary, true},
+    DeclareTypes({{"upload_entry", Primary, true},
              {"filename_as_requested", Tertiary, false},
              {"upload_start_time", Tertiary, false},
              {"bytes_uploaded", Tertiary, false},
@@ -223,7 +194,7 @@ void TransferQueueManager::CreateUploadTypes()
         CreateHandler(this, &TransferQueueManager::OnBytesUploadedRemoved));
     d["read_position"]->m_itemRemovedEvent.AddHandler(
         CreateHandler(this, &TransferQueueManager::OnWritePositionRemoved));
-    Relate({{"upload_entry", "user", Many, One},
+    RelateTypes({{"upload_entry", "user", Many, One},
             {"upload_entry", "shared_file", Many, One},
             {"upload_entry", "upload_socket", One, One},
             {"upload_entry", "upload_file", One, One},
@@ -246,13 +217,13 @@ void TransferQueueManager::CreateUploadTypes()
 
 void TransferQueueManager::CreateCompleteDownloadTypes()
 {
-    Declare({{"complete_download", Primary, true},
+    DeclareTypes({{"complete_download", Primary, true},
              {"complete_download_folder", Secondary, false},
              {"complete_download_relative_folder", Secondary, false},
              {"complete_download_filename", Tertiary, false},
              {"complete_download_file_size", Tertiary, false},
              {"complete_download_completion_time", Tertiary, false}});
-    Relate({{"complete_download", "user", Many, One},
+    RelateTypes({{"complete_download", "user", Many, One},
             {"complete_download", "complete_download_folder", Many, One},
             {"complete_download", "complete_download_relative_folder", Many, One},
             {"complete_download", "complete_download_filename", Many, One},

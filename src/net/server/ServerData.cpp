@@ -1,18 +1,12 @@
 #include "net/server/Server.h"
 
 #include "store/Data.h"
+#include "store/Schema.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
 
 namespace
 {
-struct TypeSpec
-{
-    char const* name;
-    Primacy primacy;
-    bool isNull;
-};
-
 // Every type here is create-on-get: a lookup by name makes the item on first mention.
 TypeSpec const c_types[] = {
     {"user", Primary, false},
@@ -40,14 +34,6 @@ TypeSpec const c_types[] = {
     {"is_ignored", Tertiary, true},
     {"accept_uploads", Tertiary, true},
     {"user_address_request", Tertiary, true},
-};
-
-struct RelationSpec
-{
-    char const* a;
-    char const* b;
-    OneOrMany aPerB;  // how many A items one B item may hold
-    OneOrMany bPerA;  // how many B items one A item may hold
 };
 
 RelationSpec const c_relations[] = {
@@ -83,10 +69,8 @@ RelationSpec const c_relations[] = {
 
 void Server::CreateData()
 {
-    for (TypeSpec const& l_type : c_types)
-        d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
-    for (RelationSpec const& l_relation : c_relations)
-        d[l_relation.a]->RelateToType(d[l_relation.b], l_relation.aPerB, l_relation.bPerA, false);
+    DeclareTypes(c_types);
+    RelateTypes(c_relations);
 
     // Autojoin rooms, listed users with their groups and ignored users survive a
     // restart; everything else here is rebuilt from the server after each login.

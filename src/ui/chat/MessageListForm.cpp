@@ -4,6 +4,7 @@
 
 #include "net/server/Server.h"
 #include "store/Settings.h"
+#include "store/Schema.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -49,14 +50,7 @@ private:
     std::set<MessageListForm*> m_forms;
 };
 
-struct RecordType
-{
-    char const* name;
-    Primacy primacy;
-    bool isNull;
-};
-
-RecordType const c_recordTypes[] = {
+TypeSpec const c_recordTypes[] = {
     {"private_message", Primary, true},
     {"private_message_time", Tertiary, false},
     {"private_message_text", Tertiary, false},
@@ -103,8 +97,7 @@ void MessageListForm::SetupUi()
 void MessageListForm::Init()
 {
     if (!d.HasType("private_message")) {
-        for (RecordType const& l_type : c_recordTypes)
-            d.NewType(l_type.name, l_type.primacy, l_type.isNull, true);
+        DeclareTypes(c_recordTypes);
         Type* const lp_message = d["private_message"];
         for (char const* l_other : {"private_message_time", "private_message_text",
                                     "private_message_direction", "user"})
