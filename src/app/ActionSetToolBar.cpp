@@ -109,6 +109,14 @@ void ActionSetToolBar::AddSetAction(QString i_set, QString i_id, QString i_text,
         l_action.NewItem("needs_list_selection");
 }
 
+void ActionSetToolBar::AddSetActions(std::span<SetActionSpec const> i_actions)
+{
+    for (SetActionSpec const& l_action : i_actions)
+        AddSetAction(QString::fromLatin1(l_action.m_set), QString::fromLatin1(l_action.m_id),
+                     QString::fromLatin1(l_action.m_text), QString::fromLatin1(l_action.m_icon),
+                     l_action.m_needsSelection);
+}
+
 void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, QString i_set)
 {
     if (!ip_widget)

@@ -24,6 +24,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <span>
+
 class ActionSetToolBar : public QToolBar
 {
     Q_OBJECT
@@ -41,6 +43,17 @@ public:
     // tree the focus is in has no selected row.
     void AddSetAction(QString i_set, QString i_id, QString i_text, QString i_icon,
                       bool i_needsSelection);
+    // One row of a form's command table, for AddSetActions.
+    struct SetActionSpec
+    {
+        char const* m_set;
+        char const* m_id;
+        char const* m_text;
+        char const* m_icon;
+        bool m_needsSelection;
+    };
+    // AddSetAction for every row, in order.
+    void AddSetActions(std::span<SetActionSpec const> i_actions);
     // Binds the widget to the set (the last registration wins).
     void RegisterWidget(QWidget* ip_widget, QString i_set);
     // A fixed key of the widget, made active whenever the widget becomes current. A

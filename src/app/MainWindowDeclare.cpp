@@ -9,14 +9,7 @@
 
 namespace
 {
-struct SetAction
-{
-    char const* m_set;
-    char const* m_id;
-    char const* m_text;
-    char const* m_icon;
-    bool m_needsSelection;
-};
+using SetAction = ActionSetToolBar::SetActionSpec;
 
 // The window's commands, in the order the toolbar shows them.
 SetAction const c_earlyActions[] = {
@@ -43,15 +36,6 @@ SetAction const c_lateActions[] = {
     {"chat_log", "open_log_folder", "Open Log Folder", ":/icons/browse_icon", false},
     {"user_chat", "user_chat_log", "Chat Log", ":/icons/note_icon", false},
 };
-
-void AddActions(ActionSetToolBar* ip_bar, SetAction const* i_begin, SetAction const* i_end)
-{
-    for (SetAction const* lp_action = i_begin; lp_action != i_end; ++lp_action)
-        ip_bar->AddSetAction(QString::fromLatin1(lp_action->m_set),
-                             QString::fromLatin1(lp_action->m_id),
-                             QString::fromLatin1(lp_action->m_text),
-                             QString::fromLatin1(lp_action->m_icon), lp_action->m_needsSelection);
-}
 
 // A handler on every item of the root type whenever its step to the child type matches.
 void AddPathHandler(char const* i_root, char const* i_child, PathNodeRelation i_relation,
@@ -94,7 +78,7 @@ void MainWindow::DeclareRoomTypes()
 void MainWindow::AddActionSets()
 {
     ActionSetToolBar* const lp_bar = ui->mainToolBar;
-    AddActions(lp_bar, std::begin(c_earlyActions), std::end(c_earlyActions));
+    lp_bar->AddSetActions(c_earlyActions);
     lp_bar->RegisterWidget(ui->roomList, QStringLiteral("room_list"));
     lp_bar->AddWidgetColumnKey(ui->roomList, QStringLiteral("room"), 0);
     lp_bar->RegisterWidget(ui->fileSharingOptionsTab, QStringLiteral("shared_folders"));
@@ -136,5 +120,5 @@ void MainWindow::DeclareLateTypes()
     AddPathHandler("user", "is_online", PathNotConnected,
                    CreateHandler(this, &MainWindow::OnUserOffline));
     DeclareNodeType("chat_log_form", {"room", "user"});
-    AddActions(ui->mainToolBar, std::begin(c_lateActions), std::end(c_lateActions));
+    ui->mainToolBar->AddSetActions(c_lateActions);
 }

@@ -19,14 +19,7 @@ SharesForm* sharesForm = nullptr;
 
 namespace
 {
-struct SetAction
-{
-    char const* m_set;
-    char const* m_id;
-    char const* m_text;
-    char const* m_icon;
-    bool m_needsSelection;
-};
+using SetAction = ActionSetToolBar::SetActionSpec;
 
 SetAction const c_setActions[] = {
     {"share_folders", "expand_level", "Expand Level", ":/icons/browse_icon", false},
@@ -78,10 +71,7 @@ void SharesForm::Init()
     connect(tabControl, &QTabWidget::tabCloseRequested, this, &SharesForm::OnTabCloseRequested);
     if (actionBar)
     {
-        for (SetAction const& l_action : c_setActions)
-            actionBar->AddSetAction(QString::fromLatin1(l_action.m_set), QString::fromLatin1(l_action.m_id),
-                                    tr(l_action.m_text), QString::fromLatin1(l_action.m_icon),
-                                    l_action.m_needsSelection);
+        actionBar->AddSetActions(c_setActions);
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this,
                 &SharesForm::OnToolBarActionTriggered);
     }

@@ -169,7 +169,8 @@ public:
     static QString SetOnFocus(QWidget* ip_widget)
     {
         ip_widget->setFocus(Qt::OtherFocusReason);
-        QTest::qWaitFor([&] { return QApplication::focusWidget() == ip_widget; }, 1000);
+        if (!QTest::qWaitFor([&] { return QApplication::focusWidget() == ip_widget; }, 1000))
+            return QStringLiteral("(focus never arrived)");
         return actionBar->CurrentSetName();
     }
 
