@@ -72,6 +72,8 @@ function(kestrune_bench name)
   if(_sources)
     add_executable(bench_${name} ${_sources})
     target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+    # Shared scaffolding: #include "common/BenchSupport.h"
+    target_include_directories(bench_${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
     kestrune_warnings(bench_${name})
   endif()
 endfunction()

@@ -14,6 +14,7 @@
 // benchmark runs a single iteration.
 
 #include "app/MainWindow.h"
+#include "common/BenchSupport.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -241,8 +242,7 @@ BENCHMARK(BM_MainWindowLife)->Iterations(1)->UseManualTime()->Unit(benchmark::kM
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     bool const l_isFirstClient = argc > 1 && QByteArray(argv[1]) == "--prepare-store";
     QApplication l_application(argc, argv);
     if (l_isFirstClient)

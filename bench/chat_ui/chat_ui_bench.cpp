@@ -8,6 +8,8 @@
 //     same text into a QTextEdit.
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
+#include "common/BenchSupport.h"
+#include "common/StoreServices.h"
 #include "ui/chat/ChatLines.h"
 #include "ui/chat/ChatLogFiles.h"
 #include "ui/chat/ChatLogForm.h"
@@ -105,11 +107,7 @@ struct Environment
         new DataSaver();
         DeclareSettingsTypes();
         m_listener.listen(QHostAddress::LocalHost, 0);
-        SetSetting("server_host", QStringLiteral("127.0.0.1"));
-        SetSetting("server_port", QString::number(m_listener.serverPort()));
-        SetSetting("username", QStringLiteral("bench"));
-        SetSetting("password", QStringLiteral("bench"));
-        SetSetting("use_upnp", QStringLiteral("no"));
+        bench::AimAtLoopbackServer(m_listener.serverPort());
         mp_server = std::make_unique<Server>();
         mp_server->CreateData();
         for (char const* l_node : {"room_form", "chat_log_form"})
@@ -376,14 +374,7 @@ BENCHMARK(BM_OpenLog)->UseManualTime()->Unit(benchmark::kMillisecond)->Iteration
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     QApplication l_application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

@@ -12,6 +12,7 @@
 // Times are thread CPU time. Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include "app/MainWindow.h"
+#include "common/BenchSupport.h"
 #include "store/Data.h"
 #include "store/Log.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
@@ -325,18 +326,11 @@ BENCHMARK(BM_Navigator)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     // The main window reads and writes its store file in the home folder.
     QTemporaryDir l_home;
     qputenv("HOME", QFile::encodeName(l_home.path()));
     QApplication l_application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
     // The window is left to the end of the process: its shut-down is not measured.
-    return 0;
+    return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

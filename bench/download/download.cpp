@@ -9,12 +9,12 @@
 // Benchmark table prints MB/s, the ratios and the GUI thread's CPU time per progress
 // report (event dispatch included).
 
+#include "common/StoreServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "support/StoreServices.h"
 #include "transfers/TransferQueueManager.h"
 
 #include <QCoreApplication>
@@ -229,7 +229,7 @@ public:
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    StartStoreServices();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     new PeerMessenger();

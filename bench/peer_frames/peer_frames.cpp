@@ -7,12 +7,11 @@
 // after 1,000 idle connections have been accepted (the 1,000 client ends live in this
 // process too and are included).
 
+#include "common/StoreServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -246,25 +245,12 @@ void PrintSummary()
         }
     }
 }
-
-// What the messenger needs of the store, built here so that the benchmark does not
-// depend on the test support (a build without the tests has none). The periodic
-// timers are stopped: no sweep may run in the middle of a measurement.
-void StartStoreServices()
-{
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
-}
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    StartStoreServices();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     auto* lp_messenger = new PeerMessenger();

@@ -10,6 +10,7 @@
 //    the same folders) of the same user exist, in ms per 1,000 files. Baseline: the same
 //    reply stored while that user has no earlier reply.
 
+#include "common/StoreServices.h"
 #include "net/peer/InflateStream.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/peer/SearchReply.h"
@@ -18,9 +19,7 @@
 #include "shares/records/AttributeTranslationTable.h"
 #include "shares/records/FileInfoMap.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 
 #include <QCoreApplication>
 
@@ -340,24 +339,12 @@ void PrintSummary()
     std::printf("  10 earlier replies of the user:          %.2f ms per 1k files (ratio %.2f)\n", l_withEarlier,
                 l_alone > 0 ? l_withEarlier / l_alone : 0.0);
 }
-
-// What the messenger's types need of the store; the periodic timers are stopped so no
-// sweep runs in the middle of a measurement.
-void StartStoreServices()
-{
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
-}
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    StartStoreServices();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     new PeerMessenger();

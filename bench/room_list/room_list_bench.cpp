@@ -11,6 +11,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Ui_MainWindow.h"
+#include "common/BenchSupport.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
 
@@ -257,8 +258,7 @@ bool WriteSettingsStore(QString const& i_path, QList<QPair<QByteArray, QByteArra
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     QTemporaryDir l_home;
     if (!l_home.isValid())
         return 1;

@@ -13,14 +13,13 @@
 // network exists, so replies are built and compressed but not sent; the "replies"
 // counter shows how many were.
 
+#include "common/StoreServices.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Log.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -225,12 +224,7 @@ int main(int argc, char** argv)
     QCoreApplication l_app(argc, argv);
     benchmark::Initialize(&argc, argv);
 
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     // The MP3 attribute types the peer network would declare.

@@ -16,6 +16,7 @@
 
 #include "app/ActionSetToolBar.h"
 #include "app/SizeManager.h"
+#include "common/BenchSupport.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/peer/SearchReply.h"
 #include "net/peer/SearchResultsStore.h"
@@ -44,7 +45,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -62,21 +62,12 @@ constexpr int kWindowReplies = kWindowRows / kFilesPerReply;
 char const kSearch[] = "track";
 char const kFilter[] = "track music album -live mbr:128";
 
-double Now()
-{
-    timespec l_time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_time);
-    return double(l_time.tv_sec) * 1e6 + double(l_time.tv_nsec) * 1e-3;
-}
-
 std::map<std::string, double> g_microseconds;
 
 // Keeps the lowest of the runs.
 void Record(std::string const& i_name, double i_microseconds)
 {
-    auto const l_it = g_microseconds.find(i_name);
-    if (l_it == g_microseconds.end() || i_microseconds < l_it->second)
-        g_microseconds[i_name] = i_microseconds;
+    bench::KeepLowest(g_microseconds, i_name, i_microseconds);
 }
 
 QString UserName(int i_reply)
@@ -184,23 +175,23 @@ void BM_SearchTab(benchmark::State& state)
         for (int l_reply = 0; l_reply < kReplies; ++l_reply)
         {
             ItemPtr const l_results = l_store.Store(l_request, UserName(l_reply), MakeReply(l_reply));
-            double const l_start = Now();
+            double const l_start = bench::ThreadCpuMicroseconds();
             l_form.OnUserSearchResults(l_results);
-            l_times[l_reply] = Now() - l_start;
+            l_times[l_reply] = bench::ThreadCpuMicroseconds() - l_start;
         }
         RecordRows("rows", l_times);
 
         for (int l_column : {1, 2})
         {
             lp_tab->SetSortingParamters(l_column, Qt::DescendingOrder);
-            double const l_start = Now();
+            double const l_start = bench::ThreadCpuMicroseconds();
             lp_tab->Sort();
-            Record("sort " + std::to_string(l_column), Now() - l_start);
+            Record("sort " + std::to_string(l_column), bench::ThreadCpuMicroseconds() - l_start);
         }
 
-        double l_start = Now();
+        double l_start = bench::ThreadCpuMicroseconds();
         lp_tab->filterEdit()->setText(kFilter);
-        Record("filter", Now() - l_start);
+        Record("filter", bench::ThreadCpuMicroseconds() - l_start);
         int l_shown = 0;
         for (int l_user = 0; l_user < lp_tab->searchResults()->topLevelItemCount(); ++l_user)
         {
@@ -211,9 +202,9 @@ void BM_SearchTab(benchmark::State& state)
         }
         state.counters["shown"] = l_shown;
 
-        l_start = Now();
+        l_start = bench::ThreadCpuMicroseconds();
         l_form.OnTabCloseRequested(lp_tabs->indexOf(lp_tab));
-        Record("close", Now() - l_start);
+        Record("close", bench::ThreadCpuMicroseconds() - l_start);
         state.SetIterationTime(1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
@@ -237,7 +228,7 @@ void BM_PlainTree(benchmark::State& state)
         {
             SearchReply const l_data = MakeReply(l_reply);
             QString const l_name = UserName(l_reply);
-            double const l_start = Now();
+            double const l_start = bench::ThreadCpuMicroseconds();
             QTreeWidgetItem*& lp_user = l_users[l_name];
             if (!lp_user)
             {
@@ -265,19 +256,20 @@ void BM_PlainTree(benchmark::State& state)
                 lp_user->setExpanded(true);
                 lp_folder->setExpanded(true);
             }
-            l_times[l_reply] = Now() - l_start;
+            l_times[l_reply] = bench::ThreadCpuMicroseconds() - l_start;
         }
         RecordRows("base rows", l_times);
 
         for (int l_column : {1, 2})
         {
-            double const l_start = Now();
+            double const l_start = bench::ThreadCpuMicroseconds();
             lp_tree->sortItems(l_column, Qt::DescendingOrder);
-            Record("base sort " + std::to_string(l_column), Now() - l_start);
+            Record("base sort " + std::to_string(l_column),
+                   bench::ThreadCpuMicroseconds() - l_start);
         }
 
         // The filter's words tested on the same texts: folder and file name joined.
-        double l_start = Now();
+        double l_start = bench::ThreadCpuMicroseconds();
         int l_shown = 0;
         for (int l_user = 0; l_user < lp_tree->topLevelItemCount(); ++l_user)
         {
@@ -297,12 +289,12 @@ void BM_PlainTree(benchmark::State& state)
                 }
             }
         }
-        Record("base filter", Now() - l_start);
+        Record("base filter", bench::ThreadCpuMicroseconds() - l_start);
         state.counters["matching words"] = l_shown;
 
-        l_start = Now();
+        l_start = bench::ThreadCpuMicroseconds();
         delete lp_tree;
-        Record("base close", Now() - l_start);
+        Record("base close", bench::ThreadCpuMicroseconds() - l_start);
         state.SetIterationTime(1);
         QCoreApplication::processEvents();
     }
@@ -334,14 +326,7 @@ BENCHMARK(BM_SearchTab)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillis
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     QApplication l_application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

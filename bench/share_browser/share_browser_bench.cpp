@@ -13,6 +13,7 @@
 // Thread CPU time, as the machines are shared; every figure is the lowest of 3 runs.
 
 #include "app/ActionSetToolBar.h"
+#include "common/BenchSupport.h"
 #include "net/peer/InflateStream.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -33,10 +34,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <map>
-#include <unistd.h>
 
 namespace
 {
@@ -45,28 +43,11 @@ constexpr int kSubs = 999;
 constexpr int kFilesPerFolder = 20;
 char const kFilter[] = "track 0007";
 
-double Now()
-{
-    timespec l_time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &l_time);
-    return double(l_time.tv_sec) * 1e6 + double(l_time.tv_nsec) * 1e-3;
-}
-
-double ResidentBytes()
-{
-    std::ifstream l_statm("/proc/self/statm");
-    long l_size = 0, l_resident = 0;
-    l_statm >> l_size >> l_resident;
-    return double(l_resident) * double(sysconf(_SC_PAGESIZE));
-}
-
 std::map<std::string, double> g_figures;
 
 void Record(std::string const& i_name, double i_value)
 {
-    auto const l_it = g_figures.find(i_name);
-    if (l_it == g_figures.end() || i_value < l_it->second)
-        g_figures[i_name] = i_value;
+    bench::KeepLowest(g_figures, i_name, i_value);
 }
 
 // Memory is measured on the first run, before the allocator holds freed pages: the
@@ -190,25 +171,26 @@ double ClickMicroseconds(ShareForm* ip_form)
 {
     QTreeWidgetItem* const lp_album = AlbumRow(ip_form);
     QTreeWidgetItem* const lp_other = ip_form->folderTree->topLevelItem(0)->child(1);
-    double const l_start = Now();
+    double const l_start = bench::ThreadCpuMicroseconds();
     for (int l_click = 0; l_click < 200; ++l_click)
         ip_form->Browser()->ListFiles(l_click % 2 ? lp_other : lp_album);
-    return (Now() - l_start) / 200;
+    return (bench::ThreadCpuMicroseconds() - l_start) / 200;
 }
 
 void BM_DecodeBaseline(benchmark::State& io_state)
 {
     for (auto _ : io_state)
     {
-        double const l_memory = ResidentBytes();
-        double const l_start = Now();
+        double const l_memory = bench::ResidentBytes();
+        double const l_start = bench::ThreadCpuMicroseconds();
         auto* const lp_share = new FileInfoMap;
         if (!Decode(g_big, *lp_share))
             io_state.SkipWithError("decode");
-        double const l_time = Now() - l_start;
+        double const l_time = bench::ThreadCpuMicroseconds() - l_start;
         io_state.SetIterationTime(l_time / 1e6);
         Record("decode ms", l_time / 1000);
-        RecordMemory("decode bytes/file", (ResidentBytes() - l_memory) / double(Files(*lp_share)));
+        RecordMemory("decode bytes/file",
+                     (bench::ResidentBytes() - l_memory) / double(Files(*lp_share)));
         delete lp_share;
     }
 }
@@ -220,20 +202,20 @@ void BM_ShareTab(benchmark::State& io_state)
         FileInfoMap l_share;
         Decode(g_big, l_share);
         std::size_t const l_files = Files(l_share);
-        double const l_memory = ResidentBytes();
-        double const l_start = Now();
+        double const l_memory = bench::ResidentBytes();
+        double const l_start = bench::ThreadCpuMicroseconds();
         ShareForm* const lp_form = sharesForm->OpenShareBrowse("big");
         AttributeTranslationTable l_table;
         ItemPtr const l_items = sharesForm->CreateUserShareData(l_share, l_table);
         d["user"]->GetItem(Value("big")) += l_items;
-        double const l_itemsDone = Now();
+        double const l_itemsDone = bench::ThreadCpuMicroseconds();
         lp_form->SetShare(l_items);
-        double const l_time = Now() - l_start;
+        double const l_time = bench::ThreadCpuMicroseconds() - l_start;
         Record("items ms", (l_itemsDone - l_start) / 1000);
-        Record("tree ms", (Now() - l_itemsDone) / 1000);
+        Record("tree ms", (bench::ThreadCpuMicroseconds() - l_itemsDone) / 1000);
         io_state.SetIterationTime(l_time / 1e6);
         Record("share tab ms", l_time / 1000);
-        RecordMemory("share tab bytes/file", (ResidentBytes() - l_memory) / double(l_files));
+        RecordMemory("share tab bytes/file", (bench::ResidentBytes() - l_memory) / double(l_files));
         FileInfoMap().swap(l_share);
 
         FileInfoMap l_smallList;
@@ -244,9 +226,9 @@ void BM_ShareTab(benchmark::State& io_state)
 
         // One keystroke: the whole tree filtered, then the current folder listed again.
         lp_form->folderTree->setCurrentItem(AlbumRow(lp_form));
-        double l_filter = Now();
+        double l_filter = bench::ThreadCpuMicroseconds();
         lp_form->Browser()->ApplyFilter(QString::fromLatin1(kFilter));
-        Record("filter ms", (Now() - l_filter) / 1000);
+        Record("filter ms", (bench::ThreadCpuMicroseconds() - l_filter) / 1000);
         lp_form->Browser()->ApplyFilter(QString());
 
         std::vector<QString> l_names;
@@ -255,7 +237,7 @@ void BM_ShareTab(benchmark::State& io_state)
             for (ItemPtr const& l_file : l_folder.GetItems("user_share_file"))
                 l_names.push_back(l_file["user_share_file_name"].AsString());
         QStringList const l_words = QString::fromLatin1(kFilter).split(' ');
-        l_filter = Now();
+        l_filter = bench::ThreadCpuMicroseconds();
         std::size_t l_hits = 0;
         for (QString const& l_name : l_names)
         {
@@ -264,7 +246,7 @@ void BM_ShareTab(benchmark::State& io_state)
                 l_all = l_all && l_name.contains(l_word, Qt::CaseInsensitive);
             l_hits += l_all;
         }
-        Record("contains ms", (Now() - l_filter) / 1000);
+        Record("contains ms", (bench::ThreadCpuMicroseconds() - l_filter) / 1000);
         benchmark::DoNotOptimize(l_hits);
         Close(lp_small);
         Close(lp_form);

@@ -4,14 +4,14 @@
 // same tree with QDirIterator in the same run, so the ratios show what indexing costs on
 // top of reading the folders. Memory is the resident growth per shared file.
 
+#include "common/BenchSupport.h"
+#include "common/StoreServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
-#include "store/DataSaver.h"
 #include "store/Settings.h"
-#include "store/TimerManager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -182,43 +182,6 @@ void BM_RescanAfterDeletingTenth(benchmark::State& io_state)
 }
 
 constexpr int c_repetitions = 3;
-
-double Fastest(std::vector<double> const& i_times)
-{
-    return *std::min_element(i_times.begin(), i_times.end());
-}
-
-void Register(char const* ip_name, void (*ip_function)(benchmark::State&))
-{
-    benchmark::RegisterBenchmark(ip_name, ip_function)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1)
-        ->Repetitions(c_repetitions)
-        ->ComputeStatistics("min", Fastest)
-        ->DisplayAggregatesOnly(true)
-        ->UseRealTime();
-}
-
-// Keeps each benchmark's fastest repetition so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(std::vector<Run> const& i_runs) override
-    {
-        for (Run const& l_run : i_runs)
-            if (l_run.run_type == Run::RT_Aggregate && l_run.aggregate_name == "min")
-                m_seconds[l_run.run_name.function_name] = l_run.GetAdjustedRealTime() / 1000.0;
-        ConsoleReporter::ReportRuns(i_runs);
-    }
-    double Seconds(std::string const& i_name) const
-    {
-        auto const l_it = m_seconds.find(i_name);
-        return l_it == m_seconds.end() ? 0.0 : l_it->second;
-    }
-
-private:
-    std::map<std::string, double> m_seconds;
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -232,22 +195,18 @@ int main(int argc, char** argv)
     if (!MakeTree())
         return 1;
 
-    new TimerManager();
-    timerManager->everyHalfMinute()->stop();
-    timerManager->everyFiveMinutes()->stop();
-    timerManager->everyHour()->stop();
-    new DataSaver();
-    DeclareSettingsTypes();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     auto* lp_messenger = new PeerMessenger();
     auto* lp_shares = new SharedFoldersManager();
 
-    Register("BM_ListingBaseline", BM_ListingBaseline);
-    Register("BM_FirstAddSharedFolder", BM_FirstAddSharedFolder);
-    Register("BM_RescanUnchanged", BM_RescanUnchanged);
-    Register("BM_RescanAfterDeletingTenth", BM_RescanAfterDeletingTenth);
-    RatioReporter l_reporter;
+    bench::RegisterFastestOf(c_repetitions, "BM_ListingBaseline", BM_ListingBaseline);
+    bench::RegisterFastestOf(c_repetitions, "BM_FirstAddSharedFolder", BM_FirstAddSharedFolder);
+    bench::RegisterFastestOf(c_repetitions, "BM_RescanUnchanged", BM_RescanUnchanged);
+    bench::RegisterFastestOf(c_repetitions, "BM_RescanAfterDeletingTenth",
+                             BM_RescanAfterDeletingTenth);
+    bench::FastestReporter l_reporter;
     benchmark::RunSpecifiedBenchmarks(&l_reporter);
 
     double const l_listing = l_reporter.Seconds("BM_ListingBaseline");

@@ -5,16 +5,15 @@
 // standard containers (std::map of strings to structs holding std::sets); the summary
 // prints the ratios and the memory per item. One run takes well under two minutes.
 
+#include "common/BenchSupport.h"
 #include "store/Data.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -42,14 +41,6 @@ long long HeapInUse()
 {
     struct mallinfo2 const l_info = mallinfo2();
     return static_cast<long long>(l_info.uordblks + l_info.hblkhd);
-}
-
-long long ResidentBytes()
-{
-    std::ifstream l_statm("/proc/self/statm");
-    long long l_size = 0, l_resident = 0;
-    l_statm >> l_size >> l_resident;
-    return l_resident * sysconf(_SC_PAGESIZE);
 }
 
 // ---------------------------------------------------------------------------------
@@ -124,7 +115,7 @@ void BM_Create_Store(benchmark::State& state)
     for (auto _ : state)
     {
         long long const l_heap = HeapInUse();
-        long long const l_rss = ResidentBytes();
+        long long const l_rss = bench::ResidentBytes();
         auto const l_start = Clock::now();
         DeclareStoreTypes();
         std::vector<std::vector<ItemPtr>> l_items(kTypes);
@@ -155,7 +146,7 @@ void BM_Create_Store(benchmark::State& state)
         g_seconds["create"] = l_seconds;
         double const l_items_total = double(kTypes) * kPerType;
         g_bytesPerItem["store heap"] = double(HeapInUse() - l_heap) / l_items_total;
-        g_bytesPerItem["store rss"] = double(ResidentBytes() - l_rss) / l_items_total;
+        g_bytesPerItem["store rss"] = double(bench::ResidentBytes() - l_rss) / l_items_total;
     }
     state.counters["items"] = double(kTypes) * kPerType;
 }
@@ -165,7 +156,7 @@ void BM_Create_Baseline(benchmark::State& state)
     for (auto _ : state)
     {
         long long const l_heap = HeapInUse();
-        long long const l_rss = ResidentBytes();
+        long long const l_rss = bench::ResidentBytes();
         auto const l_start = Clock::now();
         auto* lp_base = new Baseline;
         std::vector<std::vector<BNode*>> l_items(kTypes);
@@ -198,7 +189,7 @@ void BM_Create_Baseline(benchmark::State& state)
         g_seconds["create baseline"] = l_seconds;
         double const l_items_total = double(kTypes) * kPerType;
         g_bytesPerItem["baseline heap"] = double(HeapInUse() - l_heap) / l_items_total;
-        g_bytesPerItem["baseline rss"] = double(ResidentBytes() - l_rss) / l_items_total;
+        g_bytesPerItem["baseline rss"] = double(bench::ResidentBytes() - l_rss) / l_items_total;
         g_baseline = lp_base;
     }
     state.counters["items"] = double(kTypes) * kPerType;
@@ -417,11 +408,5 @@ BENCHMARK(BM_Sweep_Baseline)->Iterations(1)->UseManualTime()->Unit(benchmark::kM
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

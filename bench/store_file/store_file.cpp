@@ -3,6 +3,7 @@
 // one call each, on the same file system, so the ratios show what the format, the id
 // bookkeeping and the store's item creation cost on top of plain I/O.
 
+#include "common/BenchSupport.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 
@@ -131,44 +132,6 @@ void BM_ReadSameBytesBaseline(benchmark::State& state)
 // whichever measurement happens to come next.
 constexpr int c_repetitions = 5;
 
-double Fastest(std::vector<double> const& times)
-{
-    return *std::min_element(times.begin(), times.end());
-}
-
-void Register(char const* name, void (*function)(benchmark::State&))
-{
-    benchmark::RegisterBenchmark(name, function)
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(1)
-        ->Repetitions(c_repetitions)
-        ->ComputeStatistics("min", Fastest)
-        ->DisplayAggregatesOnly(true)
-        ->UseRealTime();
-}
-
-// Keeps each benchmark's fastest repetition so the ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(std::vector<Run> const& runs) override
-    {
-        for (Run const& l_run : runs)
-            if (l_run.run_type == Run::RT_Aggregate && l_run.aggregate_name == "min")
-                m_seconds[l_run.run_name.function_name] =
-                    l_run.GetAdjustedRealTime() / 1000.0; // unit is milliseconds
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double Seconds(std::string const& name) const
-    {
-        auto const l_it = m_seconds.find(name);
-        return l_it == m_seconds.end() ? 0.0 : l_it->second;
-    }
-
-private:
-    std::map<std::string, double> m_seconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -187,11 +150,11 @@ int main(int argc, char** argv)
     if (!l_saver.Save(StorePath()))
         return 1;
 
-    Register("BM_WriteSameBytesBaseline", BM_WriteSameBytesBaseline);
-    Register("BM_SaveStore", BM_SaveStore);
-    Register("BM_ReadSameBytesBaseline", BM_ReadSameBytesBaseline);
-    Register("BM_LoadStore", BM_LoadStore);
-    RatioReporter l_reporter;
+    bench::RegisterFastestOf(c_repetitions, "BM_WriteSameBytesBaseline", BM_WriteSameBytesBaseline);
+    bench::RegisterFastestOf(c_repetitions, "BM_SaveStore", BM_SaveStore);
+    bench::RegisterFastestOf(c_repetitions, "BM_ReadSameBytesBaseline", BM_ReadSameBytesBaseline);
+    bench::RegisterFastestOf(c_repetitions, "BM_LoadStore", BM_LoadStore);
+    bench::FastestReporter l_reporter;
     benchmark::RunSpecifiedBenchmarks(&l_reporter);
 
     double const l_save = l_reporter.Seconds("BM_SaveStore");

@@ -10,6 +10,7 @@
 
 #include "app/ActionSetToolBar.h"
 #include "app/SizeManager.h"
+#include "common/BenchSupport.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
@@ -286,14 +287,7 @@ BENCHMARK(BM_ColumnDrag)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTim
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::UseOffscreenPlatform();
     QApplication l_application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintSummary();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

@@ -18,12 +18,12 @@
 //    baseline is what any such call has to do at least: gather the queued uploads and
 //    sort them by their number.
 
+#include "common/StoreServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
-#include "support/StoreServices.h"
 #include "transfers/TransferQueueManager.h"
 
 #include <QCoreApplication>
@@ -451,7 +451,7 @@ public:
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    StartStoreServices();
+    bench::StartStoreServices();
     auto* lp_server = new Server();
     lp_server->CreateData();
     new PeerMessenger();

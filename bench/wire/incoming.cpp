@@ -11,6 +11,7 @@
 
 #include "WireBench.h"
 
+#include "common/StoreServices.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "net/server/UserStats.h"
@@ -139,11 +140,7 @@ public:
     EnsureApplication();
     EnsureStore();
     m_listener.listen(QHostAddress::LocalHost, 0);
-    SetSetting("server_host", QStringLiteral("127.0.0.1"));
-    SetSetting("server_port", QString::number(m_listener.serverPort()));
-    SetSetting("username", QStringLiteral("bench"));
-    SetSetting("password", QStringLiteral("bench"));
-    SetSetting("use_upnp", QStringLiteral("no"));
+    bench::AimAtLoopbackServer(m_listener.serverPort());
     mp_server = std::make_unique<Server>();
     mp_server->Connect();
     // Code 1, accepted: u8 1, a greeting, a u32 and a hash text.
