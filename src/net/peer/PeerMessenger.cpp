@@ -187,6 +187,13 @@ PeerMessenger::~PeerMessenger()
     // Listening sockets still hold accepted children that may signal while they go.
     g_peerMessengerDeleted = true;
     RemoveDataHandlers();
+    // Queued messages die with the messenger: nothing else could ever free them, and
+    // their items would keep the freed addresses.
+    for (ItemPtr const& l_unsent : d["unsent_message"]->GetItems())
+    {
+        delete l_unsent.AsPtr<MemStream>();
+        l_unsent.Remove();
+    }
     if (peerMessenger == this)
         peerMessenger = nullptr;
 }
