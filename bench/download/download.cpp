@@ -9,7 +9,7 @@
 // Benchmark table prints MB/s, the ratios and the GUI thread's CPU time per progress
 // report (event dispatch included).
 
-#include "common/StoreServices.h"
+#include "common/TransferServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -229,12 +229,7 @@ public:
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    bench::StartStoreServices();
-    auto* lp_server = new Server();
-    lp_server->CreateData();
-    new PeerMessenger();
-    new SharedFoldersManager(nullptr);
-    new TransferQueueManager();
+    bench::StartTransferServices();
 
     benchmark::Initialize(&argc, argv);
     SummaryReporter l_reporter;

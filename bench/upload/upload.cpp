@@ -18,7 +18,7 @@
 //    baseline is what any such call has to do at least: gather the queued uploads and
 //    sort them by their number.
 
-#include "common/StoreServices.h"
+#include "common/TransferServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -451,12 +451,7 @@ public:
 int main(int argc, char** argv)
 {
     QCoreApplication l_app(argc, argv);
-    bench::StartStoreServices();
-    auto* lp_server = new Server();
-    lp_server->CreateData();
-    new PeerMessenger();
-    new SharedFoldersManager(nullptr);
-    new TransferQueueManager();
+    bench::StartTransferServices();
 
     benchmark::Initialize(&argc, argv);
     SummaryReporter l_reporter;

@@ -92,9 +92,7 @@ void UploadForm::OnFilterTextChanged(QString i_text)
 
 void UploadForm::OnFilterHelpClicked()
 {
-    if (!filterHelpDialog)
-        new FilterHelpDialog(this);
-    filterHelpDialog->show();
+    FilterHelpDialog::Open(this);
 }
 
 void UploadForm::OnActionBarTriggered(QWidget* ip_widget, QString i_action)
