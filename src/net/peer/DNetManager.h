@@ -121,6 +121,8 @@ private:
     // Runs the socket's closing steps and closes it (a short or malformed message).
     void CloseParentSocket(QTcpSocket* ip_socket);
     void CloseChildSocket(QTcpSocket* ip_socket);
+    // A child whose unsent bytes would pass the per-connection limit: lost, and ended.
+    void DropStalledChild(QTcpSocket* ip_socket, ItemPtr i_user);
     // Disconnects the socket from this, closes it and releases it (no closing steps).
     void DropSocket(QTcpSocket* ip_socket);
     void WireParentSocket(QTcpSocket* ip_socket);

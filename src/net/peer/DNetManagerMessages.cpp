@@ -1,6 +1,7 @@
 #include "net/peer/DNetManager.h"
 
 #include "net/peer/DNetLog.h"
+#include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 
 #include <QtEndian>
@@ -56,7 +57,14 @@ void DNetManager::SendMessageToChildren(MemStream& i_message, std::uint64_t i_fr
     // One frame, shared by every child's write buffer.
     QByteArray const l_frame = FrameOf(i_message, i_from);
     for (ItemPtr const& l_child : l_children)
-        l_child.AsPtr<QTcpSocket>()->write(l_frame);
+    {
+        auto* lp_socket = l_child.AsPtr<QTcpSocket>();
+        // A child that stopped reading would otherwise keep every search forwarded.
+        if (PeerMessenger::ExceedsUnsentLimit(lp_socket, std::uint64_t(l_frame.size())))
+            DropStalledChild(lp_socket, l_child["user"]);
+        else
+            lp_socket->write(l_frame);
+    }
 }
 
 // --- Parent, candidates and server ---------------------------------------------------------
@@ -241,7 +249,8 @@ bool DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
     if (l_code != DN_CHILD_DEPTH)
         return true;
 
-    std::uint32_t l_depth = 0;
+    // Signed: a report of all bits set is -1, which gives no depth of our own.
+    std::int32_t l_depth = 0;
     if (!i_message.Read(l_depth))
     {
         CloseChildSocket(ip_socket);
@@ -249,7 +258,7 @@ bool DNetManager::HandleChildMessage(QTcpSocket* ip_socket, MemStream& i_message
     }
     DNetLog(1, QString("Received child depth %1 from %2").arg(l_depth).arg(l_user.AsString()),
             l_user);
-    // Kept as the unsigned number it is; the own depth is worked out in 64-bit.
+    // The own depth is worked out in 64-bit: the deepest report plus one stays exact.
     l_child += d["dnet_child_depth"]->GetItem(Value(l_depth));
     DetermineChildDepth();
     return true;

@@ -1,6 +1,7 @@
 #include "net/peer/DNetManager.h"
 
 #include "net/peer/DNetLog.h"
+#include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 
 #include <QMetaObject>
@@ -219,6 +220,19 @@ void DNetManager::CloseChildSocket(QTcpSocket* ip_socket)
 {
     ChildSocketClosed(ip_socket);
     ip_socket->close();
+}
+
+void DNetManager::DropStalledChild(QTcpSocket* ip_socket, ItemPtr i_user)
+{
+    DNetLog(1,
+            QString("Child %1 holds %2 unsent bytes and would pass the limit of %3, dropping it")
+                .arg(i_user.AsString())
+                .arg(ip_socket->bytesToWrite())
+                .arg(PeerMessenger::c_maxUnsentBytes),
+            i_user);
+    ChildSocketClosed(ip_socket);
+    // close() alone would wait for the peer to read what is held, which it does not.
+    PeerMessenger::EndConnection(ip_socket);
 }
 
 void DNetManager::DropSocket(QTcpSocket* ip_socket)

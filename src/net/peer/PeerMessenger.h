@@ -47,6 +47,9 @@ public:
     static constexpr std::uint32_t c_maxFrameLength = 10485760;
     // A long frame refreshes the connection's activity time once per this many bytes.
     static constexpr std::uint64_t c_activityStep = 102400;
+    // Unsent bytes one connection of any type may hold: a bit over three of the largest
+    // frames. A peer that stops reading is ended before it can hold more.
+    static constexpr std::uint64_t c_maxUnsentBytes = 32ull * 1024 * 1024;
 
     // Read state of one socket while frames arrive on it.
     struct SocketBufferInfo
@@ -79,6 +82,19 @@ public:
         ItemPtr m_peerSocketItem;
         QString m_userName;
         QDateTime* mp_activityTime = nullptr;
+
+        // Bytes written to the socket since this state exists; with the socket's own
+        // count of bytes not yet handed on, it tells whether an earlier write is out.
+        std::uint64_t m_queuedBytes = 0;
+        // Answers to share-list and folder-contents requests written here, by request,
+        // with the queued-bytes count right after each; a repeat of a request whose
+        // answer is still unsent is dropped (logged once).
+        struct UnsentAnswer
+        {
+            std::uint64_t m_end = 0;
+            bool m_isRepeatLogged = false;
+        };
+        std::map<QString, UnsentAnswer> m_unsentAnswers;
     };
 
     // Needs gp_server, timerManager, dataSaver and the `user` type; sets peerMessenger.
@@ -113,6 +129,9 @@ public:
     // peer that stopped reading it never finishes, so abort() ends it then. Every place
     // that ends a peer socket goes through here.
     static void EndConnection(QTcpSocket* ip_socket);
+    // Whether i_more bytes written to the socket would leave it holding more than
+    // c_maxUnsentBytes unsent.
+    static bool ExceedsUnsentLimit(QTcpSocket* ip_socket, std::uint64_t i_more);
 
     // --- Framing -----------------------------------------------------------------
     // Sends the message (its bytes from the first to the write index) as one frame.
@@ -145,6 +164,7 @@ public:
     // registers it. Without one, a request is answered with an empty share list.
     using ShareListProvider = std::function<MemStream(QString const& i_user)>;
     void SetShareListProvider(ShareListProvider i_provider);
+    // Asks the user for the share list; the user's next list is decoded, others are not.
     void GetUserSharedFiles(QString i_user);
     unsigned int RequestUpload(QString i_user, QString i_file, long long i_size);
     void AcceptTransferRequest(QString i_user, unsigned int i_req, bool i_sendSize,
@@ -221,6 +241,15 @@ private:
     // One peer message by its code, the code already read; false refuses it.
     bool DispatchPeerMessage(unsigned int i_code, QString const& i_user, MemStream& i_message);
     void AnswerShareListRequest(QString const& i_user);
+    // Runs i_answer for the user's request unless the answer to the same request (by
+    // key) is still unsent on one of the user's connections; then the repeat is dropped.
+    void AnswerUnlessRepeated(QString const& i_user, QString const& i_request,
+                              unsigned int i_code, std::function<void()> const& i_answer);
+    // Whether everything written to the socket up to the queued-bytes mark is out.
+    static bool IsWrittenOut(QTcpSocket* ip_socket, SocketBufferInfo const& i_info,
+                             std::uint64_t i_mark);
+    // Ends a connection whose unsent bytes would pass c_maxUnsentBytes.
+    void EndOverfullConnection(QTcpSocket* ip_socket);
     bool HandleShareList(QString const& i_user, MemStream& i_message);
     bool HandleSearchResults(QString const& i_user, MemStream& i_message);
     // Fills the read state's cached "P" record from the store when it is not valid.
@@ -251,6 +280,11 @@ private:
     QTcpServer m_obfuscatedListeningSocket;
     std::map<QTcpSocket*, SocketBufferInfo> m_socketBufferInfos;
     ShareListProvider m_shareListProvider;
+    // Users asked for their share list whose list has not come yet; only their lists
+    // are decoded, one per request.
+    std::set<QString> m_pendingShareLists;
+    // The socket the last message to a user went out on (null when it was queued).
+    QTcpSocket* mp_lastMessageSocket = nullptr;
     // Queue position of the next unsent message (per run).
     std::uint64_t m_nextSendOrder = 0;
     // When each accepted connection that has not sent its first frame came in; the

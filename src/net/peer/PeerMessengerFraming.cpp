@@ -1,6 +1,7 @@
 #include "net/peer/PeerMessenger.h"
 
 #include "net/peer/InFunction.h"
+#include "net/peer/PeerLog.h"
 #include "store/Log.h"
 
 #include <QByteArray>
@@ -140,6 +141,11 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
     // anyway. A large one gets an array of its own, so that a share list does not
     // leave megabytes behind.
     std::uint64_t const l_size = FrameSize(i_message, i_obfuscate);
+    if (ExceedsUnsentLimit(ip_socket, l_size))
+    {
+        EndOverfullConnection(ip_socket);
+        return false;
+    }
     std::uint32_t const l_key = i_obfuscate ? NewObfuscationKey() : 0;
     qint64 l_written = 0;
     if (l_size > c_activityStep)
@@ -163,7 +169,41 @@ bool PeerMessenger::SendMessage(QTcpSocket* ip_socket, MemStream& i_message, boo
             QString("Error writing message to socket: %1").arg(ip_socket->errorString()));
         return false;
     }
+    auto const l_found = m_socketBufferInfos.find(ip_socket);
+    if (l_found != m_socketBufferInfos.end())
+        l_found->second.m_queuedBytes += static_cast<std::uint64_t>(l_written);
     return true;
+}
+
+bool PeerMessenger::ExceedsUnsentLimit(QTcpSocket* ip_socket, std::uint64_t i_more)
+{
+    return static_cast<std::uint64_t>(ip_socket->bytesToWrite()) + i_more > c_maxUnsentBytes;
+}
+
+bool PeerMessenger::IsWrittenOut(QTcpSocket* ip_socket, SocketBufferInfo const& i_info,
+                                 std::uint64_t i_mark)
+{
+    // What the socket still holds is the tail of what was written: the mark is out once
+    // no more is held than was written after it.
+    return static_cast<std::uint64_t>(ip_socket->bytesToWrite()) <= i_info.m_queuedBytes - i_mark;
+}
+
+void PeerMessenger::EndOverfullConnection(QTcpSocket* ip_socket)
+{
+    Value const l_key(ip_socket);
+    ItemPtr const l_user = mp_peerSocketType->HasItem(l_key)["user"];
+    PeerLog(1,
+            QString("Connection to user %1 holds %2 unsent bytes and would pass the limit of %3, "
+                    "closing.")
+                .arg(l_user.AsString())
+                .arg(ip_socket->bytesToWrite())
+                .arg(c_maxUnsentBytes),
+            l_user);
+    // The disconnection this signals disposes of an open "P" connection; one that was
+    // never connected signals nothing.
+    EndConnection(ip_socket);
+    if (mp_peerSocketType->HasItem(l_key))
+        DisposeOfSocket(ip_socket);
 }
 
 PeerMessenger::SocketBufferInfo const* PeerMessenger::FindSocketBufferInfo(

@@ -1,5 +1,6 @@
 #include "net/peer/PeerMessenger.h"
 
+#include "net/peer/PeerLog.h"
 #include "store/Log.h"
 #include "store/Settings.h"
 
@@ -7,6 +8,7 @@
 
 #include <zlib.h>
 
+#include <utility>
 #include <vector>
 
 namespace
@@ -97,6 +99,7 @@ void PeerMessenger::SetShareListProvider(ShareListProvider i_provider)
 
 void PeerMessenger::GetUserSharedFiles(QString i_user)
 {
+    m_pendingShareLists.insert(i_user);
     MemStream l_message = NewMessage(PM_GET_SHARED_FILE_LIST);
     SendMessage(i_user, l_message);
 }
@@ -175,6 +178,55 @@ void PeerMessenger::AnswerShareListRequest(QString const& i_user)
     SendMessage(i_user, l_message);
 }
 
+void PeerMessenger::AnswerUnlessRepeated(QString const& i_user, QString const& i_request,
+                                         unsigned int i_code,
+                                         std::function<void()> const& i_answer)
+{
+    // A peer that asks again and again without reading would otherwise have every
+    // answer built and kept; its first answer still waiting anywhere stands for them.
+    ItemPtr const l_user = d["user"]->HasItem(Value(i_user));
+    for (ItemPtr const& l_socketItem : l_user.GetItems("peer_socket"))
+    {
+        auto* lp_socket = l_socketItem.AsPtr<QTcpSocket>();
+        auto const l_found = m_socketBufferInfos.find(lp_socket);
+        if (l_found == m_socketBufferInfos.end())
+            continue;
+        auto& l_answers = l_found->second.m_unsentAnswers;
+        auto const l_answer = l_answers.find(i_request);
+        if (l_answer == l_answers.end())
+            continue;
+        if (IsWrittenOut(lp_socket, l_found->second, l_answer->second.m_end))
+        {
+            l_answers.erase(l_answer);
+            continue;
+        }
+        if (!l_answer->second.m_isRepeatLogged)
+        {
+            l_answer->second.m_isRepeatLogged = true;
+            PeerLog(1,
+                    QString("Repeated %1 request from user %2 dropped while the answer to it is "
+                            "still unsent")
+                        .arg(MessageCodeToString(static_cast<int>(i_code)), i_user),
+                    l_user);
+        }
+        return;
+    }
+
+    mp_lastMessageSocket = nullptr;
+    i_answer();
+    QTcpSocket* const lp_socket = std::exchange(mp_lastMessageSocket, nullptr);
+    // No answer, or its connection went meanwhile (it may have been ended for holding
+    // too much).
+    if (!lp_socket || !mp_peerSocketType->HasItem(Value(lp_socket)) ||
+        lp_socket->bytesToWrite() == 0)
+        return;
+    SocketBufferInfo& l_info = GetSocketBufferInfo(lp_socket);
+    std::erase_if(l_info.m_unsentAnswers, [&](auto const& l_entry) {
+        return IsWrittenOut(lp_socket, l_info, l_entry.second.m_end);
+    });
+    l_info.m_unsentAnswers[i_request] = SocketBufferInfo::UnsentAnswer{l_info.m_queuedBytes, false};
+}
+
 bool PeerMessenger::DispatchPeerMessage(unsigned int i_code, QString const& i_user,
                                         MemStream& i_message)
 {
@@ -184,7 +236,8 @@ bool PeerMessenger::DispatchPeerMessage(unsigned int i_code, QString const& i_us
     switch (i_code)
     {
     case PM_GET_SHARED_FILE_LIST:
-        AnswerShareListRequest(i_user);
+        AnswerUnlessRepeated(i_user, QStringLiteral("4"), i_code,
+                             [&] { AnswerShareListRequest(i_user); });
         return true;
     case PM_SHARED_FILE_LIST:
         return HandleShareList(i_user, i_message);
@@ -196,7 +249,8 @@ bool PeerMessenger::DispatchPeerMessage(unsigned int i_code, QString const& i_us
         QString l_folder;
         if (!i_message.Read(l_req) || !i_message.Read(l_folder))
             return false;
-        emit SharedFilesInFolderRequested(i_user, l_req, l_folder);
+        AnswerUnlessRepeated(i_user, QStringLiteral("36 ") + l_folder, i_code,
+                             [&] { emit SharedFilesInFolderRequested(i_user, l_req, l_folder); });
         return true;
     }
     case PM_TRANSFER_REQUEST:

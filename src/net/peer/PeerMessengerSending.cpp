@@ -64,9 +64,11 @@ void PeerMessenger::SendMessage(QString i_user, MemStream& i_message)
 
     if (l_chosen)
     {
-        SendMessage(l_chosen.AsPtr<QTcpSocket>(), i_message, l_chosen.IsConnected("is_obfuscated"));
+        mp_lastMessageSocket = l_chosen.AsPtr<QTcpSocket>();
+        SendMessage(mp_lastMessageSocket, i_message, l_chosen.IsConnected("is_obfuscated"));
         return;
     }
+    mp_lastMessageSocket = nullptr;
 
     PeerLog(2, "Did not find messaging connection to user, queueing unsent message", l_user);
     // A copy of the bytes, not a second handle on the caller's buffer: the caller is

@@ -5,6 +5,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace
@@ -15,8 +16,10 @@ constexpr std::uint32_t c_lengthSeconds = 1;
 constexpr std::uint32_t c_variableBitrate = 2;
 } // namespace
 
-SearchResultsStore::SearchResultsStore()
-    : mp_userType(d["user"]), mp_resultsType(d["search_results"]), mp_resultType(d["search_result"]),
+SearchResultsStore::SearchResultsStore(std::size_t i_maxFilesPerReply,
+                                       std::size_t i_maxFilesPerSearch)
+    : m_maxFilesPerReply(i_maxFilesPerReply), m_maxFilesPerSearch(i_maxFilesPerSearch),
+      mp_userType(d["user"]), mp_resultsType(d["search_results"]), mp_resultType(d["search_result"]),
       mp_nameType(d["search_result_file_name"]), mp_folderType(d["search_result_file_folder"]),
       mp_sizeType(d["file_size"]), mp_bitrateType(d["bitrate"]), mp_lengthType(d["length_seconds"]),
       mp_bitrateModeType(d["bitrate_mode"])
@@ -33,10 +36,24 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
 
     ItemPtr const l_user = mp_userType->GetItem(Value(i_userName));
     ItemPtr const l_results = mp_resultsType->NewItem();
-    bool l_isAnyKept = false;
+    std::size_t const l_held = CountFiles(i_request);
+    std::size_t const l_room = std::min(
+        m_maxFilesPerReply, m_maxFilesPerSearch - std::min(m_maxFilesPerSearch, l_held));
+    std::size_t l_kept = 0;
 
     for (FileInfo const& l_file : i_reply.m_files)
     {
+        if (l_kept == l_room)
+        {
+            Log(LogArea::Search, 1,
+                QString("Reply from user %1 to search %2 passes the limits of %3 files per "
+                        "reply and %4 per search, the files past them dropped")
+                    .arg(i_userName, i_request.AsString())
+                    .arg(m_maxFilesPerReply)
+                    .arg(m_maxFilesPerSearch),
+                l_user);
+            break;
+        }
         if (!l_parser.IsMatch(ToQString(l_file.m_name)))
         {
             if (IsLogHeard())
@@ -58,10 +75,10 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
         l_result += l_name;
         l_result += l_folder;
         l_result += mp_sizeType->GetItem(Value(l_file.m_size));
-        l_isAnyKept = true;
+        ++l_kept;
     }
 
-    if (!l_isAnyKept)
+    if (l_kept == 0)
     {
         l_results.Remove();
         return ItemPtr();
@@ -73,6 +90,16 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
     l_results += d["search_results_user_speed"]->GetItem(Value(i_reply.m_uploadSpeed));
     l_results += d["search_results_uploads_in_queue"]->GetItem(Value(i_reply.m_queueLength));
     return l_results;
+}
+
+std::size_t SearchResultsStore::CountFiles(ItemPtr i_request) const
+{
+    std::size_t l_count = 0;
+    if (ItemSet const* lp_replies = i_request->ConnectedItemsOf(mp_resultsType))
+        for (ItemPtr const& l_reply : *lp_replies)
+            if (ItemSet const* lp_files = l_reply->ConnectedItemsOf(mp_resultType))
+                l_count += lp_files->size();
+    return l_count;
 }
 
 bool SearchResultsStore::IsReportedBy(Item* ip_name, Item* ip_folder, Item* ip_user) const

@@ -341,9 +341,15 @@ void TestDNet::computesChildDepthFromReports()
     QVERIFY(Join(l_ida, "ida"));
     QVERIFY(l_ida.SendDepth(2));
     QTRY_COMPARE_WITH_TIMEOUT(State("dnet_child_depth"), QStringLiteral("3"), 3000);
+    // All bits set is -1: it adds nothing to the own depth and nothing is sent.
     QVERIFY(l_hal.SendDepth(4294967295u));
-    QTRY_COMPARE_WITH_TIMEOUT(State("dnet_child_depth"), QStringLiteral("4294967296"), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_env.fake().FramesWithCode(129).size(), 3, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(User("hal")["dnet_child"]["dnet_child_depth"].AsString(), QStringLiteral("-1"), 3000);
+    QCOMPARE(State("dnet_child_depth"), QStringLiteral("3"));
+    // A later message that has arrived shows that nothing went out before it.
+    auto const l_privileges = m_env.fake().FramesWithCode(92).size();
+    gp_server->GetOwnPrivilegesStatus();
+    QTRY_COMPARE_WITH_TIMEOUT(m_env.fake().FramesWithCode(92).size(), l_privileges + 1, 3000);
+    QCOMPARE(m_env.fake().FramesWithCode(129).size(), 2);
     for (FakeServer::Frame const& l_frame : m_env.fake().FramesWithCode(129))
         QCOMPARE(l_frame.Fields(), QByteArray(1, '\1'));
 
