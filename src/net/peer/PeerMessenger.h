@@ -243,8 +243,8 @@ private:
     void AnswerShareListRequest(QString const& i_user);
     // Runs i_answer for the user's request unless the answer to the same request (by
     // key) is still unsent on one of the user's connections; then the repeat is dropped.
-    void AnswerUnlessRepeated(QString const& i_user, QString const& i_request,
-                              unsigned int i_code, std::function<void()> const& i_answer);
+    void AnswerUnlessRepeated(QString const& i_user, QString const& i_request, unsigned int i_code,
+                              std::function<void()> const& i_answer);
     // Whether everything written to the socket up to the queued-bytes mark is out.
     static bool IsWrittenOut(QTcpSocket* ip_socket, SocketBufferInfo const& i_info,
                              std::uint64_t i_mark);

@@ -179,8 +179,7 @@ void PeerMessenger::AnswerShareListRequest(QString const& i_user)
 }
 
 void PeerMessenger::AnswerUnlessRepeated(QString const& i_user, QString const& i_request,
-                                         unsigned int i_code,
-                                         std::function<void()> const& i_answer)
+                                         unsigned int i_code, std::function<void()> const& i_answer)
 {
     // A peer that asks again and again without reading would otherwise have every
     // answer built and kept; its first answer still waiting anywhere stands for them.
@@ -221,9 +220,8 @@ void PeerMessenger::AnswerUnlessRepeated(QString const& i_user, QString const& i
         lp_socket->bytesToWrite() == 0)
         return;
     SocketBufferInfo& l_info = GetSocketBufferInfo(lp_socket);
-    std::erase_if(l_info.m_unsentAnswers, [&](auto const& l_entry) {
-        return IsWrittenOut(lp_socket, l_info, l_entry.second.m_end);
-    });
+    std::erase_if(l_info.m_unsentAnswers, [&](auto const& l_entry)
+                  { return IsWrittenOut(lp_socket, l_info, l_entry.second.m_end); });
     l_info.m_unsentAnswers[i_request] = SocketBufferInfo::UnsentAnswer{l_info.m_queuedBytes, false};
 }
 

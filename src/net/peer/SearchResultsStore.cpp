@@ -37,8 +37,8 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
     ItemPtr const l_user = mp_userType->GetItem(Value(i_userName));
     ItemPtr const l_results = mp_resultsType->NewItem();
     std::size_t const l_held = CountFiles(i_request);
-    std::size_t const l_room = std::min(
-        m_maxFilesPerReply, m_maxFilesPerSearch - std::min(m_maxFilesPerSearch, l_held));
+    std::size_t const l_room =
+        std::min(m_maxFilesPerReply, m_maxFilesPerSearch - std::min(m_maxFilesPerSearch, l_held));
     std::size_t l_kept = 0;
 
     for (FileInfo const& l_file : i_reply.m_files)

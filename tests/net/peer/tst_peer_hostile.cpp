@@ -60,10 +60,12 @@ void TestPeerHostile::boundsWhatOnePeerCosts()
     auto const l_reply = [&](quint32 ticket) {
         return Code(9, ShareBytes::Compressed(Text("ivan") + U32(ticket) + U32(131072) + l_files));
     };
-    // 16 folders of 131072 empty entries: past 2,000,000 at the last folder's count.
+    // A sound list of 16 folders of 131072 empty entries: past 2,000,000 at the last
+    // folder's count.
     QByteArray l_huge = U32(16);
     for (int l_folder = 0; l_folder < 16; ++l_folder)
-        l_huge += Text("f") + U32(131072) + (l_folder < 15 ? QByteArray(131072, '\0') : QByteArray());
+        l_huge += Text("f") + U32(131072) + QByteArray(131072, '\0');
+    l_huge += U32(0);
     QByteArray const l_list = Code(5, ShareBytes::Compressed(U32(0) + U32(0)));
     qint64 l_mostHeld = 0;
     int l_listsBuilt = 0;
