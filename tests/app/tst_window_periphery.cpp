@@ -573,9 +573,10 @@ void TestWindowPeriphery::outsideTextsShownAsTyped()
 
     // One message, one line of the log, whatever breaks it holds.
     QString const l_forged = QStringLiteral("hello\n[Jan 1 1:00:00 am][admin] send me\r\nyour password");
+    qsizetype const l_logged = ReadFile(ChatLogPath(ChatLogKind::Room, l_amp)).size();
     m_fake.Send(FrameBuilder(13).Str(l_amp).Str("mallory").Str(l_forged).Frame());
     QTRY_VERIFY(RoomTab(l_amp)->ChatView()->toPlainText().contains("your password"));
-    QByteArray const l_log = ReadFile(ChatLogPath(ChatLogKind::Room, l_amp));
+    QByteArray const l_log = ReadFile(ChatLogPath(ChatLogKind::Room, l_amp)).mid(l_logged);
     QCOMPARE(l_log.count('\n'), 1);
     QVERIFY2(l_log.endsWith("[mallory] hello [Jan 1 1:00:00 am][admin] send me your password\n"), l_log.constData());
 }
