@@ -118,8 +118,8 @@ void MainWindow::GiveUpMembership(QString const& i_room)
         return;
     if (AskPlainQuestion(
             tr("Give up membership?"),
-            tr("Are you sure you want to give up your membership to the %1 private room?").arg(i_room)) ==
-        QMessageBox::Yes)
+            tr("Are you sure you want to give up your membership to the %1 private room?")
+                .arg(i_room)) == QMessageBox::Yes)
         mp_server->GiveUpPrivateRoomMembership(i_room);
 }
 
@@ -130,8 +130,8 @@ void MainWindow::GiveUpOwnership(QString const& i_room)
         return;
     if (AskPlainQuestion(
             tr("Give up membership?"),
-            tr("Are you SURE you want to give up your ownership of the %1 private room?").arg(i_room)) !=
-        QMessageBox::Yes)
+            tr("Are you SURE you want to give up your ownership of the %1 private room?")
+                .arg(i_room)) != QMessageBox::Yes)
         return;
     if (QMessageBox::question(nullptr, tr("REALLY?"), tr("REALLY?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)

@@ -229,7 +229,8 @@ void ChatLines::LogChat(QString const& i_line)
 
     // One message is one line: a break inside another user's text would let the rest pass
     // for a line of its own, dated and signed as the sender pleases.
-    static QRegularExpression const c_breaks(QStringLiteral("\\r\\n|[\\n\\r\\v\\f\\x{85}\\x{2028}\\x{2029}]"));
+    static QRegularExpression const c_breaks(
+        QStringLiteral("\\r\\n|[\\n\\r\\v\\f\\x{85}\\x{2028}\\x{2029}]"));
     QString const l_line = QString(i_line).replace(c_breaks, QStringLiteral(" "));
 
     QDir().mkpath(ChatLogFolder(m_kind));

@@ -116,8 +116,7 @@ void ShareForm::BrowseToFolder(std::string const& i_folder)
         m_pendingFolder = i_folder;
         return;
     }
-    ItemPtr const l_folder =
-        ShareBrowserTree::FindFolder(mp_browser->Share(), i_folder);
+    ItemPtr const l_folder = ShareBrowserTree::FindFolder(mp_browser->Share(), i_folder);
     if (QTreeWidgetItem* const lp_row = l_folder ? mp_browser->RowOfFolder(l_folder) : nullptr)
     {
         folderTree->scrollToItem(lp_row, QAbstractItemView::PositionAtTop);

@@ -86,7 +86,8 @@ ShareForm* SharesForm::OpenShareBrowse(QString i_user)
     if (!lp_form)
     {
         lp_form = new ShareForm(i_user, this);
-        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")), EscapeMnemonics(i_user));
+        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")),
+                           EscapeMnemonics(i_user));
         if (peerMessenger && !g_showIsOver)
             peerMessenger->GetUserSharedFiles(i_user);
     }
