@@ -7,8 +7,11 @@ int main(int argc, char** argv)
         new QtSingleApplication(QStringLiteral("KestruneQt"), argc, argv);
     if (lp_application->isRunning())
     {
+        // Another client on this host: nothing to do. One on another host cannot be
+        // checked from here, so the start is refused as a failure.
+        int const l_code = lp_application->isRunningElsewhere() ? 1 : 0;
         delete lp_application;
-        return 0;
+        return l_code;
     }
     int l_result = 0;
     {

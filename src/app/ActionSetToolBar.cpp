@@ -29,6 +29,7 @@ TypeSpec const c_types[] = {
     {"active_action_key", Primary, false},
     {"active_action_value", Tertiary, false},
     {"widget_action_text", Tertiary, false},
+    {"widget_action_text_pair", Primary, true},
     {"widget_action_hidden", Tertiary, true},
     {"toolbar_action_object", Secondary, false},
     {"toolbar_action_icon", Tertiary, false},
@@ -51,8 +52,13 @@ RelationSpec const c_relations[] = {
     {"action_key_column_pair", "action_key", Many, One},
     {"action_key_column_pair", "action_column", Many, One},
     {"active_action_key", "active_action_value", Many, One},
-    {"widget_action_text", "toolbar_action_widget", Many, Many},
-    {"widget_action_text", "toolbar_action_id", Many, Many},
+    // A text item is shared by every widget and id that use its text, so which widget
+    // shows it for which id is a pair of its own: linked to widgets and ids directly, two
+    // ids of one widget (or one id of two widgets) sharing a text were mistaken for each
+    // other.
+    {"widget_action_text_pair", "toolbar_action_widget", Many, One},
+    {"widget_action_text_pair", "toolbar_action_id", Many, One},
+    {"widget_action_text_pair", "widget_action_text", Many, One},
     {"widget_action_hidden", "toolbar_action_widget", Many, One},
     {"widget_action_hidden", "toolbar_action_id", Many, One},
     {"toolbar_action", "toolbar_action_object", One, One},
@@ -168,17 +174,25 @@ void ActionSetToolBar::SetWidgetActionText(QWidget* ip_widget, QString i_id, QSt
     ItemPtr const l_id = d["toolbar_action_id"]->HasItem(Value(i_id));
     if (!l_record || !l_id)
         return;
-    ItemPtr const l_old = d.GetItem(l_record, l_id, "widget_action_text");
-    ItemPtr const l_text = d["widget_action_text"]->GetItem(Value(i_text));
-    if (l_old && l_old != l_text)
+    ItemPtr l_pair = d.GetItem(l_record, l_id, "widget_action_text_pair");
+    if (!l_pair)
     {
-        l_record.Disconnect(l_old);
-        // A text no widget uses any more says nothing.
-        if (!l_old.IsConnected("toolbar_action_widget"))
-            l_old.Remove();
+        l_pair = d["widget_action_text_pair"]->NewItem();
+        l_pair += l_record;
+        l_pair += l_id;
     }
-    l_text += l_record;
-    l_text += l_id;
+    ItemPtr const l_old = l_pair["widget_action_text"];
+    ItemPtr const l_text = d["widget_action_text"]->GetItem(Value(i_text));
+    if (l_old != l_text)
+    {
+        if (l_old)
+        {
+            l_pair.Disconnect(l_old);
+            // A text no pair uses any more says nothing.
+            RemoveIfUnused(l_old);
+        }
+        l_pair += l_text;
+    }
     if (ip_widget == mp_currentWidget)
         for (QAction* lp_action : ShownActions(l_id))
             lp_action->setText(i_text);
@@ -253,11 +267,11 @@ void ActionSetToolBar::ForgetWidget(ItemPtr i_record)
     }
     i_record.GetItems("action_key_column_pair").Remove();
     i_record.GetItems("widget_action_hidden").Remove();
-    for (ItemPtr const& l_text : i_record.GetItems("widget_action_text"))
+    for (ItemPtr const& l_pair : i_record.GetItems("widget_action_text_pair"))
     {
-        i_record.Disconnect(l_text);
-        if (!l_text.IsConnected("toolbar_action_widget"))
-            l_text.Remove();
+        ItemPtr const l_text = l_pair["widget_action_text"];
+        l_pair.Remove();
+        RemoveIfUnused(l_text);
     }
     i_record.Remove();
 }

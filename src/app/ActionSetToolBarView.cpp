@@ -137,7 +137,8 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, QString i_set)
         bool l_hidden = false;
         if (l_record && l_id)
         {
-            if (ItemPtr const l_override = d.GetItem(l_record, l_id, "widget_action_text"))
+            if (ItemPtr const l_override =
+                    d.GetItem(l_record, l_id, "widget_action_text_pair")["widget_action_text"])
                 l_text = l_override.AsString();
             l_hidden = d.GetItem(l_record, l_id, "widget_action_hidden").IsNotNull();
         }

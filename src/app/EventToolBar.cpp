@@ -2,10 +2,12 @@
 
 #include "app/ApplicationAlerts.h"
 #include "app/UIFunctions.h"
+#include "store/GeneralFunctions.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
+#include <QTextDocument>
 
 EventToolBar* eventToolBar = nullptr;
 
@@ -79,7 +81,10 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
         }
         m_holdsPlaceholder = false;
     }
-    QAction* const lp_action = addAction(QIcon(i_icon), i_text);
+    // The text is a user's or room's name: shown as it stands, never as a shortcut key or
+    // as markup in the tooltip.
+    QAction* const lp_action = addAction(QIcon(i_icon), EscapeMnemonics(i_text));
+    lp_action->setToolTip(Qt::convertFromPlainText(i_text));
     connect(lp_action, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr const l_widget = d["event_toolbar_widget"]->GetItem(AddressOf(ip_widget));
     ItemPtr const l_action = d["event_toolbar_action"]->GetItem(AddressOf(lp_action));

@@ -1,11 +1,13 @@
 #include "app/MainWindow.h"
 
 #include "app/ActionSetToolBar.h"
+#include "app/PlainMessageBox.h"
 #include "app/TabWidget.h"
 #include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
+#include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "ui/chat/ChatForm.h"
 #include "ui/chat/ChatLogFiles.h"
@@ -102,7 +104,8 @@ void MainWindow::OpenRoomChatLog(QString const& i_room)
     if (!lp_viewer)
     {
         lp_viewer = new ChatLogForm(ChatLogPath(ChatLogKind::Room, i_room), this);
-        ui->roomsTabControl->addTab(lp_viewer, QIcon(QStringLiteral(":/icons/note_icon")), i_room);
+        ui->roomsTabControl->addTab(lp_viewer, QIcon(QStringLiteral(":/icons/note_icon")),
+                                    EscapeMnemonics(i_room));
         l_room += d["chat_log_form"]->GetItem(Value(lp_viewer));
     }
     FocusWidgetAndParents(lp_viewer);
@@ -113,10 +116,10 @@ void MainWindow::GiveUpMembership(QString const& i_room)
     ItemPtr const l_room = d["room"]->GetItem(Value(i_room));
     if (!l_room.IsConnected("is_member") || l_room.IsConnected("is_owner"))
         return;
-    if (QMessageBox::question(
-            nullptr, tr("Give up membership?"),
-            tr("Are you sure you want to give up your membership to the %1 private room?").arg(i_room),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes)
+    if (AskPlainQuestion(
+            tr("Give up membership?"),
+            tr("Are you sure you want to give up your membership to the %1 private room?")
+                .arg(i_room)) == QMessageBox::Yes)
         mp_server->GiveUpPrivateRoomMembership(i_room);
 }
 
@@ -125,10 +128,10 @@ void MainWindow::GiveUpOwnership(QString const& i_room)
     ItemPtr const l_room = d["room"]->GetItem(Value(i_room));
     if (!l_room.IsConnected("is_owner"))
         return;
-    if (QMessageBox::question(
-            nullptr, tr("Give up membership?"),
-            tr("Are you SURE you want to give up your ownership of the %1 private room?").arg(i_room),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    if (AskPlainQuestion(
+            tr("Give up membership?"),
+            tr("Are you SURE you want to give up your ownership of the %1 private room?")
+                .arg(i_room)) != QMessageBox::Yes)
         return;
     if (QMessageBox::question(nullptr, tr("REALLY?"), tr("REALLY?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)

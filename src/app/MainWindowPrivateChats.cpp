@@ -4,6 +4,7 @@
 #include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
+#include "store/GeneralFunctions.h"
 #include "ui/chat/ChatForm.h"
 
 #include <QIcon>
@@ -40,7 +41,7 @@ ChatForm* MainWindow::GetChatForm(QString i_user)
         return lp_open;
     // Added in the background: the page and the tab the user is looking at stay.
     ChatForm* const lp_form = new ChatForm(i_user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(lp_form, DotIcon(l_user), i_user);
+    ui->chatTabControl->addTab(lp_form, DotIcon(l_user), EscapeMnemonics(i_user));
     l_user += d["user_chat_widget"]->GetItem(Value(lp_form));
     mp_server->TrackUser(i_user);
     return lp_form;

@@ -5,6 +5,7 @@
 #include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
+#include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "ui/chat/QRoomListItemWidget.h"
 #include "ui/chat/RoomForm.h"
@@ -132,7 +133,7 @@ void MainWindow::OnEnteredRoom(ConnectionInfo& i_info)
         return;
     QString const l_name = l_room.AsString();
     RoomForm* const lp_form = new RoomForm(l_name);
-    ui->roomsTabControl->addTab(lp_form, QIcon(c_roomIcon), l_name);
+    ui->roomsTabControl->addTab(lp_form, QIcon(c_roomIcon), EscapeMnemonics(l_name));
     lp_form->Init();
     FocusWidget(lp_form);
 }

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/PlainMessageBox.h"
 #include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
@@ -9,7 +10,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
 
 namespace
 {
@@ -77,7 +77,7 @@ void MainWindow::OnConnectionFailed(QString i_reason)
         [this, l_title, l_text]
         {
             if (!g_showIsOver)
-                QMessageBox::information(this, l_title, l_text);
+                ShowPlainInformation(this, l_title, l_text);
         },
         Qt::QueuedConnection);
 }

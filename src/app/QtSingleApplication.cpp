@@ -2,30 +2,27 @@
 
 #include "store/DataSaver.h"
 
-#include <QCryptographicHash>
-#include <QDir>
+#include <QDebug>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLocalSocket>
+#include <QSysInfo>
 #include <QThread>
 
 namespace
 {
-constexpr int c_probeTimeoutMs = 1000;
+// A starting instance creates its lock file first and writes its owner right after.
+constexpr int c_ownerWriteTimeoutMs = 1000;
 } // namespace
 
 QtSingleApplication::QtSingleApplication(QString const& i_id, int& io_argc, char** io_argv)
-    : QApplication(io_argc, io_argv), m_serverName(ServerName(i_id)), m_isRunning(false)
+    : QApplication(io_argc, io_argv), m_lockOwner(LockOwner::Self)
 {
-    m_isRunning = !TakeLock();
-    if (!m_isRunning)
-        Listen();
+    Q_UNUSED(i_id);
+    m_lockOwner = TakeLock();
 }
 
 QtSingleApplication::~QtSingleApplication()
 {
-    m_server.close();
-    if (mp_lock)
+    if (mp_lock && m_lockOwner == LockOwner::Self)
         mp_lock->unlock();
 }
 
@@ -34,61 +31,46 @@ QString QtSingleApplication::LockFilePath()
     return DataSaver::StoreFilePath() + QStringLiteral(".lock");
 }
 
-QString QtSingleApplication::ServerName(QString const& i_id)
-{
-    QByteArray const l_hash =
-        QCryptographicHash::hash(QDir::homePath().toUtf8(), QCryptographicHash::Sha256).toHex();
-    return i_id + QLatin1Char('-') + QString::fromLatin1(l_hash.left(16));
-}
-
-bool QtSingleApplication::TakeLock()
+QtSingleApplication::LockOwner QtSingleApplication::TakeLock()
 {
     mp_lock = std::make_unique<QLockFile>(LockFilePath());
-    // Held for the whole run, so its age says nothing about whether it is stale.
+    // Held for the whole run, so its age says nothing about whether it is stale. With no
+    // age limit, a failed attempt has already removed the lock of a process of this host
+    // that is gone (or whose id now belongs to another program).
     mp_lock->setStaleLockTime(0);
     if (mp_lock->tryLock(0))
-        return true;
+        return LockOwner::Self;
     // No lock can be made at all (a folder that cannot be written): the client runs
     // without the guard rather than never.
     if (mp_lock->error() != QLockFile::LockFailedError)
-        return true;
-    if (IsAnswering(m_serverName, c_probeTimeoutMs))
-        return false;
-    // Nobody answers for the lock: its process is gone or is some other program now.
-    QFile::remove(LockFilePath());
-    return mp_lock->tryLock(0);
-}
+        return LockOwner::Self;
 
-bool QtSingleApplication::IsAnswering(QString const& i_name, int i_timeoutMs)
-{
+    qint64 l_pid = 0;
+    QString l_host;
+    QString l_application;
     QElapsedTimer l_clock;
     l_clock.start();
-    // A starting instance locks before it listens: ask again until the time is up.
-    do
+    while (!mp_lock->getLockInfo(&l_pid, &l_host, &l_application))
     {
-        QLocalSocket l_socket;
-        l_socket.connectToServer(i_name);
-        if (l_socket.waitForConnected(qMax(1, int(i_timeoutMs - l_clock.elapsed()))))
-            return true;
+        if (l_clock.elapsed() >= c_ownerWriteTimeoutMs)
+        {
+            // A lock that names no owner, long after it was made, is held by nobody. Two
+            // starts that both find it must not remove each other's fresh lock.
+            QLockFile l_removal(LockFilePath() + QStringLiteral(".rmlock"));
+            if (l_removal.tryLock(0) && !mp_lock->getLockInfo(&l_pid, &l_host, &l_application))
+                mp_lock->removeStaleLockFile();
+            return mp_lock->tryLock(0) ? LockOwner::Self : LockOwner::ThisHost;
+        }
         QThread::msleep(20);
-    } while (l_clock.elapsed() < i_timeoutMs);
-    return false;
-}
-
-void QtSingleApplication::Listen()
-{
-    // A socket file left by a killed instance blocks the name; the lock makes it ours.
-    QLocalServer::removeServer(m_serverName);
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    m_server.listen(m_serverName);
-    connect(&m_server, &QLocalServer::newConnection, this, &QtSingleApplication::OnNewConnection);
-}
-
-void QtSingleApplication::OnNewConnection()
-{
-    while (QLocalSocket* const lp_socket = m_server.nextPendingConnection())
-    {
-        connect(lp_socket, &QLocalSocket::disconnected, lp_socket, &QObject::deleteLater);
-        lp_socket->disconnectFromServer();
     }
+    if (!l_host.isEmpty() && l_host != QSysInfo::machineHostName())
+    {
+        qCritical().noquote() << QStringLiteral(
+                                     "%1 is in use by a client on host %2 (process %3); "
+                                     "close that client first, or remove the lock file when "
+                                     "it no longer runs.")
+                                     .arg(LockFilePath(), l_host, QString::number(l_pid));
+        return LockOwner::OtherHost;
+    }
+    return LockOwner::ThisHost;
 }

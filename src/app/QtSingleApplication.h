@@ -1,17 +1,14 @@
 #pragma once
 
 // The application object of a client that runs once per home folder. At construction it
-// takes a lock file beside the store file, held for the whole run, and listens on a local
-// socket named from the application id and the home path; the socket accepts and closes
-// connections and reads nothing: it only answers "someone is here".
+// takes a lock file beside the store file, held for the whole run.
 //
-// When the lock is taken already, the socket is probed for up to a second: an answer
-// means another instance runs (isRunning() is true); silence means the lock was left by
-// a process that is gone or that is no client (its id reused), and the lock is taken
-// over.
+// A lock that is taken already belongs to another instance unless its owner, as the lock
+// file records it, is a process of this host that is gone; only then is it taken over.
+// The owner is never judged by anything that depends on the environment of the start
+// (a local socket lives in the temporary folder, which two starts need not share).
 
 #include <QApplication>
-#include <QLocalServer>
 #include <QLockFile>
 #include <QString>
 
@@ -25,23 +22,25 @@ public:
     QtSingleApplication(QString const& i_id, int& io_argc, char** io_argv);
     ~QtSingleApplication() override;
 
-    bool isRunning() const { return m_isRunning; }
+    // True when another instance holds the lock, on this host or on another one.
+    bool isRunning() const { return m_lockOwner != LockOwner::Self; }
+    // True when the lock is held from another host (a home folder shared by machines):
+    // the process cannot tell whether that client still runs, and says so.
+    bool isRunningElsewhere() const { return m_lockOwner == LockOwner::OtherHost; }
 
     // The lock file: the store file's path followed by ".lock".
     static QString LockFilePath();
-    // The local socket's name for the id and the present home path.
-    static QString ServerName(QString const& i_id);
 
 private:
-    // Whether an instance answers on the socket within the time-out.
-    static bool IsAnswering(QString const& i_name, int i_timeoutMs);
-    // False when another instance holds the lock and answers.
-    bool TakeLock();
-    void Listen();
-    void OnNewConnection();
+    enum class LockOwner
+    {
+        Self,
+        ThisHost,
+        OtherHost
+    };
 
-    QString m_serverName;
+    LockOwner TakeLock();
+
     std::unique_ptr<QLockFile> mp_lock;
-    QLocalServer m_server;
-    bool m_isRunning;
+    LockOwner m_lockOwner;
 };

@@ -78,6 +78,11 @@ QString EscapeHTML(QString const& text)
     return l_result;
 }
 
+QString EscapeMnemonics(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
 QString ConvertLinks(QString const& text)
 {
     static QRegularExpression const s_link(

@@ -18,6 +18,9 @@ QString CommafyNumber(long long number);
 QString EscapeHTML(QString const& text);
 // Every http(s) link becomes <a href="link">link</a>.
 QString ConvertLinks(QString const& text);
+// "&" -> "&&": a name shown as a tab title, button or menu text keeps its "&" instead of
+// turning the next character into a keyboard shortcut.
+QString EscapeMnemonics(QString text);
 
 // Text after the last separator, one trailing separator dropped first.
 std::string GetFileName(std::string const& path);

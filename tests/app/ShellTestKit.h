@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTextDocument>
 #include <QTimer>
 #include <QtTest>
 
@@ -57,6 +58,17 @@ inline QString StorePath(QString const& i_home)
     return i_home + QStringLiteral("/.Kestrune");
 }
 
+// A text as a widget of the format shows it to the reader: markup, where the widget reads
+// it as such, rendered away. A name typed with tags then loses them.
+inline QString ShownText(QString const& i_text, Qt::TextFormat i_format = Qt::AutoText)
+{
+    if (i_format == Qt::PlainText || (i_format == Qt::AutoText && !Qt::mightBeRichText(i_text)))
+        return i_text;
+    QTextDocument l_document;
+    l_document.setHtml(i_text);
+    return l_document.toPlainText();
+}
+
 // While it lives, every visible message box is recorded and closed with OK, and every
 // visible user-name dialog is recorded and answered: filled in and accepted when a name
 // is given, cancelled otherwise. Polls from the event loop, so it also answers inside the
@@ -98,7 +110,7 @@ private:
                 continue;
             if (QMessageBox* const lp_box = qobject_cast<QMessageBox*>(lp_window))
             {
-                m_boxes.append({lp_box->windowTitle(), lp_box->text()});
+                m_boxes.append({lp_box->windowTitle(), ShownText(lp_box->text(), lp_box->textFormat())});
                 lp_box->done(QMessageBox::Ok);
             }
             else if (QDialog* const lp_dialog = qobject_cast<QDialog*>(lp_window);

@@ -76,6 +76,7 @@ private slots:
     void rebuildsFollowFocus();
     void keysFromPairsAndSelectedRows();
     void recordsDieWithTheirWidget();
+    void overrideTextsStayPerAction();
     void serverButtons();
     void shutDownSilencesTheToolbar();
 
@@ -274,6 +275,24 @@ void TestActionToolBar::recordsDieWithTheirWidget()
     QSignalSpy l_triggered(mp_bar, &ActionSetToolBar::ActionTriggered);
     Button("Two")->trigger();
     QCOMPARE(l_triggered.size(), 1);
+}
+
+void TestActionToolBar::overrideTextsStayPerAction()
+{
+    // One text for two actions of a widget and for an action of another: changing one
+    // leaves the others, and no widget shows what another set for itself.
+    QVERIFY(Focus(mp_outside));
+    mp_bar->SetWidgetActionHidden(m_first.mp_widget, "a3", false);
+    mp_bar->SetWidgetActionText(m_first.mp_widget, "a1", "Same");
+    mp_bar->SetWidgetActionText(m_first.mp_widget, "a3", "Same");
+    mp_bar->SetWidgetActionText(m_second.mp_widget, "a2", "Same");
+    mp_bar->SetWidgetActionText(m_first.mp_widget, "a1", "Other");
+    mp_tabs->setCurrentIndex(0);
+    QVERIFY(Focus(m_first.mp_edit));
+    QCOMPARE(Layout(), Shown({"Other", "Two", "Same"}));
+    mp_tabs->setCurrentIndex(1);
+    QVERIFY(Focus(m_second.mp_edit));
+    QCOMPARE(Layout(), Shown({"Uno", "Same", "Drei[hidden]"}));
 }
 
 void TestActionToolBar::serverButtons()

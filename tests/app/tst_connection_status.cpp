@@ -138,6 +138,10 @@ void TestConnectionStatus::refusedLoginGivesOneBox_data()
             << "INVALIDUSERNAME" << l_close << "Login Failure: Username is Invalid" << l_badName;
         QTest::newRow("other reason" + l_suffix)
             << "BANNED" << l_close << "Login Failure" << l_other;
+        // The server's words as they came, not as markup.
+        QTest::newRow("reason with markup" + l_suffix)
+            << "<a href=\"http://e.test/\">BANNED</a>" << l_close << "Login Failure"
+            << QString(l_other).replace("BANNED", "<a href=\"http://e.test/\">BANNED</a>");
     }
 }
 

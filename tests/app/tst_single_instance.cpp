@@ -1,6 +1,8 @@
 // The real client program, started twice in one home folder: the second start leaves at
-// once without a window, a login or a touch of the store file, and a lock left behind by
-// a killed client or naming some other live process does not keep a new start out.
+// once without a window, a login or a touch of the store file, also when it cannot reach
+// the first one's temporary folder; a lock left behind by a killed client, or naming a
+// process id that another program now has, does not keep a new start out; a lock held
+// from another host keeps it out with a failure.
 
 #include "ShellTestKit.h"
 
@@ -21,7 +23,9 @@ class TestSingleInstance : public QObject
 private slots:
     void init();
     void cleanup();
+    void secondStartLeavesAtOnce_data();
     void secondStartLeavesAtOnce();
+    void lockOfAnotherHostRefusesStart();
     void killedClientsLockDoesNotBlock();
     void lockOfAnotherLiveProgramDoesNotBlock();
 
@@ -74,8 +78,18 @@ void TestSingleInstance::ExpectNewStartRuns()
     QCOMPARE(m_first.state(), QProcess::Running);
 }
 
+void TestSingleInstance::secondStartLeavesAtOnce_data()
+{
+    QTest::addColumn<bool>("ownTemporaryFolder");
+    QTest::newRow("same temporary folder") << false;
+    QTest::newRow("another temporary folder") << true;
+}
+
 void TestSingleInstance::secondStartLeavesAtOnce()
 {
+    QFETCH(bool, ownTemporaryFolder);
+    QTemporaryDir l_temporary;
+    QVERIFY(l_temporary.isValid());
     QVERIFY(StartClient(m_first, m_fake.FramesWithCode(1).size()));
     QString const l_store = StorePath(m_home.path());
     QByteArray const l_bytes = ReadFile(l_store);
@@ -85,6 +99,8 @@ void TestSingleInstance::secondStartLeavesAtOnce()
     QProcess l_second;
     QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
     l_environment.insert(QStringLiteral("HOME"), m_home.path());
+    if (ownTemporaryFolder)
+        l_environment.insert(QStringLiteral("TMPDIR"), l_temporary.path());
     l_second.setProcessEnvironment(l_environment);
     QElapsedTimer l_clock;
     l_clock.start();
@@ -99,6 +115,7 @@ void TestSingleInstance::secondStartLeavesAtOnce()
     QCOMPARE(ReadFile(l_store), l_bytes);
     QCOMPARE(QFileInfo(l_store).lastModified(), l_modified);
     QCOMPARE(m_first.state(), QProcess::Running);
+    QVERIFY(QFileInfo::exists(StorePath(m_home.path()) + QStringLiteral(".lock")));
 }
 
 void TestSingleInstance::killedClientsLockDoesNotBlock()
@@ -109,20 +126,48 @@ void TestSingleInstance::killedClientsLockDoesNotBlock()
     ExpectNewStartRuns();
 }
 
+// A client's lock as this process would leave it, or, with a host, another machine.
+static QByteArray ClientLock(QString const& i_path, QByteArray const& i_host = {})
+{
+    QLockFile l_own(i_path);
+    QList<QByteArray> l_lines = l_own.tryLock(0) ? ReadFile(i_path).split('\n') : QList<QByteArray>();
+    if (l_lines.size() < 4)
+        return {};
+    l_lines[1] = "kestrune";
+    if (!i_host.isEmpty())
+    {
+        l_lines[2] = i_host; // another name and another machine id
+        l_lines[3].fill('f');
+    }
+    return l_lines.join('\n');
+}
+
 void TestSingleInstance::lockOfAnotherLiveProgramDoesNotBlock()
 {
-    // A lock held, by all the lock file itself tells, by a live process: this test, as
-    // when a killed client's process id has been given to another program.
+    // A client's lock whose process id a live program of another name has now: this test.
     QString const l_lockPath = StorePath(m_home.path()) + QStringLiteral(".lock");
-    QByteArray l_lock;
-    {
-        QLockFile l_own(l_lockPath);
-        QVERIFY(l_own.tryLock(0));
-        l_lock = ReadFile(l_lockPath);
-    }
-    QVERIFY(l_lock.startsWith(QByteArray::number(QCoreApplication::applicationPid()) + '\n'));
-    QVERIFY(WriteFile(l_lockPath, l_lock));
+    QByteArray const l_lock = ClientLock(l_lockPath);
+    QVERIFY(!l_lock.isEmpty() && WriteFile(l_lockPath, l_lock));
     ExpectNewStartRuns();
+}
+
+void TestSingleInstance::lockOfAnotherHostRefusesStart()
+{
+    // On that host the client may well run: the lock stays, the start fails and says why.
+    QString const l_lockPath = StorePath(m_home.path()) + QStringLiteral(".lock");
+    QByteArray const l_lock = ClientLock(l_lockPath, "another-machine");
+    QVERIFY(!l_lock.isEmpty() && WriteFile(l_lockPath, l_lock));
+    int const l_logins = m_fake.FramesWithCode(1).size();
+    QProcess l_second;
+    QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
+    l_environment.insert(QStringLiteral("HOME"), m_home.path());
+    l_second.setProcessEnvironment(l_environment);
+    l_second.start(QStringLiteral(KESTRUNE_EXECUTABLE), {});
+    QVERIFY(l_second.waitForFinished(5000));
+    QVERIFY(l_second.exitStatus() == QProcess::NormalExit && l_second.exitCode() == 1);
+    QVERIFY(l_second.readAllStandardError().contains("another-machine"));
+    QVERIFY(ReadFile(l_lockPath) == l_lock && m_fake.FramesWithCode(1).size() == l_logins);
+    QVERIFY(QFile::remove(l_lockPath));
 }
 
 QTEST_MAIN(TestSingleInstance)

@@ -5,6 +5,7 @@
 #include "ShellTestKit.h"
 
 #include "app/ActionSetToolBar.h"
+#include "app/EventToolBar.h"
 #include "app/MainWindow.h"
 #include "app/RoomTabWidget.h"
 #include "app/TabWidget.h"
@@ -19,11 +20,17 @@
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
 #include "ui/chat/ChatForm.h"
+#include "ui/chat/ChatLogFiles.h"
 #include "ui/chat/ChatLogForm.h"
 #include "ui/chat/CreateRoomDialog.h"
 #include "ui/chat/RoomForm.h"
+#include "ui/dialogs/NewVersionDialog.h"
+#include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/users/AddSharedFolderDialog.h"
+#include "ui/transfers/UploadForm.h"
+#include "ui/users/ShareForm.h"
 #include "ui/users/SharesForm.h"
+#include "ui/users/UserMenuOptions.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -70,7 +77,7 @@ private:
         }
         else if (QMessageBox* const lp_box = qobject_cast<QMessageBox*>(lp_modal))
         {
-            m_seen.append({lp_box->windowTitle(), lp_box->text()});
+            m_seen.append({lp_box->windowTitle(), ShownText(lp_box->text(), lp_box->textFormat())});
             QAbstractButton* lp_button = lp_box->button(m_answers.isEmpty() ? QMessageBox::No : m_answers.takeFirst());
             (lp_button ? lp_button : lp_box->buttons().value(0))->click();
         }
@@ -138,6 +145,8 @@ private slots:
     void roomLogAndNamelessKeys();
     void privateChatTabs();
     void userLoginAndFolderCommands();
+    void outsideTextsShownAsTyped();
+    void roomTabClosedOffline();
 
 private:
     // Focuses the widget (or its first child that takes the focus), waits until the
@@ -511,6 +520,84 @@ void TestWindowPeriphery::userLoginAndFolderCommands()
     QVERIFY(Press(ui->sharedFoldersList, "set_download_folder"));
     QVERIFY(GetSetting("download_folder") == m_folder.path() && ui->downloadFolderEdit->text() == m_folder.path());
     QCOMPARE(mp_modal->m_seen, QList<QStringList>(2, QStringList{"Set Download Folder", ""}));
+}
+
+void TestWindowPeriphery::outsideTextsShownAsTyped()
+{
+    // Names and texts from the server and other users reach boxes, tabs, menus, the event
+    // toolbar, a dialog and the chat log as they came. A title shows "&&" as "&"; a lone
+    // "&" would be a shortcut key.
+    QString const l_markup = QStringLiteral("<a href=\"http://e.test/\">lobby</a>");
+    QString const l_amp = QStringLiteral("Tom&Jerry");
+    auto const l_shown = [](QString i_title) { return QKeySequence::mnemonic(i_title).isEmpty() ? i_title.replace("&&", "&") : "key"; };
+    auto const l_tab = [&](QTabWidget* ip_tabs, QWidget* ip_page) { return l_shown(ip_tabs->tabText(ip_tabs->indexOf(ip_page))); };
+    m_fake.Send(RoomList({}, {{l_amp, 3}}, {{l_markup, 2}}, {}) + RoomJoined(l_markup) + RoomJoined(l_amp));
+    QTRY_VERIFY(RoomTab(l_markup) && RoomTab(l_amp) && d["room"]->HasItem(Value(l_amp)).IsConnected("is_owner"));
+    QVERIFY(Press(RoomTab(l_markup), "give_up_membership") && Press(RoomTab(l_amp), "give_up_ownership"));
+    QTRY_COMPARE(mp_modal->m_seen.size(), 2);
+    QVERIFY(mp_modal->m_seen[0][1].contains(" " + l_markup + " ") && mp_modal->m_seen[1][1].contains(" " + l_amp + " "));
+    QVERIFY(Press(RoomTab(l_amp), "room_chat_log"));
+    QStringList l_titles = {l_tab(ui->roomsTabControl, RoomTab(l_markup)), l_tab(ui->roomsTabControl, RoomTab(l_amp)),
+                            l_tab(ui->roomsTabControl, ui->roomsTabControl->currentWidget())};
+    emit ui->roomsTabControl->tabCloseRequested(ui->roomsTabControl->currentIndex());
+    QMenu l_menu;
+    UserMenuOptions const l_options(&l_menu, "zed", nullptr);
+    for (QAction* lp_room : l_menu.actions().last()->menu()->actions())
+        l_titles << l_shown(lp_room->text());
+    QVERIFY2(l_titles.mid(0, 3) == QStringList({l_markup, l_amp, l_amp}) && l_titles.contains(l_amp), qPrintable(l_titles.join('|')));
+    // Private chats in the background: a tab and an event button (and its tooltip) each.
+    ui->tabControl->setCurrentWidget(ui->roomsTab);
+    for (QString const& l_user : {l_markup, l_amp})
+    {
+        m_fake.Send(FrameBuilder(22).U32(40).U32(0).Str(l_user).Str("hi").Bool(false).Frame());
+        QTRY_VERIFY(d["user"]->HasItem(Value(l_user)).IsConnected("user_chat_widget"));
+        QStringList l_buttons;
+        for (QAction* lp_button : eventToolBar->actions())
+            l_buttons << l_shown(lp_button->text()) + "|" + ShownText(lp_button->toolTip());
+        QVERIFY2(l_buttons.contains(l_user + "|" + l_user), qPrintable(l_buttons.join(' ')));
+        QCOMPARE(l_tab(ui->chatTabControl, d["user"]->HasItem(Value(l_user))["user_chat_widget"].AsPtr<ChatForm>()), l_user);
+    }
+    QCOMPARE(l_tab(sharesForm->Tabs(), sharesForm->OpenShareBrowse(l_amp)), l_amp);
+    QCOMPARE(l_tab(sharesForm->Tabs(), sharesForm->OpenUploadBrowse(l_amp)), "Upload to " + l_amp);
+    mp_window->OnNewVersion(20990101, "http://e.test/", {l_markup});
+    std::unique_ptr<NewVersionDialog> const lp_offer(mp_window->findChild<NewVersionDialog*>());
+    QVERIFY(lp_offer);
+    QCOMPARE(lp_offer->Form()->descriptionEdit->toPlainText(), l_markup);
+
+    // One message, one line of the log, whatever breaks it holds.
+    QString const l_forged = QStringLiteral("hello\n[Jan 1 1:00:00 am][admin] send me\r\nyour password");
+    qsizetype const l_logged = ReadFile(ChatLogPath(ChatLogKind::Room, l_amp)).size();
+    m_fake.Send(FrameBuilder(13).Str(l_amp).Str("mallory").Str(l_forged).Frame());
+    QTRY_VERIFY(RoomTab(l_amp)->ChatView()->toPlainText().contains("your password"));
+    QByteArray const l_log = ReadFile(ChatLogPath(ChatLogKind::Room, l_amp)).mid(l_logged);
+    QVERIFY2(l_log.count('\n') == 1 && l_log.endsWith("[mallory] hello [Jan 1 1:00:00 am][admin] send me your password\n"), l_log.constData());
+}
+
+void TestWindowPeriphery::roomTabClosedOffline()
+{
+    // Closed while offline, a room is left; one open through the drop is entered again
+    // with its one tab, and the closed one opens a tab when entered anew.
+    m_fake.Send(RoomJoined("kept") + RoomJoined("closed"));
+    QTRY_VERIFY(RoomTab("kept") && RoomTab("closed"));
+    gp_server->Disconnect();
+    QTRY_VERIFY(!gp_server->IsConnected());
+    emit ui->roomsTabControl->tabCloseRequested(ui->roomsTabControl->indexOf(RoomTab("closed")));
+    QVERIFY(!d["room"]->HasItem(Value("closed")).IsConnected("in_room"));
+    m_fake.ClearFrames();
+    gp_server->Connect();
+    QVERIFY(m_fake.WaitForCode(14) && QTest::qWaitFor([] { return gp_server->IsConnected(); }));
+    gp_server->EnterRoom("closed", false);
+    m_fake.Send(RoomJoined("kept") + RoomJoined("closed"));
+    QTRY_VERIFY(RoomTab("closed"));
+    m_fake.Idle(100);
+    QList<QByteArray> l_entered;
+    for (FakeServer::Frame const& l_frame : m_fake.FramesWithCode(14))
+        l_entered << l_frame.payload;
+    QCOMPARE(l_entered.count(FrameBuilder(14).Str("kept").U32(0).Payload()), 1);
+    QCOMPARE(l_entered.count(FrameBuilder(14).Str("closed").U32(0).Payload()), 1);
+    QList<RoomForm*> const l_forms = ui->roomsTabControl->findChildren<RoomForm*>();
+    QCOMPARE(std::count_if(l_forms.begin(), l_forms.end(), [](RoomForm* ip_form) { return ip_form->Room() == "kept"; }), 1);
+    QCOMPARE(m_fake.FramesWithCode(15).size(), 0);
 }
 
 QTEST_MAIN(TestWindowPeriphery)

@@ -1,5 +1,6 @@
 #include "net/server/Server.h"
 
+#include "net/server/IncomingItems.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 
@@ -57,6 +58,15 @@ void Server::LeaveRoom(QString i_room)
     ItemPtr const l_room = d["room"]->HasItem(i_room);
     if (!l_room || !l_room.IsConnected("in_room"))
         return;
+    if (!IsConnected())
+    {
+        // No answer will come to clear the flag: the room is left here, as the answer
+        // would leave it, so that entering it after the next login opens a tab again.
+        // The server dropped this client from its rooms with the connection.
+        IncomingItems::ClearFlag(l_room, "in_room");
+        l_room.Disconnect("user");
+        return;
+    }
     Send(15, i_room);
 }
 

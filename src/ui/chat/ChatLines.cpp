@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStringView>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -226,17 +227,23 @@ void ChatLines::LogChat(QString const& i_line)
     if (!IsSettingYes(l_room ? "log_room_chat" : "log_private_chat"))
         return;
 
+    // One message is one line: a break inside another user's text would let the rest pass
+    // for a line of its own, dated and signed as the sender pleases.
+    static QRegularExpression const c_breaks(
+        QStringLiteral("\\r\\n|[\\n\\r\\v\\f\\x{85}\\x{2028}\\x{2029}]"));
+    QString const l_line = QString(i_line).replace(c_breaks, QStringLiteral(" "));
+
     QDir().mkpath(ChatLogFolder(m_kind));
     QFile l_file(ChatLogPath(m_kind, m_name));
     if (l_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        l_file.write(i_line.toUtf8() + '\n');
+        l_file.write(l_line.toUtf8() + '\n');
         l_file.close();
     }
 
     ItemPtr const l_owner = d[l_room ? "room" : "user"]->HasItem(Value(m_name));
     ItemPtr const l_viewer = l_owner["chat_log_form"];
     if (l_viewer)
-        l_viewer.AsPtr<ChatLogForm>()->AddLine(i_line);
+        l_viewer.AsPtr<ChatLogForm>()->AddLine(l_line);
 }
 
 void ChatLines::CheckChatInactivity()

@@ -3,6 +3,7 @@
 #include "app/ActionSetToolBar.h"
 #include "app/UIFunctions.h"
 #include "store/Data.h"
+#include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 
 #include <QDesktopServices>
@@ -116,7 +117,8 @@ ChatLogForm* ChatLogForm::Open(ChatLogKind i_kind, QString const& i_name, QTabWi
     }
     ChatLogForm* const lp_viewer = new ChatLogForm(ChatLogPath(i_kind, i_name), ip_parent);
     if (ip_tabs)
-        ip_tabs->addTab(lp_viewer, QIcon(QStringLiteral(":/icons/note_icon")), i_name);
+        ip_tabs->addTab(lp_viewer, QIcon(QStringLiteral(":/icons/note_icon")),
+                        EscapeMnemonics(i_name));
     l_owner += (*d["chat_log_form"])[Value(lp_viewer)];
     FocusWidgetAndParents(lp_viewer);
     return lp_viewer;

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "store/Settings.h"
 #include "ui/dialogs/NewVersionDialogUi.h"
+#include "ui/dialogs/PlainTextLines.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -28,8 +29,9 @@ NewVersionDialog::NewVersionDialog(long long i_version, QString i_downloadLink,
             lp_edit->setMaximumWidth(l_needed);
         lp_edit->setMinimumWidth(std::min(l_needed, lp_edit->maximumWidth()));
     }
+    // Fetched from the web without authentication: shown as text, never as markup.
     for (QString const& l_line : i_description)
-        ui->descriptionEdit->append(l_line);
+        AppendPlainLine(ui->descriptionEdit, l_line);
     connect(ui->skipButton, &QPushButton::clicked, this, &NewVersionDialog::OnSkipButtonClicked);
     connect(ui->downloadButton, &QPushButton::clicked, this,
             &NewVersionDialog::OnDownloadButtonClicked);

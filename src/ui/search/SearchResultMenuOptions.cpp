@@ -37,7 +37,7 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     {
         ItemPtr const l_result = l_fileNode["search_result"];
         m_searchText = SearchResultDownload::SearchTextOf(l_result).AsString();
-        m_folder = l_result["search_result_file_folder"].AsString();
+        m_folder = l_result["search_result_file_folder"].AsStdString();
         m_user = l_result["search_results"]["user"].AsString();
         ip_menu->addAction(QIcon(":/icons/download_icon"), "Download File(s)", this,
                            &SearchResultMenuOptions::OnDownloadFile);
@@ -46,7 +46,7 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* ip_menu, QTreeWidgetItem
     {
         // The folder item is shared by every reply with that path, whichever user or tab
         // sent it: the user is the row's own, and so is the result that gives the text.
-        m_folder = l_folderNode["search_result_file_folder"].AsString();
+        m_folder = l_folderNode["search_result_file_folder"].AsStdString();
         m_user = l_folderNode["search_results_user_node"]["user"].AsString();
         ItemPtr const l_result = ItemPtr(l_folderNode.GetItems("search_result_node").GetItems("search_result"));
         m_searchText = SearchResultDownload::SearchTextOf(l_result).AsString();

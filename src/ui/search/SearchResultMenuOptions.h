@@ -8,6 +8,8 @@
 //
 // Lives only while its menu runs.
 
+#include "store/ExtendedAsciiTranslator.h"
+
 #include <QObject>
 #include <QString>
 
@@ -24,7 +26,7 @@ public:
 
     QString SearchText() const { return m_searchText; }
     QString User() const { return m_user; }
-    QString Folder() const { return m_folder; }
+    QString Folder() const { return ToQString(m_folder); }
 
 public slots:
     void OnDownloadFile();
@@ -35,5 +37,6 @@ private:
     QTreeWidgetItem* mp_row;
     QString m_searchText;
     QString m_user;
-    QString m_folder;
+    // As the result holds it: the peer's bytes, which the share browser looks up as such.
+    std::string m_folder;
 };

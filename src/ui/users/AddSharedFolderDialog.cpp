@@ -135,7 +135,10 @@ void AddSharedFolderDialog::accept()
             for (int l_row = 0; l_row < groupsListWidget->count(); ++l_row)
             {
                 QListWidgetItem* const lp_row = groupsListWidget->item(l_row);
-                ItemPtr const l_group = lp_groups->GetItem(Value(lp_row->text()));
+                // A group deleted while the dialog was open stays deleted.
+                ItemPtr const l_group = lp_groups->HasItem(Value(lp_row->text()));
+                if (!l_group)
+                    continue;
                 if (lp_row->checkState() == Qt::Checked)
                     l_folder += l_group;
                 else

@@ -105,19 +105,18 @@ void ShareForm::SetShare(ItemPtr i_share)
         eventToolBar->AddEvent(m_user, c_browseIcon, folderTree, QString());
     connect(folderTree, &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFolderDoubleClicked);
     connect(fileList, &QTreeWidget::itemDoubleClicked, this, &ShareForm::OnFileDoubleClicked);
-    if (!m_pendingFolder.isEmpty())
+    if (!m_pendingFolder.empty())
         BrowseToFolder(m_pendingFolder);
 }
 
-void ShareForm::BrowseToFolder(QString i_folder)
+void ShareForm::BrowseToFolder(std::string const& i_folder)
 {
     if (!mp_browser->Share())
     {
         m_pendingFolder = i_folder;
         return;
     }
-    ItemPtr const l_folder =
-        ShareBrowserTree::FindFolder(mp_browser->Share(), i_folder.toUtf8().toStdString());
+    ItemPtr const l_folder = ShareBrowserTree::FindFolder(mp_browser->Share(), i_folder);
     if (QTreeWidgetItem* const lp_row = l_folder ? mp_browser->RowOfFolder(l_folder) : nullptr)
     {
         folderTree->scrollToItem(lp_row, QAbstractItemView::PositionAtTop);

@@ -8,6 +8,7 @@
 // arrives; the form lives until its tab is closed (Delete).
 
 #include "store/Data.h"
+#include "store/ExtendedAsciiTranslator.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 
 class FilterParser;
 class ShareBrowserTree;
@@ -34,8 +36,10 @@ public:
     // Builds the tree from the share, or reports an empty share. A form that already
     // holds a share keeps it.
     void SetShare(ItemPtr i_share);
-    // Selects the folder at once, or when the share arrives (the last call wins).
-    void BrowseToFolder(QString i_folder);
+    // Selects the folder at once, or when the share arrives (the last call wins). The path
+    // is the one the share keeps: the bytes the peer sent, whatever their encoding, since
+    // a name that is not UTF-8 does not survive the way through text.
+    void BrowseToFolder(std::string const& i_folder);
     // Removes the share and the tab link and destroys the form.
     void Delete();
     void ExpandLevel();
@@ -46,7 +50,7 @@ public:
     void DownloadFolder(ItemPtr i_folder, bool i_below);
 
     QString User() const { return m_user; }
-    QString PendingFolder() const { return m_pendingFolder; }
+    QString PendingFolder() const { return ToQString(m_pendingFolder); }
     ItemPtr Share() const;
     ShareBrowserTree* Browser() const { return mp_browser.get(); }
 
@@ -80,6 +84,6 @@ private:
     QString m_user;
     bool m_noticeShown;
     bool m_hasShare;
-    QString m_pendingFolder;
+    std::string m_pendingFolder;
     std::unique_ptr<ShareBrowserTree> mp_browser;
 };

@@ -86,7 +86,8 @@ ShareForm* SharesForm::OpenShareBrowse(QString i_user)
     if (!lp_form)
     {
         lp_form = new ShareForm(i_user, this);
-        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")), i_user);
+        tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")),
+                           EscapeMnemonics(i_user));
         if (peerMessenger && !g_showIsOver)
             peerMessenger->GetUserSharedFiles(i_user);
     }
@@ -102,7 +103,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString i_user)
     {
         lp_form = new UploadForm(i_user, this);
         tabControl->addTab(lp_form, QIcon(QStringLiteral(":/icons/browse_icon")),
-                           tr("Upload to ") + i_user);
+                           tr("Upload to ") + EscapeMnemonics(i_user));
         FileInfoMap l_share;
         AttributeTranslationTable l_table;
         if (sharedFoldersManager)

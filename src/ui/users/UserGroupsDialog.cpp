@@ -58,10 +58,11 @@ void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* ip_row)
         return;
     // The user may have left the list while the dialog was open: a tick must not put
     // them back in by the side door.
-    ItemPtr const l_listed = d["user"]->GetItem(Value(m_user))["in_user_list"];
-    if (!l_listed)
+    ItemPtr const l_listed = d["user"]->HasItem(Value(m_user))["in_user_list"];
+    // Nor may a tick bring back a group deleted meanwhile (this dialog keeps its row).
+    ItemPtr const l_group = d["user_list_group"]->HasItem(Value(ip_row->text()));
+    if (!l_listed || !l_group)
         return;
-    ItemPtr const l_group = d["user_list_group"]->GetItem(Value(ip_row->text()));
     bool const l_member = l_listed.IsConnected(l_group);
     if (l_state == Qt::Checked && !l_member)
         l_listed += l_group;

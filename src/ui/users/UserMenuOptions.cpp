@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
+#include "store/GeneralFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include "ui/chat/UserNoteDialog.h"
 #include "ui/dialogs/ItemLogDialog.h"
@@ -81,7 +82,8 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
     for (ItemPtr const& l_room : l_owned)
     {
         QString const l_name = l_room.AsString();
-        QMenu* const lp_sub = lp_rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), l_name);
+        QMenu* const lp_sub =
+            lp_rooms->addMenu(QIcon(QStringLiteral(":/icons/chat_icon")), EscapeMnemonics(l_name));
         QFont l_font = lp_sub->menuAction()->font();
         l_font.setWeight(QFont::Bold);
         l_font.setUnderline(true);
@@ -106,7 +108,7 @@ UserMenuOptions::UserMenuOptions(QMenu* ip_menu, QString i_user, QObject* ip_par
         if (l_room.IsConnected("is_owner"))
             continue;
         QString const l_name = l_room.AsString();
-        QMenu* const lp_sub = lp_rooms->addMenu(l_name);
+        QMenu* const lp_sub = lp_rooms->addMenu(EscapeMnemonics(l_name));
         l_membership(lp_sub, l_name, l_user.IsConnected(l_room.NewItem("room_members")));
     }
 }
@@ -140,7 +142,10 @@ void UserMenuOptions::OnAddUser()
 
 void UserMenuOptions::OnRemoveUser()
 {
-    d["user"]->GetItem(Value(SenderData())).Disconnect("in_user_list");
+    // The entry goes as a whole: left behind, it would keep its groups and be saved with
+    // them at every save.
+    if (ItemPtr const l_entry = d["user"]->HasItem(Value(SenderData()))["in_user_list"])
+        l_entry.Remove();
 }
 
 void UserMenuOptions::OnBrowseUser()

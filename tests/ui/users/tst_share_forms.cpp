@@ -31,7 +31,7 @@ FileInfo Info(std::string const& i_name, long long i_size, std::vector<Attribute
 QString ExpandText()
 {
     ItemPtr const l_id = d["toolbar_action_id"]->HasItem(Value("expand_level"));
-    ItemSet const l_texts = l_id.GetItems("widget_action_text");
+    ItemSet const l_texts = l_id.GetItems("widget_action_text_pair").GetItems("widget_action_text");
     return l_texts.size() == 1 ? ItemPtr(l_texts).AsString() : QString("%1 texts").arg(l_texts.size());
 }
 
@@ -146,12 +146,17 @@ void TestShareForms::browseEndToEnd()
         {"A\\B", {FileRecord("x.mp3", 1000)}},
         {"A\\B\\C", {FileRecord("deep.mp3", 2000)}},
         {"Z\\Y", {FileRecord("orphan.txt", 3)}},
+        {"Z\\caf\xe9", {FileRecord("menu.txt", 4)}},
     });
+    // Asked for before the list arrives, by the bytes the peer uses: Latin-1 here.
+    lp_form->BrowseToFolder("Z\\caf\xe9");
     QVERIFY(l_peer.Send(FakePeer::PlainFrame(l_list)));
     QTRY_VERIFY_WITH_TIMEOUT(!lp_form->folderTree->isHidden(), 3000);
     QVERIFY(lp_form->messageBrowser->isHidden());
+    QCOMPARE(Lines(lp_form->fileList), QStringList{"menu.txt|4"});
     // "A B" sorts between "A" and "A\B" but is no child of "A"; "Y" lost its parent.
-    QCOMPARE(Lines(lp_form->folderTree), (QStringList{"A", "  B", "    C", "A B", "Y"}));
+    QCOMPARE(Lines(lp_form->folderTree),
+             (QStringList{"A", "  B", "    C", "A B", "Y", lp_form->folderTree->currentItem()->text(0)}));
 
     lp_form->folderTree->setCurrentItem(FindRow(lp_form->folderTree, "A"));
     QCOMPARE(Lines(lp_form->fileList),

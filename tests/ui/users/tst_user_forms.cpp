@@ -180,9 +180,15 @@ void TestUserForms::userMenuEntries()
     QCOMPARE(l_dialogs.size(), 1);
     QCOMPARE(l_dialogs.first()->windowTitle(), QStringLiteral("User Groups for [ann]"));
     delete l_dialogs.first();
+    // Removed from the list, the user keeps no entry that holds on to its groups.
+    ItemPtr const l_group = d["user_list_group"]->GetItem(Value("ann's group"));
+    l_ann["in_user_list"] += l_group;
+    std::size_t const l_entries = Count("in_user_list");
     QMenu l_second;
     UserMenuOptions const l_listed(&l_second, "ann", nullptr);
     FindEntry(&l_second, "Remove user from list", "ann")->trigger();
+    QVERIFY(Count("in_user_list") == l_entries - 1 && l_group.GetItems("in_user_list").empty());
+    l_group.Remove();
     FindEntry(&l_second, "Receive chat from user", "ann")->trigger();
     FindEntry(&l_second, "Re-share files with user", "ann")->trigger();
     QVERIFY(!l_ann.IsConnected("in_user_list") && !l_ann.IsConnected("is_ignored") && !l_ann.IsConnected("unshared"));
@@ -382,6 +388,9 @@ void TestUserForms::groupDialogs()
     lp_config->OnDeleteClicked();
     QVERIFY(!d["user_list_group"]->HasItem(Value("team")));
 
+    // Unticking a deleted group does not bring it back.
+    lp_team->setCheckState(Qt::Unchecked);
+    QVERIFY(!d["user_list_group"]->HasItem(Value("Team")));
     // A tick after the user left the list puts nobody back in it.
     l_gus.Disconnect("in_user_list");
     lp_groups->groupListWidget->findItems("Alpha", Qt::MatchExactly).first()->setCheckState(Qt::Checked);
@@ -463,6 +472,16 @@ void TestUserForms::sharedFolderDialog()
         sharedFoldersManager->GetSharedFilesAsUserShare(l_user, l_share, l_table);
         QCOMPARE(!l_share.empty(), l_sees);
     }
+    // A group deleted while the dialog is open stays deleted, ticked or not.
+    d["user_list_group"]->GetItem(Value("gone"));
+    auto* const lp_groups = new AddSharedFolderDialog(l_folder);
+    lp_groups->everyoneCheckBox->setChecked(false);
+    lp_groups->userListCheckBox->setChecked(false);
+    lp_groups->groupsListWidget->findItems("gone", Qt::MatchExactly).first()->setCheckState(Qt::Checked);
+    d["user_list_group"]->HasItem(Value("gone")).Remove();
+    lp_groups->accept();
+    QVERIFY(!d["user_list_group"]->HasItem(Value("gone")) && l_folder.IsConnected(l_crew));
+    delete lp_groups;
     // Unshared while its dialog is open: OK changes nothing and closes.
     auto* const lp_gone = new AddSharedFolderDialog(l_folder);
     lp_gone->everyoneCheckBox->setChecked(true);
