@@ -4,12 +4,14 @@
 
 #include "net/server/ServerTestEnv.h"
 #include "support/FakeHttpServer.h"
+#include "support/LogCapture.h"
 
 #include "ui/dialogs/NewVersionDialog.h"
 #include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/dialogs/UpdateChecker.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QNetworkProxy>
 #include <QPointer>
@@ -36,6 +38,7 @@ private slots:
     void initTestCase();
     void oneRequestPerRun();
     void versionFiles();
+    void stalledHostAbandoned();
     void offerDialog();
 
 private:
@@ -126,6 +129,34 @@ void TestVersionCheck::versionFiles()
         QCOMPARE(l_offers[0][1].toString(), QStringLiteral("http://a/Linux/n-64bit.tgz"));
         QCOMPARE(l_offers[0][2].toStringList(), l_case.description);
     }
+}
+
+void TestVersionCheck::stalledHostAbandoned()
+{
+    PointAtFakeWebHost();
+    QByteArray const l_body = "20120801\nhttp://a\nn\nd\n";
+    m_web.SetAnswer(200, l_body);
+    // Silent after accepting; then all but the last two bytes of the answer.
+    for (qsizetype const l_sent : {qsizetype(0), qsizetype(110)})
+    {
+        m_web.SetStallAfter(l_sent);
+        m_web.ClearRequests();
+        LogCapture l_log;
+        UpdateChecker l_checker;
+        l_checker.SetTimeout(400);
+        QSignalSpy l_offers(&l_checker, &UpdateChecker::NewVersion);
+        QElapsedTimer l_clock;
+        l_clock.start();
+        l_checker.CheckForNewVersion();
+        QVERIFY(m_web.WaitForRequests(1));
+        QTRY_VERIFY_WITH_TIMEOUT(l_checker.IsFinished(), 5000);
+        // Coarse timers may fire up to 5 % early.
+        QVERIFY(l_clock.elapsed() >= 380);
+        QCOMPARE(l_offers.count(), 0);
+        QCOMPARE(l_log.Texts("server"),
+                 QStringList("Version check abandoned: no complete answer from 127.0.0.1 within 0.4 s."));
+    }
+    m_web.SetStallAfter(-1);
 }
 
 void TestVersionCheck::offerDialog()
