@@ -116,7 +116,8 @@ void MainWindow::GiveUpMembership(QString const& i_room)
         return;
     if (QMessageBox::question(
             nullptr, tr("Give up membership?"),
-            tr("Are you sure you want to give up your membership to the %1 private room?").arg(i_room),
+            tr("Are you sure you want to give up your membership to the %1 private room?")
+                .arg(i_room),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes &&
         RoomForm::RequireConnection(i_room, QStringLiteral("membership not given up.")))
         mp_server->GiveUpPrivateRoomMembership(i_room);

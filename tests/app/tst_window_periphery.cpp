@@ -24,6 +24,7 @@
 #include "ui/chat/RoomForm.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/users/SharesForm.h"
+#include "ui/users/UserMenuOptions.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -138,6 +139,7 @@ private slots:
     void roomLogAndNamelessKeys();
     void privateChatTabs();
     void userLoginAndFolderCommands();
+    void roomActionsOfflineSaySo();
 
 private:
     // Focuses the widget (or its first child that takes the focus), waits until the
@@ -511,6 +513,35 @@ void TestWindowPeriphery::userLoginAndFolderCommands()
     QVERIFY(Press(ui->sharedFoldersList, "set_download_folder"));
     QVERIFY(GetSetting("download_folder") == m_folder.path() && ui->downloadFolderEdit->text() == m_folder.path());
     QCOMPARE(mp_modal->m_seen, QList<QStringList>(2, QStringList{"Set Download Folder", ""}));
+}
+
+void TestWindowPeriphery::roomActionsOfflineSaySo()
+{
+    m_fake.Send(RoomList({}, {{"Owned", 7}, {"quiet", 1}}, {{"mem", 2}}, {}) + RoomJoined("mem") + RoomJoined("Owned"));
+    QTRY_VERIFY(RoomTab("mem") && RoomTab("Owned") && d["room"]->HasItem(Value("quiet")).IsConnected("is_owner"));
+    gp_server->Disconnect();
+    QTRY_VERIFY(!gp_server->IsConnected());
+
+    // Confirmed offline: the room's tab says nothing was done; a room without a tab, a box.
+    mp_modal->m_answers = {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes};
+    QVERIFY(Press(RoomTab("mem"), "give_up_membership") && Press(RoomTab("Owned"), "give_up_ownership"));
+    QMenu l_menu;
+    UserMenuOptions const l_options(&l_menu, "a<b>n", nullptr);
+    for (QAction* const lp_entry : l_menu.findChildren<QAction*>())
+        if (lp_entry->text() == "Give User Membership")
+            lp_entry->trigger();
+    QCOMPARE(mp_modal->m_seen.size(), 4);
+    QCOMPARE(mp_modal->m_seen.last(), QStringList({"Not connected", "Not connected: a<b>n not given membership."}));
+    QVERIFY(RoomTab("mem")->ChatView()->toPlainText().endsWith("\n* Not connected: membership not given up."));
+    QVERIFY(RoomTab("Owned")->ChatView()->toPlainText().endsWith(
+        "\n* Not connected: ownership not given up.\n* Not connected: a<b>n not given membership."));
+
+    // Nothing was kept to be sent after the next login either.
+    gp_server->Connect();
+    QTRY_VERIFY(m_fake.FramesWithCode(14).size() >= 2);
+    m_fake.Idle(150);
+    for (quint32 const l_code : {15, 134, 136, 137})
+        QVERIFY(m_fake.FramesWithCode(l_code).isEmpty());
 }
 
 QTEST_MAIN(TestWindowPeriphery)

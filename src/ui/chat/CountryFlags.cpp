@@ -19,7 +19,8 @@ QHash<QString, QIcon>& Cache()
 bool IsPlainCode(QString const& i_code)
 {
     return !i_code.isEmpty() &&
-           std::all_of(i_code.begin(), i_code.end(), [](QChar i_char) { return i_char >= u'a' && i_char <= u'z'; });
+           std::all_of(i_code.begin(), i_code.end(),
+                       [](QChar i_char) { return i_char >= u'a' && i_char <= u'z'; });
 }
 } // namespace
 

@@ -20,8 +20,9 @@ ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* ip_parent)
     QFont l_titleFont = font();
     l_titleFont.setBold(true);
     int const l_frameButtons = 5 * style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-    resize(qMax(width(), QFontMetrics(l_titleFont).horizontalAdvance(windowTitle()) + l_frameButtons),
-           height());
+    resize(
+        qMax(width(), QFontMetrics(l_titleFont).horizontalAdvance(windowTitle()) + l_frameButtons),
+        height());
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeListeningPortDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeListeningPortDialog::reject);
     // A first digit from 1 to 9, then up to four optional digits.

@@ -17,8 +17,8 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 class QNetworkReply;

@@ -28,7 +28,8 @@ bool TakeValue(QString const& i_word, QLatin1StringView i_long, QLatin1StringVie
 // word belongs to the word: a value holding one is not a whole number.
 bool HasNoWhiteSpace(QStringView i_value)
 {
-    return std::none_of(i_value.begin(), i_value.end(), [](QChar i_char) { return i_char.isSpace(); });
+    return std::none_of(i_value.begin(), i_value.end(),
+                        [](QChar i_char) { return i_char.isSpace(); });
 }
 
 int WholeInt(QStringView i_value)

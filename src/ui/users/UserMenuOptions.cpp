@@ -207,7 +207,8 @@ void UserMenuOptions::OnAddUserOperatorship()
 void UserMenuOptions::OnRemoveUserOperatorship()
 {
     QString const l_room = SenderData();
-    if (RoomForm::RequireConnection(l_room, m_user + QStringLiteral("'s operator status not removed.")))
+    if (RoomForm::RequireConnection(l_room,
+                                    m_user + QStringLiteral("'s operator status not removed.")))
         gp_server->RemovePrivateRoomOperator(l_room, m_user);
 }
 

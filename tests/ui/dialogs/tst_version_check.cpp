@@ -153,8 +153,7 @@ void TestVersionCheck::stalledHostAbandoned()
         // Coarse timers may fire up to 5 % early.
         QVERIFY(l_clock.elapsed() >= 380);
         QCOMPARE(l_offers.count(), 0);
-        QCOMPARE(l_log.Texts("server"),
-                 QStringList("Version check abandoned: no complete answer from 127.0.0.1 within 0.4 s."));
+        QCOMPARE(l_log.Count("server", 1, "Version check abandoned: no complete answer from 127.0.0.1 within 0.4 s."), 1);
     }
     m_web.SetStallAfter(-1);
 }
