@@ -517,31 +517,22 @@ void TestWindowPeriphery::userLoginAndFolderCommands()
 
 void TestWindowPeriphery::roomActionsOfflineSaySo()
 {
-    m_fake.Send(RoomList({}, {{"Owned", 7}, {"quiet", 1}}, {{"mem", 2}}, {}) + RoomJoined("mem") + RoomJoined("Owned"));
-    QTRY_VERIFY(RoomTab("mem") && RoomTab("Owned") && d["room"]->HasItem(Value("quiet")).IsConnected("is_owner"));
+    m_fake.Send(RoomList({}, {{"Owned", 7}, {"quiet", 1}}, {}, {}) + RoomJoined("Owned"));
+    QTRY_VERIFY(RoomTab("Owned") && d["room"]->HasItem(Value("quiet")).IsConnected("is_owner"));
     gp_server->Disconnect();
     QTRY_VERIFY(!gp_server->IsConnected());
-
     // Confirmed offline: the room's tab says nothing was done; a room without a tab, a box.
-    mp_modal->m_answers = {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes};
-    QVERIFY(Press(RoomTab("mem"), "give_up_membership") && Press(RoomTab("Owned"), "give_up_ownership"));
+    mp_modal->m_answers = {QMessageBox::Yes, QMessageBox::Yes};
+    QVERIFY(Press(RoomTab("Owned"), "give_up_ownership"));
     QMenu l_menu;
     UserMenuOptions const l_options(&l_menu, "a<b>n", nullptr);
     for (QAction* const lp_entry : l_menu.findChildren<QAction*>())
         if (lp_entry->text() == "Give User Membership" && QStringList({"Owned", "quiet"}).contains(lp_entry->data().toString()))
             lp_entry->trigger();
-    QCOMPARE(mp_modal->m_seen.size(), 4);
+    QCOMPARE(mp_modal->m_seen.size(), 3);
     QCOMPARE(mp_modal->m_seen.last(), QStringList({"Not connected", "Not connected: a<b>n not given membership."}));
-    QVERIFY(RoomTab("mem")->ChatView()->toPlainText().endsWith("\n* Not connected: membership not given up."));
     QVERIFY(RoomTab("Owned")->ChatView()->toPlainText().endsWith(
         "\n* Not connected: ownership not given up.\n* Not connected: a<b>n not given membership."));
-
-    // Nothing was kept to be sent after the next login either.
-    gp_server->Connect();
-    QTRY_VERIFY(m_fake.FramesWithCode(14).size() >= 2);
-    m_fake.Idle(150);
-    for (quint32 const l_code : {15, 134, 136, 137})
-        QVERIFY(m_fake.FramesWithCode(l_code).isEmpty());
 }
 
 QTEST_MAIN(TestWindowPeriphery)
