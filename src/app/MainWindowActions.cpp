@@ -13,6 +13,7 @@
 #include "ui/chat/ChatLogFiles.h"
 #include "ui/chat/ChatLogForm.h"
 #include "ui/chat/CreateRoomDialog.h"
+#include "ui/chat/RoomForm.h"
 #include "ui/dialogs/ChangeListeningPortDialog.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/users/AddSharedFolderDialog.h"
@@ -119,7 +120,8 @@ void MainWindow::GiveUpMembership(QString const& i_room)
     if (AskPlainQuestion(
             tr("Give up membership?"),
             tr("Are you sure you want to give up your membership to the %1 private room?")
-                .arg(i_room)) == QMessageBox::Yes)
+                .arg(i_room)) == QMessageBox::Yes &&
+        RoomForm::RequireConnection(i_room, QStringLiteral("membership not given up.")))
         mp_server->GiveUpPrivateRoomMembership(i_room);
 }
 
@@ -135,6 +137,8 @@ void MainWindow::GiveUpOwnership(QString const& i_room)
         return;
     if (QMessageBox::question(nullptr, tr("REALLY?"), tr("REALLY?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+    if (!RoomForm::RequireConnection(i_room, QStringLiteral("ownership not given up.")))
         return;
     mp_server->GiveUpPrivateRoom(i_room);
     mp_server->LeaveRoom(i_room);

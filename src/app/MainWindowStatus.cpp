@@ -85,9 +85,14 @@ void MainWindow::OnConnectionFailed(QString i_reason)
 void MainWindow::OnConnectClicked()
 {
     if (mp_server->IsConnected())
+    {
         mp_server->Disconnect();
-    else
-        mp_server->Connect();
+        return;
+    }
+    // Without a user name there is nothing to log in with: ask for one as the first
+    // start does. Cancelled, it leaves the client unconnected as before.
+    AskForUsername();
+    mp_server->Connect();
 }
 
 void MainWindow::OnDisconnectClicked()

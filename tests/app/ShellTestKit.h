@@ -93,6 +93,8 @@ public:
         m_timer.start(10);
     }
 
+    // The answers to the user name dialogs from now on; an empty user cancels them.
+    void SetLogin(QString i_user, QString i_password) { m_user = i_user, m_password = i_password; }
     QList<Window> const& Boxes() const { return m_boxes; }
     QStringList const& DialogTitles() const { return m_dialogTitles; }
     void Clear()

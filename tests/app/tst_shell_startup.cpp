@@ -253,6 +253,13 @@ void ShellChild::loadFailure()
     QCOMPARE(l_answerer.DialogTitles().size(), 1);
     QCOMPARE(gp_server->GetState(), Server::StateDisconnected);
     QVERIFY(QFileInfo::exists(DataSaver::DamagedPath(l_path)));
+    // "Connect" asks for the name as the first start does, then logs in (to a closed port).
+    SetSetting("server_host", "127.0.0.1");
+    SetSetting("server_port", "1");
+    l_answerer.SetLogin(QStringLiteral("erin"), QStringLiteral("pw"));
+    lp_window->Form()->connectButton->click();
+    QVERIFY(l_answerer.DialogTitles() == QStringList(2, "Set Username/Password") && GetSetting("username") == "erin");
+    QCOMPARE(gp_server->GetState(), Server::StateConnecting);
     delete lp_window;
 }
 

@@ -147,6 +147,7 @@ private slots:
     void userLoginAndFolderCommands();
     void outsideTextsShownAsTyped();
     void roomTabClosedOffline();
+    void roomActionsOfflineSaySo();
 
 private:
     // Focuses the widget (or its first child that takes the focus), waits until the
@@ -598,6 +599,26 @@ void TestWindowPeriphery::roomTabClosedOffline()
     QList<RoomForm*> const l_forms = ui->roomsTabControl->findChildren<RoomForm*>();
     QCOMPARE(std::count_if(l_forms.begin(), l_forms.end(), [](RoomForm* ip_form) { return ip_form->Room() == "kept"; }), 1);
     QCOMPARE(m_fake.FramesWithCode(15).size(), 0);
+}
+
+void TestWindowPeriphery::roomActionsOfflineSaySo()
+{
+    m_fake.Send(RoomList({}, {{"Owned", 7}, {"quiet", 1}}, {}, {}) + RoomJoined("Owned"));
+    QTRY_VERIFY(RoomTab("Owned") && d["room"]->HasItem(Value("quiet")).IsConnected("is_owner"));
+    gp_server->Disconnect();
+    QTRY_VERIFY(!gp_server->IsConnected());
+    // Confirmed offline: the room's tab says nothing was done; a room without a tab, a box.
+    mp_modal->m_answers = {QMessageBox::Yes, QMessageBox::Yes};
+    QVERIFY(Press(RoomTab("Owned"), "give_up_ownership"));
+    QMenu l_menu;
+    UserMenuOptions const l_options(&l_menu, "a<b>n", nullptr);
+    for (QAction* const lp_entry : l_menu.findChildren<QAction*>())
+        if (lp_entry->text() == "Give User Membership" && QStringList({"Owned", "quiet"}).contains(lp_entry->data().toString()))
+            lp_entry->trigger();
+    QCOMPARE(mp_modal->m_seen.size(), 3);
+    QCOMPARE(mp_modal->m_seen.last(), QStringList({"Not connected", "Not connected: a<b>n not given membership."}));
+    QVERIFY(RoomTab("Owned")->ChatView()->toPlainText().endsWith(
+        "\n* Not connected: ownership not given up.\n* Not connected: a<b>n not given membership."));
 }
 
 QTEST_MAIN(TestWindowPeriphery)

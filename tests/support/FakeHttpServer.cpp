@@ -44,6 +44,7 @@ void FakeHttpServer::OnReadyRead(QTcpSocket* socket)
     // "GET /path HTTP/1.1"
     QList<QByteArray> const l_requestLine = l_head.left(l_head.indexOf("\r\n")).split(' ');
     m_requests.append({l_requestLine.value(0), l_requestLine.value(1)});
-    socket->write(m_answer);
-    socket->disconnectFromHost();
+    socket->write(m_stallAfter < 0 ? m_answer : m_answer.left(m_stallAfter));
+    if (m_stallAfter < 0)
+        socket->disconnectFromHost();
 }

@@ -1,5 +1,6 @@
 #include "ui/chat/RoomForm.h"
 
+#include "ui/chat/CountryFlags.h"
 #include "ui/chat/QRoomUserListItemWidget.h"
 #include "ui/chat/UserNoteDialog.h"
 #include "ui/users/UserMenuOptions.h"
@@ -17,6 +18,7 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTime>
@@ -27,18 +29,6 @@ namespace
 {
 QString const c_noteIcon = QStringLiteral(":/icons/note_icon");
 QString const c_autojoinAction = QStringLiteral("toggle_room_autojoin");
-
-// One icon per country: building an icon looks its image up again each time, which a
-// join of thousands of members would repeat for every member.
-QIcon FlagIcon(QString const& i_country)
-{
-    static QHash<QString, QIcon> s_flags;
-    auto l_flag = s_flags.find(i_country);
-    if (l_flag == s_flags.end())
-        l_flag = s_flags.insert(i_country, QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() +
-                                                 QStringLiteral(".png")));
-    return *l_flag;
-}
 
 // The connected item of the type (the first, as ItemPtr::operator[] gives it), or null.
 ItemPtr Attribute(ItemPtr i_item, Type* ip_type)
@@ -212,6 +202,24 @@ void RoomForm::AddStatusMessage(QString i_message)
     m_lines.AddStatusMessage(i_message);
 }
 
+bool RoomForm::RequireConnection(QString const& i_room, QString const& i_notice)
+{
+    if (gp_server && gp_server->IsConnected())
+        return true;
+    QString const l_text = QStringLiteral("Not connected: ") + i_notice;
+    ItemPtr const l_room = d.HasType("room_form") ? d["room"]->HasItem(Value(i_room)) : ItemPtr();
+    if (RoomForm* const lp_form = l_room["room_form"].AsPtr<RoomForm>())
+        lp_form->AddStatusMessage(l_text);
+    else
+    {
+        QMessageBox l_box(QMessageBox::Information, QStringLiteral("Not connected"), l_text);
+        // Room and user names come from the server.
+        l_box.setTextFormat(Qt::PlainText);
+        l_box.exec();
+    }
+    return false;
+}
+
 void RoomForm::LogChat(QString i_line)
 {
     m_lines.LogChat(i_line);
@@ -253,7 +261,7 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     }
     QString const l_country = Attribute(i_user, m_types.countryCode).AsString();
     if (!l_country.isEmpty())
-        lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, FlagIcon(l_country));
+        lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, CountryFlags::Icon(l_country));
     // An empty cell is left unset: the text reads as empty all the same.
     QString const l_files = CommafyNumber(Attribute(i_user, m_types.sharedFiles).AsInt64());
     if (!l_files.isEmpty())

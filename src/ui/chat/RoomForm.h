@@ -40,6 +40,11 @@ public:
     void AddStatusMessage(QString i_message);
     void LogChat(QString i_line);
 
+    // Offline the server drops a room request without a word. Whether the server is
+    // connected; when not, "Not connected: " + the notice is said in the room's tab, or
+    // in a box when the room has none, so the action does not look done.
+    static bool RequireConnection(QString const& i_room, QString const& i_notice);
+
     // Store path handlers.
     void OnUserAdded(ItemPtr i_user);
     void OnUserRemoved(ItemPtr i_user);

@@ -3,12 +3,26 @@
 #include "store/Settings.h"
 #include "ui/dialogs/ChangeListeningPortDialogUi.h"
 
+#include <QFontMetrics>
 #include <QMessageBox>
+#include <QStyle>
+#include <QVBoxLayout>
 
 ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* ip_parent)
     : QDialog(ip_parent), ui(new Ui_ChangeListeningPortDialog)
 {
     ui->setupUi(this);
+    // The design width cuts the title short in a window frame. Leave room for the title
+    // (frames draw it bold) beside the frame's buttons, and let the field follow.
+    QVBoxLayout* const lp_layout = new QVBoxLayout(this);
+    lp_layout->addWidget(ui->portEdit);
+    lp_layout->addWidget(ui->buttonBox);
+    QFont l_titleFont = font();
+    l_titleFont.setBold(true);
+    int const l_frameButtons = 5 * style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    resize(
+        qMax(width(), QFontMetrics(l_titleFont).horizontalAdvance(windowTitle()) + l_frameButtons),
+        height());
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeListeningPortDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeListeningPortDialog::reject);
     // A first digit from 1 to 9, then up to four optional digits.

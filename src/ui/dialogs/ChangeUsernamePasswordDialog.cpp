@@ -10,7 +10,8 @@ ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstStart, QW
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &ChangeUsernamePasswordDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &ChangeUsernamePasswordDialog::reject);
     ui->usernameEdit->setText(GetSetting("username"));
-    ui->passwordEdit->setText(GetSetting("password"));
+    // The stored password is never shown, not even masked: an empty field keeps it.
+    ui->passwordEdit->setEchoMode(QLineEdit::Password);
     if (m_isFirstStart)
         setWindowTitle(QStringLiteral("Set Username/Password"));
     activateWindow();
@@ -24,7 +25,8 @@ ChangeUsernamePasswordDialog::~ChangeUsernamePasswordDialog()
 void ChangeUsernamePasswordDialog::accept()
 {
     QString const l_username = ui->usernameEdit->text().trimmed();
-    QString const l_password = ui->passwordEdit->text().trimmed();
+    QString const l_typed = ui->passwordEdit->text();
+    QString const l_password = l_typed.isEmpty() ? GetSetting("password") : l_typed.trimmed();
     if (l_username.isEmpty() || l_password.isEmpty())
         return;
     QDialog::accept();

@@ -1,10 +1,11 @@
 #pragma once
 
-// The user name and password used to log in, preset from the settings and shown as typed.
-// OK with both fields non-blank after trimming stores them in `username` and `password`
-// (taken at the next login); otherwise OK does nothing. The first-start variant (true)
-// is titled "Set Username/Password" and belongs to its caller, which runs it modally and
-// destroys it; the normal variant deletes itself after OK or Cancel.
+// The user name and password used to log in. The user name is preset from the settings;
+// the password field is masked and starts empty, and left empty it keeps the stored
+// password. OK with both non-blank after trimming stores them in `username` and
+// `password` (taken at the next login); otherwise OK does nothing. The first-start
+// variant (true) is titled "Set Username/Password" and belongs to its caller, which runs
+// it modally and destroys it; the normal variant deletes itself after OK or Cancel.
 
 #include <QDialog>
 

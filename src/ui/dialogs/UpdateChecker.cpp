@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/WebPages.h"
 #include "net/server/Server.h"
+#include "store/Log.h"
 #include "store/Settings.h"
 
 #include <QBuffer>
@@ -38,6 +39,9 @@ QString ReadLine(QBuffer& io_buffer)
 UpdateChecker::UpdateChecker(QObject* ip_parent)
     : QObject(ip_parent), mp_reply(nullptr), m_tooLarge(false), m_isChecked(false)
 {
+    m_timeout.setSingleShot(true);
+    m_timeout.setInterval(c_defaultTimeoutMs);
+    connect(&m_timeout, &QTimer::timeout, this, &UpdateChecker::OnTimeout);
 }
 
 void UpdateChecker::Init()
@@ -75,6 +79,19 @@ void UpdateChecker::CheckForNewVersion()
     connect(mp_reply, &QNetworkReply::readyRead, this, &UpdateChecker::OnReadyRead);
     connect(mp_reply, &QNetworkReply::finished, this, &UpdateChecker::OnRequestFinished);
     m_isChecked = true;
+    m_timeout.start();
+}
+
+void UpdateChecker::OnTimeout()
+{
+    if (!mp_reply)
+        return;
+    Log(LogArea::Server, 1,
+        QStringLiteral("Version check abandoned: no complete answer from %1 within %2 s.")
+            .arg(mp_reply->url().host())
+            .arg(m_timeout.interval() / 1000.0));
+    // Finishes the reply with an error, which makes no offer.
+    mp_reply->abort();
 }
 
 void UpdateChecker::OnReadyRead()
@@ -92,6 +109,7 @@ void UpdateChecker::OnReadyRead()
 
 void UpdateChecker::OnRequestFinished()
 {
+    m_timeout.stop();
     QNetworkReply* const lp_reply = mp_reply;
     bool const l_answered = !m_tooLarge && lp_reply->error() == QNetworkReply::NoError;
     if (l_answered)

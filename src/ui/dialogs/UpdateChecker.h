@@ -5,7 +5,9 @@
 // maker's host; port: the setting `web_port` or 80; neither has a default) and, when the
 // file announces a build newer than the running one and than `skip_version`, emits
 // NewVersion. Nothing is retried, shown or logged when the fetch or the file fails;
-// redirects are not followed and bodies over 64 KiB are dropped.
+// redirects are not followed and bodies over 64 KiB are dropped. A host that has not
+// answered whole within the time-out (60 s) is given up on, which is logged: a host that
+// accepts and then stalls would otherwise hold the request open for the whole run.
 //
 // Version file: line 1 the build number, line 2 the download base address, line 3 the
 // file base name, then one description line per further line that ends in a line feed.
@@ -16,6 +18,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 class QNetworkReply;
@@ -27,6 +30,8 @@ class UpdateChecker : public QObject
 public:
     // Largest version file accepted.
     static constexpr qint64 c_maxBody = 64 * 1024;
+    // Longest wait for the whole answer.
+    static constexpr int c_defaultTimeoutMs = 60 * 1000;
 
     explicit UpdateChecker(QObject* ip_parent = nullptr);
 
@@ -34,6 +39,8 @@ public:
     void Init();
     // Issues the request unless it was issued before in this run.
     void CheckForNewVersion();
+    // Changes the longest wait for the whole answer; affects requests issued afterwards.
+    void SetTimeout(int i_ms) { m_timeout.setInterval(i_ms); }
     // Whether the request was issued and its answer handled.
     bool IsFinished() const { return m_isChecked && !mp_reply; }
     // Where the version file is fetched from.
@@ -52,10 +59,12 @@ public slots:
 private:
     void OnReadyRead();
     void OnRequestFinished();
+    void OnTimeout();
 
     QNetworkAccessManager m_network;
     QNetworkReply* mp_reply;
     QByteArray m_body;
+    QTimer m_timeout;
     bool m_tooLarge;
     bool m_isChecked;
 };

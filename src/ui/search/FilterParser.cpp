@@ -2,6 +2,7 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <limits>
 
 namespace
@@ -21,6 +22,24 @@ bool TakeValue(QString const& i_word, QLatin1StringView i_long, QLatin1StringVie
                QStringView& o_rest)
 {
     return TakeValue(i_word, i_long, o_rest) || TakeValue(i_word, i_short, o_rest);
+}
+
+// Qt's number reading skips white space around the digits, but a tab or line break in a
+// word belongs to the word: a value holding one is not a whole number.
+bool HasNoWhiteSpace(QStringView i_value)
+{
+    return std::none_of(i_value.begin(), i_value.end(),
+                        [](QChar i_char) { return i_char.isSpace(); });
+}
+
+int WholeInt(QStringView i_value)
+{
+    return HasNoWhiteSpace(i_value) ? i_value.toInt() : 0;
+}
+
+qint64 WholeInt64(QStringView i_value)
+{
+    return HasNoWhiteSpace(i_value) ? i_value.toLongLong() : 0;
 }
 
 // Megabytes as bytes. A minimum past the 64-bit range must still reject every file
@@ -67,17 +86,17 @@ void FilterParser::Parse(QString i_filter)
         }
         else if (TakeValue(l_word, QLatin1StringView("minbitrate:"), QLatin1StringView("mbr:"), l_rest))
         {
-            m_minBitrate = l_rest.toInt();
+            m_minBitrate = WholeInt(l_rest);
             m_hasAttributes = true;
         }
         else if (TakeValue(l_word, QLatin1StringView("minfilesize:"), QLatin1StringView("mfs:"), l_rest))
         {
-            m_minFileSize = Megabytes(l_rest.toLongLong());
+            m_minFileSize = Megabytes(WholeInt64(l_rest));
             m_hasAttributes = true;
         }
         else if (TakeValue(l_word, QLatin1StringView("minfilesinfolder:"), QLatin1StringView("mfif:"),
                            l_rest))
-            m_minFilesInFolder = l_rest.toInt();
+            m_minFilesInFolder = WholeInt(l_rest);
         else
             m_words.append(l_word);
     }

@@ -5,6 +5,7 @@
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "transfers/TransferQueueManager.h"
+#include "ui/chat/RoomForm.h"
 #include "ui/chat/UserNoteDialog.h"
 #include "ui/dialogs/ItemLogDialog.h"
 #include "ui/users/SharesForm.h"
@@ -189,26 +190,31 @@ void UserMenuOptions::OnUnignoreUser()
 
 void UserMenuOptions::OnAddUserMembership()
 {
-    if (gp_server)
-        gp_server->AddPrivateRoomMember(SenderData(), m_user);
+    QString const l_room = SenderData();
+    if (RoomForm::RequireConnection(l_room, m_user + QStringLiteral(" not given membership.")))
+        gp_server->AddPrivateRoomMember(l_room, m_user);
 }
 
 void UserMenuOptions::OnRemoveUserMembership()
 {
-    if (gp_server)
-        gp_server->RemovePrivateRoomMember(SenderData(), m_user);
+    QString const l_room = SenderData();
+    if (RoomForm::RequireConnection(l_room, m_user + QStringLiteral("'s membership not removed.")))
+        gp_server->RemovePrivateRoomMember(l_room, m_user);
 }
 
 void UserMenuOptions::OnAddUserOperatorship()
 {
-    if (gp_server)
-        gp_server->AddPrivateRoomOperator(SenderData(), m_user);
+    QString const l_room = SenderData();
+    if (RoomForm::RequireConnection(l_room, m_user + QStringLiteral(" not made operator.")))
+        gp_server->AddPrivateRoomOperator(l_room, m_user);
 }
 
 void UserMenuOptions::OnRemoveUserOperatorship()
 {
-    if (gp_server)
-        gp_server->RemovePrivateRoomOperator(SenderData(), m_user);
+    QString const l_room = SenderData();
+    if (RoomForm::RequireConnection(l_room,
+                                    m_user + QStringLiteral("'s operator status not removed.")))
+        gp_server->RemovePrivateRoomOperator(l_room, m_user);
 }
 
 void UserMenuOptions::OnUserNote()

@@ -5,8 +5,10 @@
 
 #include "ChatTestEnv.h"
 
+#include "ui/chat/CountryFlags.h"
 #include "ui/chat/QRoomUserListItemWidget.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QTreeWidget>
 
@@ -46,6 +48,7 @@ private slots:
     }
     void roomEndToEnd();
     void serverGoesBeforeTheTabs();
+    void flagCacheHoldsPackagedFlagsOnly();
 };
 
 void TestRoomForm::roomEndToEnd()
@@ -126,10 +129,12 @@ void TestRoomForm::roomEndToEnd()
     QCOMPARE(l_status.size(), 2);
     QVERIFY(l_status[0].startsWith("* Disconnected at ") && l_status[1].startsWith("* Reconnected at "));
 
-    // The server removing us from a room closes its tab without a word.
-    QVERIFY(l_fixture.Deliver(IncomingFrames::RoomJoined("side", {"ann"}, {Stats{}}, {"DE"})));
+    // The server removing us from a room closes its tab without a word. Flags are the
+    // packaged ones; a code the set lacks shows none.
+    QVERIFY(l_fixture.Deliver(IncomingFrames::RoomJoined("side", {"ann", "zed"}, {Stats{}, Stats{}}, {"DE", "zz"})));
     QPointer<RoomForm> lp_side = l_shell.Room("side");
     QVERIFY(lp_side);
+    QVERIFY(Describe(lp_side->UserRow("ann")).contains("flag") && !Describe(lp_side->UserRow("zed")).contains("flag"));
     QVERIFY(l_fixture.Deliver(IncomingFrames::RoomMessage(15, "side")));
     QVERIFY(!lp_side);
     QCOMPARE(l_shell.mp_rooms->count(), 1);
@@ -161,6 +166,18 @@ void TestRoomForm::serverGoesBeforeTheTabs()
     // The tab outlives the connection; deleting it now must touch nothing that is gone.
     delete lp_shell;
     QVERIFY(d["room_form"]->GetItemCount() == 0);
+}
+
+void TestRoomForm::flagCacheHoldsPackagedFlagsOnly()
+{
+    // Each packaged flag, asked for in either case, takes one entry; other codes none.
+    QStringList const l_packaged = QDir(":/resources/flags").entryList();
+    QVERIFY(l_packaged.size() > 200);
+    for (QString const& l_code : l_packaged.join(' ').remove(".png").split(' '))
+        QVERIFY2(!CountryFlags::Icon(l_code).pixmap(16, 11).isNull() && !CountryFlags::Icon(l_code.toUpper()).isNull(), qPrintable(l_code));
+    for (char const* lp_code : {"zz", "", "x", "d e", "../flags/de", "ÄÖ"})
+        QVERIFY2(CountryFlags::Icon(lp_code).isNull(), lp_code);
+    QCOMPARE(CountryFlags::CachedCount(), l_packaged.size());
 }
 
 QTEST_MAIN(TestRoomForm)

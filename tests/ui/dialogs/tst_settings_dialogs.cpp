@@ -183,6 +183,7 @@ void TestSettingsDialogs::usernameAndPassword()
         {"  ann  ", " pw 1\t", true, "ann|pw 1"},
         {"   ", "pw", false, "ann|pw 1"},
         {"bob", "  ", false, "ann|pw 1"},
+        {" ann", "", true, "ann|pw 1"},
     };
     for (Case const& l_case : l_cases)
     {
@@ -191,6 +192,8 @@ void TestSettingsDialogs::usernameAndPassword()
         Ui_ChangeUsernamePasswordDialog* const ui = lp_dialog->Form();
         QCOMPARE(lp_dialog->windowTitle(), QStringLiteral("Change Username/Password"));
         QCOMPARE(ui->usernameEdit->text(), l_shown);
+        QCOMPARE(ui->passwordEdit->text(), QString());
+        QCOMPARE(ui->passwordEdit->echoMode(), QLineEdit::Password);
         lp_dialog->show();
         ui->usernameEdit->setText(l_case.user);
         ui->passwordEdit->setText(l_case.password);
@@ -213,6 +216,7 @@ void TestSettingsDialogs::usernameAndPassword()
     {
         ChangeUsernamePasswordDialog l_dialog(true, nullptr);
         QCOMPARE(l_dialog.windowTitle(), QStringLiteral("Set Username/Password"));
+        QCOMPARE(l_dialog.Form()->passwordEdit->echoMode(), QLineEdit::Password);
         QTimer::singleShot(0, &l_dialog, [&l_dialog, l_accept] {
             l_dialog.Form()->usernameEdit->setText(" carol ");
             l_dialog.Form()->buttonBox->button(l_accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
@@ -266,6 +270,10 @@ void TestSettingsDialogs::listeningPort()
     // The field holds at most five digits, and a zero cannot take the first place.
     ChangeListeningPortDialog* const lp_dialog = new ChangeListeningPortDialog;
     QLineEdit* const lp_edit = lp_dialog->Form()->portEdit;
+    // Wide enough for the title beside a frame's buttons; the field spans the width.
+    lp_dialog->show();
+    QVERIFY(lp_dialog->width() > lp_dialog->fontMetrics().horizontalAdvance(lp_dialog->windowTitle()) + 60);
+    QVERIFY(lp_edit->width() > lp_dialog->width() * 3 / 4 && lp_edit->geometry().right() < lp_dialog->width());
     for (char const* lp_keys : {"123456", "0400"})
     {
         lp_edit->clear();

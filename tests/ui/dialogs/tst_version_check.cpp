@@ -4,6 +4,7 @@
 
 #include "net/server/ServerTestEnv.h"
 #include "support/FakeHttpServer.h"
+#include "support/LogCapture.h"
 
 #include "ui/dialogs/NewVersionDialog.h"
 #include "ui/dialogs/NewVersionDialogUi.h"
@@ -36,6 +37,7 @@ private slots:
     void initTestCase();
     void oneRequestPerRun();
     void versionFiles();
+    void stalledHostAbandoned();
     void offerDialog();
 
 private:
@@ -126,6 +128,23 @@ void TestVersionCheck::versionFiles()
         QCOMPARE(l_offers[0][1].toString(), QStringLiteral("http://a/Linux/n-64bit.tgz"));
         QCOMPARE(l_offers[0][2].toStringList(), l_case.description);
     }
+}
+
+void TestVersionCheck::stalledHostAbandoned()
+{
+    // The head and most of the body, then silence with the connection open.
+    PointAtFakeWebHost();
+    m_web.SetAnswer(200, "20120801\nhttp://a\nn\nd\n");
+    m_web.SetStallAfter(110);
+    LogCapture l_log;
+    UpdateChecker l_checker;
+    l_checker.SetTimeout(400);
+    QSignalSpy l_offers(&l_checker, &UpdateChecker::NewVersion);
+    l_checker.CheckForNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(l_checker.IsFinished(), 5000);
+    QCOMPARE(l_offers.count(), 0);
+    QCOMPARE(l_log.Count("server", 1, "Version check abandoned: no complete answer from 127.0.0.1 within 0.4 s."), 1);
+    m_web.SetStallAfter(-1);
 }
 
 void TestVersionCheck::offerDialog()

@@ -75,6 +75,10 @@ void TestFilterParser::parsesAndMatches()
         {"MBR:1", "x", l_bare, 1, std::nullopt, false, 0},
         {"xmbr:1", "xmbr:1", l_bare, 0, std::nullopt, false, 0},
         {"a\tb", "a b", std::nullopt, 1, std::nullopt, false, 0},
+        // White space inside a word makes its value no whole number.
+        {"mbr:320\t", "x", l_bare, 0, std::nullopt, true, 0},
+        {"mfif:8\t mfs:\n10", "x", l_bare, 0, std::nullopt, true, 0},
+        {"minfilesinfolder:\u00a08", "x", std::nullopt, 0, std::nullopt, false, 0},
         // A minimum past the 64-bit range rejects every file instead of wrapping round.
         {"mfs:9223372036854775807", "x", l_huge, 2, std::nullopt, true, 0},
         {"mfs:10000000000000", "x", l_huge, 2, std::nullopt, true, 0},
