@@ -13,6 +13,9 @@
 #include <QProgressBar>
 #include <QTabWidget>
 
+#include <algorithm>
+#include <climits>
+
 namespace
 {
 int const c_statusColumn = 3;
@@ -312,15 +315,53 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_row)
         }
 }
 
+void TransfersForm::ShowRemaining(TransferTreeKind const& i_kind, TransferRow* ip_row)
+{
+    ShowAggregate(i_kind, ip_row);
+    QTreeWidget* const lp_tree = i_kind.mp_tree;
+    // A row without a bar shows no figures (expanded, or never reported on).
+    if (!lp_tree->itemWidget(ip_row, c_progressColumn))
+        return;
+    int l_running = 0;
+    long long l_rate = 0;
+    for (ItemPtr const& l_entry : GetNodeEntryItems(i_kind, ip_row))
+        if (l_entry[i_kind.mp_status].AsStdString() == i_kind.mp_runningText)
+        {
+            ++l_running;
+            l_rate += CellValue<int>(l_entry, "bytes_per_second");
+        }
+    int const l_bytesPerSecond = static_cast<int>(std::min<long long>(l_rate, INT_MAX));
+    if (!ip_row->text(c_speedColumn).isEmpty())
+        ip_row->setText(c_speedColumn,
+                        l_running ? TransferTexts::SpeedText(l_bytesPerSecond) : QString());
+    if (ip_row->m_tally.HasTotal())
+        ShowRowFigures(lp_tree, ip_row, l_bytesPerSecond);
+    else
+    {
+        ip_row->setText(c_timeLeftColumn, QString());
+        lp_tree->removeItemWidget(ip_row, c_progressColumn);
+    }
+}
+
 void TransfersForm::UpdateActiveTransferCounts()
+{
+    UpdateActiveTransferCounts(ItemPtr());
+}
+
+void TransfersForm::UpdateActiveTransferCounts(ItemPtr i_leaving)
 {
     int l_index = -1;
     QTabWidget* const lp_tabs = GetWidgetTabWidget(this, l_index);
     if (!lp_tabs || !transferQueueManager)
         return;
+    int l_downloads = transferQueueManager->ActiveDownloadCount();
+    int l_uploads = transferQueueManager->ActiveUploadCount();
+    if (i_leaving && i_leaving[mp_downloads->mp_status].IsConnected("is_active"))
+        --l_downloads;
+    if (i_leaving && i_leaving[mp_uploads->mp_status].IsConnected("is_active"))
+        --l_uploads;
     QString const l_title = QStringLiteral("Transfers [%1/%2]")
-                                .arg(transferQueueManager->ActiveDownloadCount())
-                                .arg(transferQueueManager->ActiveUploadCount());
+                                .arg(QString::number(l_downloads), QString::number(l_uploads));
     if (lp_tabs->tabText(l_index) != l_title)
         lp_tabs->setTabText(l_index, l_title);
 }
