@@ -5,7 +5,8 @@
 // The baselines, measured in the same run, receive the same bytes from the same
 // uploader with a plain blocking socket-to-file copy on the GUI thread: one reading
 // blocks of the worker's size (8 KiB), which isolates what the worker, its reports and
-// their handling cost, and one reading 64 KiB at a time. A summary after the Google
+// their handling cost, and one reading 64 KiB at a time. Like the worker, both write
+// every block through to the file (unbuffered). A summary after the Google
 // Benchmark table prints MB/s, the ratios and the GUI thread's CPU time per progress
 // report (event dispatch included).
 
@@ -129,7 +130,7 @@ void BM_PlainCopy(benchmark::State& io_state)
         std::thread l_uploader;
         QTcpSocket* lp_socket = Accept(l_listener, l_uploader);
         QFile l_file(Folder().path() + "/plain.bin");
-        l_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        l_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
         qint64 const l_zero = 0;
         lp_socket->write(reinterpret_cast<char const*>(&l_zero), 8);
         lp_socket->flush();
@@ -245,7 +246,7 @@ int main(int argc, char** argv)
     std::printf("  baseline, plain copy in 64 KiB reads: %8.0f MB/s\n",
                 g_largeBaseline.megabytesPerSecond);
     std::printf("  OnFileConnection + DownloadThread:    %8.0f MB/s  ratio %.2f to 8 KiB reads "
-                "(target >= 0.80), %.2f to 64 KiB reads\n",
+                "(target >= 1.00), %.2f to 64 KiB reads\n",
                 g_download.megabytesPerSecond, l_ratio(g_baseline), l_ratio(g_largeBaseline));
     std::printf("  GUI-thread time per progress report: %.2f us (target < 20 us)\n",
                 g_download.guiMicrosecondsPerReport);
