@@ -125,8 +125,8 @@ void DownloadThread::run()
     // never pass as a complete download.
     mp_file->close();
     if (l_done && mp_file->error() != QFileDevice::NoError)
-        l_done = Fail(QStringLiteral("Writing to file failed. Error string: ") +
-                      mp_file->errorString());
+        l_done =
+            Fail(QStringLiteral("Writing to file failed. Error string: ") + mp_file->errorString());
     if (l_done)
         emit DownloadComplete();
     else

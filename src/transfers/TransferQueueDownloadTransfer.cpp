@@ -92,7 +92,8 @@ bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_e
 TransferQueueManager::PartialFileUse
 TransferQueueManager::CheckPartialFileWriter(QString const& i_path, ItemPtr i_entry)
 {
-    // A partial file without a recorded writer predates the records and is resumed.
+    // A partial file without a recorded writer predates the records and is resumed; a
+    // missing one is simply started.
     ItemPtr const l_record = d["partial_file"]->HasItem(Value(i_path));
     if (!l_record || !QFileInfo::exists(i_path))
         return PartialFileUse::Resume;
@@ -126,7 +127,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
                                             unsigned int i_req)
 {
     Log(LogArea::TransferQueue, 1,
-        QStringLiteral("File connection created by user %1 for req %2").arg(i_user, QString::number(i_req)));
+        QStringLiteral("File connection created by user %1 for req %2")
+            .arg(i_user, QString::number(i_req)));
     ItemPtr const l_user = d["user"]->HasItem(Value(i_user));
     ItemPtr const l_token = d["remote_transfer_req"]->HasItem(Value(i_req));
     ItemPtr const l_entry =

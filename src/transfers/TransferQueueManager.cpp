@@ -133,8 +133,8 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
                               "Thanks."));
     SetSetting("max_queued_uploads_per_user", QStringLiteral("200"));
 
-    m_types = {d["download_thread"], d["upload_thread"],    d["download_entry"],
-               d["upload_entry"],    d["write_position"],   d["read_position"],
+    m_types = {d["download_thread"],  d["upload_thread"],    d["download_entry"],
+               d["upload_entry"],     d["write_position"],   d["read_position"],
                d["bytes_per_second"], d["last_receipt_time"]};
 }
 
@@ -419,8 +419,8 @@ ItemPtr TransferQueueManager::ProgressEntry(Type* ip_threadType, Type* ip_entryT
     return Connected(ip_threadType->HasItem(Value(ip_worker)), ip_entryType);
 }
 
-void TransferQueueManager::StoreProgress(ItemPtr i_entry, Type* ip_positionType,
-                                         qint64 i_position, int i_bytesPerSecond) const
+void TransferQueueManager::StoreProgress(ItemPtr i_entry, Type* ip_positionType, qint64 i_position,
+                                         int i_bytesPerSecond) const
 {
     if (auto* lp_position = Connected(i_entry, ip_positionType).AsPtr<qint64>())
         *lp_position = i_position;

@@ -164,7 +164,8 @@ bool UploadThread::PerformUpload()
         l_pacer.emplace(
             *lp_account, lp_account->GetUploadSpeed(),
             [&l_budgetClock] { return l_budgetClock.elapsed(); },
-            [this](qint64 i_ms) {
+            [this](qint64 i_ms)
+            {
                 ReportIfDue();
                 QThread::msleep(static_cast<unsigned long>(std::min<qint64>(i_ms, WaitSlice())));
                 return !IsExitRequested();

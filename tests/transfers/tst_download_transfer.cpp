@@ -302,7 +302,8 @@ void TestDownloadTransfer::failedWriteEndsTheDownloadUnrecorded()
     QVERIFY(l_ivan->SendFrom(Content(9000), 0));
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
     QCOMPARE(l_records, 0);
-    QVERIFY(QFileInfo(l_partial).isSymLink() && !QFileInfo::exists(m_env.Folder() + "/complete/disk"));
+    QVERIFY(QFileInfo(l_partial).isSymLink() &&
+            !QFileInfo::exists(m_env.Folder() + "/complete/disk"));
     QCOMPARE(l_log.Texts(c_queueArea).filter("Writing to file failed").size(), 1);
 }
 
@@ -315,11 +316,14 @@ void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
     QByteArray l_pop = Content(4 * 8192 + 7);
     for (char& l_byte : l_pop)
         l_byte = char(l_byte ^ 0x5A);
-    ItemPtr const l_rockEntry = manager().AddDownload("xena", "track.mp3", "rock\\album", l_rock.size(), 0);
-    ItemPtr const l_popEntry = manager().AddDownload("yuri", "track.mp3", "pop\\album", l_pop.size(), 0);
+    ItemPtr const l_rockEntry =
+        manager().AddDownload("xena", "track.mp3", "rock\\album", l_rock.size(), 0);
+    ItemPtr const l_popEntry =
+        manager().AddDownload("yuri", "track.mp3", "pop\\album", l_pop.size(), 0);
     QCOMPARE(Connect(*l_xena, 61, "rock\\album\\track.mp3", l_rock.size()), 0);
     QVERIFY(l_xena->SendFrom(l_rock, 0, 2 * 8192));
-    QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), qint64(2 * 8192), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), qint64(2 * 8192),
+                              3000);
     l_xena->CloseFileConnection();
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("aborted"), 5000);
 
@@ -354,7 +358,8 @@ void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()
     auto* const lp_worker = l_entry["download_thread"].AsPtr<DownloadThread>();
     connect(
         lp_worker, &DownloadThread::DownloadProgress, lp_worker,
-        [&](qint64 i_position, int) {
+        [&](qint64 i_position, int)
+        {
             QMutexLocker l_lock(&l_mutex);
             l_reports.append({i_position, QFileInfo(l_partial).size()});
         },
@@ -369,7 +374,8 @@ void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 10000);
     qint64 const l_bound = l_clock.elapsed() / ProgressGate::c_intervalMs + 2;
     QMutexLocker l_lock(&l_mutex);
-    QVERIFY2(l_reports.size() >= 2 && l_reports.size() <= l_bound, qPrintable(QString::number(l_reports.size())));
+    QVERIFY2(l_reports.size() >= 2 && l_reports.size() <= l_bound,
+             qPrintable(QString::number(l_reports.size())));
     for (qsizetype l_index = 0; l_index < l_reports.size(); ++l_index)
     {
         QCOMPARE(l_reports[l_index].second, l_reports[l_index].first);
@@ -385,9 +391,10 @@ void TestDownloadTransfer::logLinesKeepThePercentSignsOfPeers()
     manager().OnFileConnection("pct%2", new QTcpSocket, 5);
     manager().OnFileTransferResponse("pct%2", 5, true, false, 0, QString());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    for (char const* lp_line : {"Received upload request from pct%2 for file dir\\a%1b.mp3, req 5",
-                                "File connection created by user pct%2 for req 5",
-                                "Received file transfer response from user pct%2 for req 5, transfer accepted"})
+    for (char const* lp_line :
+         {"Received upload request from pct%2 for file dir\\a%1b.mp3, req 5",
+          "File connection created by user pct%2 for req 5",
+          "Received file transfer response from user pct%2 for req 5, transfer accepted"})
         QVERIFY2(l_log.Contains(c_queueArea, 1, lp_line), lp_line);
 }
 

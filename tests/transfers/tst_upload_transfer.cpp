@@ -41,10 +41,12 @@ void TestUploadTransfer::sendsTheFileFromTheOffsetInPieces()
     int l_reports = 0;
     qint64 l_reported = 0;
     QObject l_listener;
-    connect(&manager(), &TransferQueueManager::UploadProgressed, &l_listener, [&](ItemPtr i_entry) {
-        ++l_reports;
-        l_reported = *i_entry["read_position"].AsPtr<qint64>();
-    });
+    connect(&manager(), &TransferQueueManager::UploadProgressed, &l_listener,
+            [&](ItemPtr i_entry)
+            {
+                ++l_reports;
+                l_reported = *i_entry["read_position"].AsPtr<qint64>();
+            });
 
     manager().OnQueueUploadRequested("carol", l_file);
     QVERIFY(l_carol->WaitForMessages(40, 1));

@@ -422,7 +422,8 @@ void TestTransferActions::openActionsStayInsideTheDownloadFolders()
     LogCapture l_log;
     for (Case const& l_case : l_cases)
     {
-        ItemPtr const l_entry = m_env.manager().AddDownload("mallory", l_case.file, l_case.folder, 10, l_case.level);
+        ItemPtr const l_entry =
+            m_env.manager().AddDownload("mallory", l_case.file, l_case.folder, 10, l_case.level);
         m_env.SetStatus(l_entry, "complete");
         m_env.form().OnDownloadListItemDoubleClicked(RowOf(l_entry, "download_list_node"), 2);
         QMenu l_menu;

@@ -331,7 +331,8 @@ void TestTransferRows::removalShowsWhatRemains()
     QCOMPARE(Texts(lp_folder), QString("|a||downloading|[1,212,416 (24.6%)|24]|   30m:14s|2.0"));
     m_env.manager().RemoveDownload(l_running);
     QCOMPARE(Texts(lp_folder), QString("|a||queued|[ (0.0%)|0]|   0s"));
-    QCOMPARE(lp_folder->foreground(1).color(), QColor::fromString(GetSetting("color_transfer_queued")));
+    QCOMPARE(lp_folder->foreground(1).color(),
+             QColor::fromString(GetSetting("color_transfer_queued")));
     QCOMPARE(m_env.tabs().tabText(0), QString("Transfers [0/0]"));
 
     // An upload running when its user is unshared takes its rows and its count along.
