@@ -13,9 +13,6 @@
 #include <QProgressBar>
 #include <QTabWidget>
 
-#include <algorithm>
-#include <climits>
-
 namespace
 {
 int const c_statusColumn = 3;
@@ -322,24 +319,18 @@ void TransfersForm::ShowRemaining(TransferTreeKind const& i_kind, TransferRow* i
     // A row without a bar shows no figures (expanded, or never reported on).
     if (!lp_tree->itemWidget(ip_row, c_progressColumn))
         return;
-    int l_running = 0;
-    long long l_rate = 0;
-    for (ItemPtr const& l_entry : GetNodeEntryItems(i_kind, ip_row))
-        if (l_entry[i_kind.mp_status].AsStdString() == i_kind.mp_runningText)
-        {
-            ++l_running;
-            l_rate += CellValue<int>(l_entry, "bytes_per_second");
-        }
-    int const l_bytesPerSecond = static_cast<int>(std::min<long long>(l_rate, INT_MAX));
-    if (!ip_row->text(c_speedColumn).isEmpty())
-        ip_row->setText(c_speedColumn,
-                        l_running ? TransferTexts::SpeedText(l_bytesPerSecond) : QString());
-    if (ip_row->m_tally.HasTotal())
-        ShowRowFigures(lp_tree, ip_row, l_bytesPerSecond);
+    TransferTally const& l_tally = ip_row->m_tally;
+    if (l_tally.HasTotal())
+        ShowBar(lp_tree, ip_row, l_tally.Done(), l_tally.Percent());
     else
+        lp_tree->removeItemWidget(ip_row, c_progressColumn);
+    // Time left and speed come with the next report of a transfer still running; with
+    // none left, nothing moves. Walking the rows for their rates would make a bulk
+    // removal quadratic.
+    if (l_tally.Running() == 0)
     {
         ip_row->setText(c_timeLeftColumn, QString());
-        lp_tree->removeItemWidget(ip_row, c_progressColumn);
+        ip_row->setText(c_speedColumn, QString());
     }
 }
 
