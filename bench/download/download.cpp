@@ -5,7 +5,8 @@
 // The baselines, measured in the same run, receive the same bytes from the same
 // uploader with a plain blocking socket-to-file copy on the GUI thread: one reading
 // blocks of the worker's size (8 KiB), which isolates what the worker, its reports and
-// their handling cost, and one reading 64 KiB at a time. A summary after the Google
+// their handling cost, and one reading 64 KiB at a time. Like the worker, both write
+// every block through to the file (unbuffered). A summary after the Google
 // Benchmark table prints MB/s, the ratios and the GUI thread's CPU time per progress
 // report (event dispatch included).
 
@@ -47,6 +48,8 @@ struct Figures
 {
     double megabytesPerSecond = 0;
     double guiMicrosecondsPerReport = 0;
+    double reportsPerGiB = 0;
+    double guiMillisecondsPerGiB = 0;
 };
 Figures g_baseline;
 Figures g_largeBaseline;
@@ -129,7 +132,7 @@ void BM_PlainCopy(benchmark::State& io_state)
         std::thread l_uploader;
         QTcpSocket* lp_socket = Accept(l_listener, l_uploader);
         QFile l_file(Folder().path() + "/plain.bin");
-        l_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        l_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
         qint64 const l_zero = 0;
         lp_socket->write(reinterpret_cast<char const*>(&l_zero), 8);
         lp_socket->flush();
@@ -189,6 +192,8 @@ void BM_DownloadThread(benchmark::State& io_state)
     io_state.counters["reports"] = double(l_reports);
     io_state.counters["gui_us_per_report"] = l_reports ? l_guiSeconds * 1e6 / double(l_reports) : 0;
     g_download.guiMicrosecondsPerReport = l_reports ? l_guiSeconds * 1e6 / double(l_reports) : 0;
+    g_download.reportsPerGiB = double(l_reports) / double(io_state.iterations());
+    g_download.guiMillisecondsPerGiB = l_guiSeconds * 1e3 / double(io_state.iterations());
 }
 
 BENCHMARK(BM_PlainCopy)
@@ -245,10 +250,14 @@ int main(int argc, char** argv)
     std::printf("  baseline, plain copy in 64 KiB reads: %8.0f MB/s\n",
                 g_largeBaseline.megabytesPerSecond);
     std::printf("  OnFileConnection + DownloadThread:    %8.0f MB/s  ratio %.2f to 8 KiB reads "
-                "(target >= 0.80), %.2f to 64 KiB reads\n",
+                "(target >= 1.00), %.2f to 64 KiB reads\n",
                 g_download.megabytesPerSecond, l_ratio(g_baseline), l_ratio(g_largeBaseline));
-    std::printf("  GUI-thread time per progress report: %.2f us (target < 20 us)\n",
-                g_download.guiMicrosecondsPerReport);
+    // Reports are paced (at most ten a second), so the GUI thread's whole share of a
+    // download says more than its time per report.
+    std::printf("  GUI-thread time per progress report: %.2f us (target < 20 us); %.0f reports "
+                "and %.1f ms of GUI-thread time per GiB\n",
+                g_download.guiMicrosecondsPerReport, g_download.reportsPerGiB,
+                g_download.guiMillisecondsPerGiB);
     std::fflush(stdout);
     std::_Exit(0);
 }

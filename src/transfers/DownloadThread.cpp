@@ -6,7 +6,6 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <limits>
 
 namespace
 {
@@ -46,9 +45,14 @@ bool DownloadThread::WaitForData()
     {
         if (IsExitRequested())
             return Fail(c_exitRequested);
+        // A block held back by the pacing is reported while the peer is silent, so the
+        // rows never lag by more than the interval.
+        if (m_progress.IsPendingDue())
+            ReportProgress();
         qint64 const l_left = c_silenceLimitMs - l_silence.elapsed();
-        if (l_left > 0 &&
-            mp_socket->waitForReadyRead(static_cast<int>(std::min<qint64>(c_waitSliceMs, l_left))))
+        qint64 const l_slice =
+            std::min({l_left, qint64(c_waitSliceMs), std::max<qint64>(1, m_progress.MsUntilDue())});
+        if (l_left > 0 && mp_socket->waitForReadyRead(static_cast<int>(l_slice)))
             continue;
         // A slice that ends without data is no failure until the whole silence limit
         // has passed; a closed or broken connection is one at once.
@@ -59,11 +63,30 @@ bool DownloadThread::WaitForData()
     return true;
 }
 
+bool DownloadThread::WriteBlock(qint64 i_length)
+{
+    // A short write is retried for the rest, so that a refusal shows with its own error
+    // text instead of passing as a partial success.
+    qint64 l_written = 0;
+    while (l_written < i_length)
+    {
+        qint64 const l_now = mp_file->write(m_buffer.data() + l_written, i_length - l_written);
+        if (l_now <= 0)
+            return Fail(QStringLiteral("Writing to file failed. Error string: ") +
+                        mp_file->errorString());
+        l_written += l_now;
+    }
+    return true;
+}
+
+void DownloadThread::ReportProgress()
+{
+    emit DownloadProgress(m_position, m_progress.Rate());
+}
+
 bool DownloadThread::PerformDownload()
 {
-    QElapsedTimer l_clock;
-    l_clock.start();
-    qint64 l_received = 0;
+    m_progress.RestartMeasurement();
     do
     {
         if (IsExitRequested())
@@ -84,16 +107,11 @@ bool DownloadThread::PerformDownload()
             if (l_got < l_block && !WaitForData())
                 return false;
         }
+        if (!WriteBlock(l_block))
+            return false;
         m_position += l_block;
-        l_received += l_block;
-        if (mp_file->write(m_buffer.data(), l_block) != l_block)
-            return Fail(QStringLiteral("Writing to file failed. Error string: ") +
-                        mp_file->errorString());
-
-        qint64 const l_elapsed = l_clock.elapsed();
-        qint64 const l_speed = l_elapsed > 0 ? l_received * 1000 / l_elapsed : 0;
-        emit DownloadProgress(m_position, static_cast<int>(std::min<qint64>(
-                                              l_speed, std::numeric_limits<int>::max())));
+        if (m_progress.Moved(l_block, m_position == m_expectedSize))
+            ReportProgress();
     } while (m_position != m_expectedSize);
     mp_socket->close();
     return true;
@@ -101,11 +119,24 @@ bool DownloadThread::PerformDownload()
 
 void DownloadThread::run()
 {
-    bool const l_done = PerformDownload();
+    bool l_done = PerformDownload();
     mp_socket->moveToThread(mp_homeThread);
+    // Closing flushes and closes; a failure of either leaves the file short, which must
+    // never pass as a complete download.
     mp_file->close();
+    if (l_done && mp_file->error() != QFileDevice::NoError)
+        l_done =
+            Fail(QStringLiteral("Writing to file failed. Error string: ") + mp_file->errorString());
     if (l_done)
         emit DownloadComplete();
     else
+    {
+        // What reached the file before the failure is reported first.
+        if (m_progress.IsPending())
+        {
+            m_progress.MarkReported();
+            ReportProgress();
+        }
         emit DownloadError(m_errorText);
+    }
 }

@@ -2,12 +2,19 @@
 
 // The worker of one running download: it receives the rest of the file from the
 // file-transfer connection and appends it to the partial file, one block at a time,
-// reporting progress after every block and completion or failure at the end.
+// reporting progress at most once per ProgressGate interval (the last block always)
+// and completion or failure at the end.
+//
+// The partial file is expected unbuffered: each block is written through as soon as it
+// is full, so a client killed mid-transfer loses at most the block being received, and
+// a file system that refuses bytes (a full disk) fails the write that carried them.
 //
 // The socket is moved to this thread for the transfer and moved back to the thread
 // that created the worker before the final report; the file is used only here while
 // the worker runs. Neither is owned. The exit flag is the only state both threads
 // touch.
+
+#include "transfers/ProgressGate.h"
 
 #include <QMutex>
 #include <QString>
@@ -53,6 +60,9 @@ private:
     // Waits until the socket holds bytes, in slices; false (error text set) on an exit
     // request, on silence beyond the limit or when the connection fails.
     bool WaitForData();
+    // Writes the block's bytes to the file; false (error text set) when any is refused.
+    bool WriteBlock(qint64 i_length);
+    void ReportProgress();
     bool Fail(QString const& i_reason);
 
     QTcpSocket* mp_socket;
@@ -64,5 +74,6 @@ private:
     QString m_errorText;
     // Where the socket goes back to before the final report.
     QThread* mp_homeThread;
+    ProgressGate m_progress;
     std::array<char, c_blockSize> m_buffer{};
 };

@@ -169,6 +169,9 @@ void TransferQueueManager::OnDownloadComplete()
         return;
     }
 
+    // The partial file is gone, and with it the record of who wrote it.
+    if (ItemPtr const l_writer = d["partial_file"]->HasItem(Value(l_source)))
+        l_writer.Remove();
     SetDownloadEntryStatus(l_entry, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(l_entry);
 

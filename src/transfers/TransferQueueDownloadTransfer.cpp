@@ -42,8 +42,7 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
 
     Log(LogArea::TransferQueue, 1,
         QStringLiteral("Received upload request from %1 for file %2, req %3")
-            .arg(i_user, ToQString(i_path))
-            .arg(i_req));
+            .arg(i_user, ToQString(i_path), QString::number(i_req)));
     ItemPtr l_entry = GetDownloadEntry(i_user, l_fileName, l_folder);
     if (!l_entry)
     {
@@ -90,11 +89,46 @@ bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_e
     return false;
 }
 
+TransferQueueManager::PartialFileUse
+TransferQueueManager::CheckPartialFileWriter(QString const& i_path, ItemPtr i_entry)
+{
+    // A partial file without a recorded writer predates the records and is resumed; a
+    // missing one is simply started.
+    ItemPtr const l_record = d["partial_file"]->HasItem(Value(i_path));
+    if (!l_record || !QFileInfo::exists(i_path))
+        return PartialFileUse::Resume;
+    std::string const l_remote = l_record["partial_file_remote_path"].AsStdString();
+    ItemPtr const l_user = l_record["user"];
+    if (l_user == i_entry["user"] && l_remote == RemotePath(i_entry))
+        return PartialFileUse::Resume;
+    QString const l_userName = l_user.AsString();
+    if (GetDownloadEntry(l_userName, GetFileName(l_remote), GetFolder(l_remote)))
+    {
+        Detail(QStringLiteral("Partial file %1 holds %2 from %3, which is still queued, aborting")
+                   .arg(i_path, ToQString(l_remote), l_userName),
+               i_entry);
+        return PartialFileUse::Refuse;
+    }
+    Detail(QStringLiteral("Partial file %1 holds %2 from %3, which is no longer queued, "
+                          "replacing it")
+               .arg(i_path, ToQString(l_remote), l_userName),
+           i_entry);
+    return PartialFileUse::StartOver;
+}
+
+void TransferQueueManager::RecordPartialFileWriter(QString const& i_path, ItemPtr i_entry)
+{
+    ItemPtr const l_record = d["partial_file"]->GetItem(Value(i_path));
+    l_record += i_entry["user"];
+    l_record += d["partial_file_remote_path"]->GetItem(Value(RemotePath(i_entry)));
+}
+
 void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket,
                                             unsigned int i_req)
 {
     Log(LogArea::TransferQueue, 1,
-        QStringLiteral("File connection created by user %1 for req %2").arg(i_user).arg(i_req));
+        QStringLiteral("File connection created by user %1 for req %2")
+            .arg(i_user, QString::number(i_req)));
     ItemPtr const l_user = d["user"]->HasItem(Value(i_user));
     ItemPtr const l_token = d["remote_transfer_req"]->HasItem(Value(i_req));
     ItemPtr const l_entry =
@@ -123,6 +157,12 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
                l_entry);
         return;
     }
+    PartialFileUse const l_use = CheckPartialFileWriter(l_path, l_entry);
+    if (l_use == PartialFileUse::Refuse)
+    {
+        DropSocket(ip_socket);
+        return;
+    }
     if (l_entry["download_entry_status"].IsConnected("is_active"))
     {
         Detail(QStringLiteral("Transfer is already downloading, cancelling..."), l_entry);
@@ -132,8 +172,12 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     QDir().mkpath(QFileInfo(l_path).path());
     auto* lp_file = new QFile(l_path);
     // Append keeps what earlier connections received; a plain write-only open would
-    // truncate it.
-    if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Append))
+    // truncate it, which only a stale partial of another download wants. Unbuffered:
+    // every block goes to the file system as soon as it is full, and a refusal shows
+    // in the write that carried it.
+    QIODevice::OpenMode const l_keep =
+        l_use == PartialFileUse::StartOver ? QIODevice::Truncate : QIODevice::Append;
+    if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered | l_keep))
     {
         SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
         delete lp_file;
@@ -142,6 +186,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
+    RecordPartialFileWriter(l_path, l_entry);
     qint64 const l_offset = lp_file->size();
     char l_offsetBytes[8];
     qToLittleEndian<qint64>(l_offset, l_offsetBytes);
@@ -176,10 +221,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
 
 ItemPtr TransferQueueManager::FindDownloadWorkerEntry(QObject* ip_worker)
 {
-    // Looked up by address alone: a report may outlive the cell, never the object.
-    if (!ip_worker)
-        return ItemPtr();
-    return d["download_thread"]->HasItem(Value(ip_worker))["download_entry"];
+    return ProgressEntry(m_types.mp_downloadThread, m_types.mp_downloadEntry, ip_worker);
 }
 
 void TransferQueueManager::OnDownloadProgress(qint64 i_position, int i_bytesPerSecond)
@@ -187,12 +229,7 @@ void TransferQueueManager::OnDownloadProgress(qint64 i_position, int i_bytesPerS
     ItemPtr const l_entry = FindDownloadWorkerEntry(sender());
     if (!l_entry)
         return;
-    if (auto* lp_position = l_entry["write_position"].AsPtr<qint64>())
-        *lp_position = i_position;
-    if (auto* lp_speed = l_entry["bytes_per_second"].AsPtr<int>())
-        *lp_speed = i_bytesPerSecond;
-    if (auto* lp_time = l_entry["last_receipt_time"].AsPtr<QDateTime>())
-        *lp_time = QDateTime::currentDateTime();
+    StoreProgress(l_entry, m_types.mp_writePosition, i_position, i_bytesPerSecond);
     emit DownloadProgressed(l_entry);
 }
 

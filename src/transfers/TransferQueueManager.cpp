@@ -58,6 +58,12 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
     SaveWith("download_entry", {"user", "file_name", "remote_folder", "file_size",
                                 "download_folder", "download_entry_status", "download_order",
                                 "subfolder_save_level"});
+    // Who wrote each partial file outlives the download, so that a later download with
+    // the same local path never resumes the bytes of another file.
+    DeclareTypes({{"partial_file", Primary, false}, {"partial_file_remote_path", Tertiary, false}});
+    RelateTypes({{"partial_file", "user", Many, One},
+                 {"partial_file", "partial_file_remote_path", Many, One}});
+    SaveWith("partial_file", {"user", "partial_file_remote_path"});
 
     CreateUploadTypes();
 
@@ -126,6 +132,10 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
                               "something before downloading anything from my own shares. "
                               "Thanks."));
     SetSetting("max_queued_uploads_per_user", QStringLiteral("200"));
+
+    m_types = {d["download_thread"],  d["upload_thread"],    d["download_entry"],
+               d["upload_entry"],     d["write_position"],   d["read_position"],
+               d["bytes_per_second"], d["last_receipt_time"]};
 }
 
 void TransferQueueManager::CreateDownloadTypes()
@@ -388,6 +398,37 @@ void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr i_item)
 void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr i_item)
 {
     FreeCell<QDateTime>(i_item);
+}
+
+namespace
+{
+// The first connected item of the type, as operator[] finds it, without the name look-up.
+ItemPtr Connected(ItemPtr i_item, Type* ip_type)
+{
+    ItemSet const* const lp_items = i_item ? i_item->ConnectedItemsOf(ip_type) : nullptr;
+    return lp_items && !lp_items->empty() ? *lp_items->begin() : ItemPtr();
+}
+} // namespace
+
+ItemPtr TransferQueueManager::ProgressEntry(Type* ip_threadType, Type* ip_entryType,
+                                            QObject* ip_worker) const
+{
+    // Looked up by address alone: a report may outlive the cell, never the object.
+    if (!ip_worker)
+        return ItemPtr();
+    return Connected(ip_threadType->HasItem(Value(ip_worker)), ip_entryType);
+}
+
+void TransferQueueManager::StoreProgress(ItemPtr i_entry, Type* ip_positionType, qint64 i_position,
+                                         int i_bytesPerSecond) const
+{
+    if (auto* lp_position = Connected(i_entry, ip_positionType).AsPtr<qint64>())
+        *lp_position = i_position;
+    if (auto* lp_speed = Connected(i_entry, m_types.mp_bytesPerSecond).AsPtr<int>())
+        *lp_speed = i_bytesPerSecond;
+    // The UTC clock skips the time zone look-up; the cell is only ever compared.
+    if (auto* lp_time = Connected(i_entry, m_types.mp_lastReceiptTime).AsPtr<QDateTime>())
+        *lp_time = QDateTime::currentDateTimeUtc();
 }
 
 void TransferQueueManager::SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow)

@@ -190,6 +190,19 @@ private:
     void EndDownloadTransfer(ItemPtr i_entry);
     // Whether a running download other than the entry writes to this local file.
     bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
+    // What a download may do with the partial file at its local path: a partial file
+    // is resumed only by the download (user and remote path) that wrote it.
+    enum class PartialFileUse
+    {
+        Resume,
+        // The download that wrote it is still queued: the file stays as it is.
+        Refuse,
+        // Left by a download that is gone: replaced from the first byte.
+        StartOver
+    };
+    PartialFileUse CheckPartialFileWriter(QString const& i_path, ItemPtr i_entry);
+    // Records the entry as the writer of the partial file at that path.
+    void RecordPartialFileWriter(QString const& i_path, ItemPtr i_entry);
     static void SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow);
 
     // Upload side helpers.
@@ -210,6 +223,27 @@ private:
     void AbortStalledUploads();
     void RequeueDownloadsAtOnlineUsers(ItemSet const& i_users);
     void RequestPlacesInLine(ItemSet const& i_users);
+
+    // The types a progress report touches, looked up once: reports come many times a
+    // second per transfer.
+    struct ProgressTypes
+    {
+        Type* mp_downloadThread = nullptr;
+        Type* mp_uploadThread = nullptr;
+        Type* mp_downloadEntry = nullptr;
+        Type* mp_uploadEntry = nullptr;
+        Type* mp_writePosition = nullptr;
+        Type* mp_readPosition = nullptr;
+        Type* mp_bytesPerSecond = nullptr;
+        Type* mp_lastReceiptTime = nullptr;
+    };
+    // The entry of a worker's report and its cells, or a null entry when the worker's
+    // cell is gone.
+    ItemPtr ProgressEntry(Type* ip_threadType, Type* ip_entryType, QObject* ip_worker) const;
+    // Stores position, rate and receipt time in the entry's cells.
+    void StoreProgress(ItemPtr i_entry, Type* ip_positionType, qint64 i_position,
+                       int i_bytesPerSecond) const;
+    ProgressTypes m_types;
 
     // Guards the shared upload budget below; the upload workers take it too.
     QMutex m_uploadSpeedMutex;

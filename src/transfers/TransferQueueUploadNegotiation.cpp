@@ -42,10 +42,7 @@ bool HasUploadIn(ItemPtr i_user, ItemSet const& i_statuses)
 
 ItemPtr TransferQueueManager::FindUploadWorkerEntry(QObject* ip_worker)
 {
-    // Looked up by address alone: a report may outlive the cell, never the object.
-    if (!ip_worker)
-        return ItemPtr();
-    return d["upload_thread"]->HasItem(Value(ip_worker))["upload_entry"];
+    return ProgressEntry(m_types.mp_uploadThread, m_types.mp_uploadEntry, ip_worker);
 }
 
 bool TransferQueueManager::IsUploadStillShared(ItemPtr i_entry)
@@ -113,9 +110,8 @@ void TransferQueueManager::OnFileTransferResponse(QString i_user, unsigned int i
 {
     Log(LogArea::TransferQueue, 1,
         QStringLiteral("Received file transfer response from user %1 for req %2, transfer %3")
-            .arg(i_user)
-            .arg(i_req)
-            .arg(i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
+            .arg(i_user, QString::number(i_req),
+                 i_accepted ? QStringLiteral("accepted") : QStringLiteral("not accepted")),
         d["user"]->HasItem(Value(i_user)));
     ItemPtr const l_token = d["transfer_req"]->HasItem(Value(i_req));
     if (!l_token)
@@ -241,12 +237,7 @@ void TransferQueueManager::OnUploadProgress(qint64 i_position, int i_bytesPerSec
     ItemPtr const l_entry = FindUploadWorkerEntry(sender());
     if (!l_entry)
         return;
-    if (auto* lp_position = l_entry["read_position"].AsPtr<qint64>())
-        *lp_position = i_position;
-    if (auto* lp_speed = l_entry["bytes_per_second"].AsPtr<int>())
-        *lp_speed = i_bytesPerSecond;
-    if (auto* lp_time = l_entry["last_receipt_time"].AsPtr<QDateTime>())
-        *lp_time = QDateTime::currentDateTime();
+    StoreProgress(l_entry, m_types.mp_readPosition, i_position, i_bytesPerSecond);
     emit UploadProgressed(l_entry);
 }
 

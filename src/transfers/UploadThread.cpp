@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <optional>
 
 UploadThread::UploadThread(QTcpSocket* ip_socket, QFile* ip_file, int i_transferReq)
@@ -64,7 +63,8 @@ bool UploadThread::WaitForWritten()
             return false;
         if (l_silence.elapsed() >= c_waitLimitMs)
             return false;
-        if (mp_socket->waitForBytesWritten(c_waitSliceMs))
+        ReportIfDue();
+        if (mp_socket->waitForBytesWritten(WaitSlice()))
         {
             l_silence.restart();
             continue;
@@ -88,6 +88,22 @@ bool UploadThread::WaitForClosed()
         mp_socket->waitForDisconnected(c_waitSliceMs);
     }
     return true;
+}
+
+void UploadThread::ReportIfDue()
+{
+    if (m_progress.IsPendingDue())
+        ReportProgress();
+}
+
+int UploadThread::WaitSlice() const
+{
+    return static_cast<int>(std::clamp<qint64>(m_progress.MsUntilDue(), 1, c_waitSliceMs));
+}
+
+void UploadThread::ReportProgress()
+{
+    emit UploadProgress(m_position, m_progress.Rate());
 }
 
 bool UploadThread::WriteAll(char const* ip_bytes, qint64 i_length)
@@ -138,9 +154,7 @@ bool UploadThread::PerformUpload()
     if (l_offset < 0 || l_offset >= l_size || !mp_file->seek(l_offset))
         return false;
 
-    QElapsedTimer l_measurement;
-    l_measurement.start();
-    qint64 l_measured = 0;
+    m_progress.RestartMeasurement();
     // Without a manager (a worker on its own) nothing limits the speed.
     QElapsedTimer l_budgetClock;
     l_budgetClock.start();
@@ -150,41 +164,37 @@ bool UploadThread::PerformUpload()
         l_pacer.emplace(
             *lp_account, lp_account->GetUploadSpeed(),
             [&l_budgetClock] { return l_budgetClock.elapsed(); },
-            [this](qint64 i_ms) {
-                QThread::msleep(static_cast<unsigned long>(std::min<qint64>(i_ms, c_waitSliceMs)));
+            [this](qint64 i_ms)
+            {
+                ReportIfDue();
+                QThread::msleep(static_cast<unsigned long>(std::min<qint64>(i_ms, WaitSlice())));
                 return !IsExitRequested();
             });
     }
 
     std::array<char, c_chunkSize> l_chunk;
-    qint64 l_position = l_offset;
-    while (l_position != l_size)
+    m_position = l_offset;
+    while (m_position != l_size)
     {
         if (IsExitRequested())
             return false;
         if (l_pacer)
         {
             if (l_pacer->TakeShare())
-            {
-                l_measurement.restart();
-                l_measured = 0;
-            }
+                m_progress.RestartMeasurement();
             if (!l_pacer->Pay())
                 return false;
         }
-        qint64 const l_length = std::min(c_chunkSize, l_size - l_position);
+        qint64 const l_length = std::min(c_chunkSize, l_size - m_position);
         if (mp_file->read(l_chunk.data(), l_length) != l_length)
             return false;
         if (!WriteAll(l_chunk.data(), l_length))
             return false;
-        l_position += l_length;
-        l_measured += l_length;
+        m_position += l_length;
         if (l_pacer)
             l_pacer->AfterChunk(l_length);
-        qint64 const l_elapsed = l_measurement.elapsed();
-        qint64 const l_speed = l_elapsed > 0 ? l_measured * 1000 / l_elapsed : 0;
-        emit UploadProgress(l_position,
-                            static_cast<int>(std::min<qint64>(l_speed, std::numeric_limits<int>::max())));
+        if (m_progress.Moved(l_length, m_position == l_size))
+            ReportProgress();
     }
     // The peer closes once it has everything; a peer that does not is given up on
     // after the wait and the upload still counts as complete.
@@ -199,5 +209,13 @@ void UploadThread::run()
     if (l_done)
         emit UploadComplete();
     else
+    {
+        // What was sent before the failure is reported first.
+        if (m_progress.IsPending())
+        {
+            m_progress.MarkReported();
+            ReportProgress();
+        }
         emit UploadError();
+    }
 }

@@ -3,7 +3,8 @@
 // The worker of one running upload: on the file-transfer connection it writes the
 // transfer token, reads the peer's 8-byte resume offset and sends the shared file from
 // there, one chunk at a time under the shared upload speed budget, reporting progress
-// after every chunk and completion or failure at the end.
+// at most once per ProgressGate interval (the last chunk always) and completion or
+// failure at the end.
 //
 // The socket is moved to this thread for the transfer and moved back to the thread that
 // created the worker before the final report; the file is used only here while the
@@ -11,6 +12,8 @@
 // touched. The exit flag is the only state both threads touch; it is tested before
 // every chunk and after every wait, and waits are cut into short slices so that an
 // exit request is seen soon even while the peer is silent.
+
+#include "transfers/ProgressGate.h"
 
 #include <QMutex>
 #include <QThread>
@@ -56,6 +59,12 @@ private:
     bool WaitForWritten();
     // Waits for the peer to close; false only on an exit request.
     bool WaitForClosed();
+    // Reports a chunk that the pacing held back once its report is due; called while
+    // the worker waits, so the rows never lag by more than the interval.
+    void ReportIfDue();
+    // The wait slice, shortened so that a held-back report is made in time.
+    int WaitSlice() const;
+    void ReportProgress();
 
     QTcpSocket* mp_socket;
     QFile* mp_file;
@@ -64,4 +73,6 @@ private:
     bool m_exitRequested = false;
     // Where the socket goes back to before the final report.
     QThread* mp_homeThread;
+    qint64 m_position = 0;
+    ProgressGate m_progress;
 };

@@ -1,6 +1,7 @@
 #include "TransferTestEnv.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 
 using namespace TransferTestEnv;
 
@@ -20,6 +21,10 @@ private slots:
     void oneWriterPerPartialFile();
     void tricklingPeerDoesNotHoldUpTheGuiThread();
     void failedMoveLeavesTheFileWhereItIs();
+    void failedWriteEndsTheDownloadUnrecorded();
+    void partialFileResumedOnlyByItsWriter();
+    void reportsArePacedExactAndWrittenThrough();
+    void logLinesKeepThePercentSignsOfPeers();
 
 private:
     // An online uploader whose address the client knows.
@@ -279,6 +284,118 @@ void TestDownloadTransfer::failedMoveLeavesTheFileWhereItIs()
     QCOMPARE(l_records, 0);
     QVERIFY(l_log.Texts(c_queueArea).filter("Could not move finished download").size() == 1);
     QVERIFY(!l_entry["download_file"] && !l_entry["download_thread"]);
+}
+
+void TestDownloadTransfer::failedWriteEndsTheDownloadUnrecorded()
+{
+    // The partial file is the full device: every write is refused.
+    auto l_ivan = Uploader("ivan");
+    int l_records = 0;
+    QObject l_listener;
+    connect(&manager(), &TransferQueueManager::CompleteDownloadAdded, &l_listener,
+            [&](ItemPtr) { ++l_records; });
+    ItemPtr const l_entry = manager().AddDownload("ivan", "full.bin", "disk", 9000, 0);
+    QString const l_partial = m_env.Folder() + "/downloading/disk/full.bin";
+    QVERIFY(QDir().mkpath(QFileInfo(l_partial).path()) && QFile::link("/dev/full", l_partial));
+    LogCapture l_log;
+    QCOMPARE(Connect(*l_ivan, 51, "disk\\full.bin", 9000), 0);
+    QVERIFY(l_ivan->SendFrom(Content(9000), 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
+    QCOMPARE(l_records, 0);
+    QVERIFY(QFileInfo(l_partial).isSymLink() &&
+            !QFileInfo::exists(m_env.Folder() + "/complete/disk"));
+    QCOMPARE(l_log.Texts(c_queueArea).filter("Writing to file failed").size(), 1);
+}
+
+void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
+{
+    // Two files whose local paths coincide, with bytes that differ everywhere.
+    auto l_xena = Uploader("xena");
+    auto l_yuri = Uploader("yuri");
+    QByteArray const l_rock = Content(5 * 8192);
+    QByteArray l_pop = Content(4 * 8192 + 7);
+    for (char& l_byte : l_pop)
+        l_byte = char(l_byte ^ 0x5A);
+    ItemPtr const l_rockEntry =
+        manager().AddDownload("xena", "track.mp3", "rock\\album", l_rock.size(), 0);
+    ItemPtr const l_popEntry =
+        manager().AddDownload("yuri", "track.mp3", "pop\\album", l_pop.size(), 0);
+    QCOMPARE(Connect(*l_xena, 61, "rock\\album\\track.mp3", l_rock.size()), 0);
+    QVERIFY(l_xena->SendFrom(l_rock, 0, 2 * 8192));
+    QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), qint64(2 * 8192),
+                              3000);
+    l_xena->CloseFileConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("aborted"), 5000);
+
+    // While xena's download is queued, yuri's is turned away and leaves her bytes alone.
+    LogCapture l_log;
+    QVERIFY(OfferAndOpen(*l_yuri, 62, "pop\\album\\track.mp3", l_pop.size()));
+    QVERIFY(l_yuri->File().WaitForDisconnected());
+    QVERIFY(l_yuri->File().Received().isEmpty());
+    QCOMPARE(Status(l_popEntry), QByteArray("queued"));
+    QCOMPARE(l_log.Texts(c_queueArea).filter("which is still queued").size(), 1);
+
+    // Once it is gone, yuri's starts from the first byte.
+    manager().RemoveDownload(l_rockEntry);
+    QCOMPARE(Connect(*l_yuri, 63, "pop\\album\\track.mp3", l_pop.size()), 0);
+    QVERIFY(l_yuri->SendFrom(l_pop, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_popEntry), QByteArray("complete"), 5000);
+    QCOMPARE(Sha1(ReadFile(m_env.Folder() + "/complete/album/track.mp3")), Sha1(l_pop));
+    QCOMPARE(l_log.Texts(c_queueArea).filter("which is no longer queued, replacing it").size(), 1);
+}
+
+void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()
+{
+    auto l_ivy = Uploader("ivy");
+    QByteArray const l_content = Content(2 * 1024 * 1024 + 100);
+    ItemPtr const l_entry = manager().AddDownload("ivy", "fast.bin", "paced", l_content.size(), 0);
+    QString const l_partial = m_env.Folder() + "/downloading/paced/fast.bin";
+    QCOMPARE(Connect(*l_ivy, 71, "paced\\fast.bin", l_content.size()), 0);
+    // Taken on the worker's thread as each report is made: the position, and what the
+    // file on disk holds at that moment.
+    QMutex l_mutex;
+    QList<std::pair<qint64, qint64>> l_reports;
+    auto* const lp_worker = l_entry["download_thread"].AsPtr<DownloadThread>();
+    connect(
+        lp_worker, &DownloadThread::DownloadProgress, lp_worker,
+        [&](qint64 i_position, int)
+        {
+            QMutexLocker l_lock(&l_mutex);
+            l_reports.append({i_position, QFileInfo(l_partial).size()});
+        },
+        Qt::DirectConnection);
+    QElapsedTimer l_clock;
+    l_clock.start();
+    for (qint64 l_at = 0; l_at < l_content.size(); l_at += 256 * 1024)
+    {
+        QVERIFY(l_ivy->SendFrom(l_content, l_at, 256 * 1024));
+        QTest::qWait(40);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 10000);
+    qint64 const l_bound = l_clock.elapsed() / ProgressGate::c_intervalMs + 2;
+    QMutexLocker l_lock(&l_mutex);
+    QVERIFY2(l_reports.size() >= 2 && l_reports.size() <= l_bound,
+             qPrintable(QString::number(l_reports.size())));
+    for (qsizetype l_index = 0; l_index < l_reports.size(); ++l_index)
+    {
+        QCOMPARE(l_reports[l_index].second, l_reports[l_index].first);
+        QVERIFY(l_index == 0 || l_reports[l_index].first > l_reports[l_index - 1].first);
+    }
+    QCOMPARE(l_reports.last().first, qint64(l_content.size()));
+}
+
+void TestDownloadTransfer::logLinesKeepThePercentSignsOfPeers()
+{
+    LogCapture l_log;
+    manager().OnFileTransferRequest("pct%2", 1, 5, "dir\\a%1b.mp3", 10);
+    manager().OnFileConnection("pct%2", new QTcpSocket, 5);
+    manager().OnFileTransferResponse("pct%2", 5, true, false, 0, QString());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (char const* lp_line :
+         {"Received upload request from pct%2 for file dir\\a%1b.mp3, req 5",
+          "File connection created by user pct%2 for req 5",
+          "Received file transfer response from user pct%2 for req 5, transfer accepted"})
+        QVERIFY2(l_log.Contains(c_queueArea, 1, lp_line), lp_line);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadTransfer)

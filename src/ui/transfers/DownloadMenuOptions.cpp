@@ -2,12 +2,11 @@
 
 #include "net/server/Server.h"
 #include "transfers/TransferQueueManager.h"
+#include "ui/transfers/DownloadOpener.h"
 
-#include <QDesktopServices>
 #include <QIcon>
 #include <QMenu>
 #include <QTreeWidgetItem>
-#include <QUrl>
 
 namespace
 {
@@ -133,11 +132,6 @@ ItemPtr DownloadMenuOptions::SingleFolder() const
     return m_hasSingleFolder ? d["remote_folder"]->HasItem(m_singleFolder) : ItemPtr();
 }
 
-void DownloadMenuOptions::OpenLocalPath(QString i_path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(i_path.replace('\\', '/')));
-}
-
 void DownloadMenuOptions::OnRemoveDownloads()
 {
     for (ItemPtr const& l_entry : PresentEntries())
@@ -161,13 +155,13 @@ void DownloadMenuOptions::OnRerunSearch()
 void DownloadMenuOptions::OnOpenFile()
 {
     if (ItemPtr const l_first = FirstEntry())
-        OpenLocalPath(transferQueueManager->GetDownloadTargetPath(l_first, true));
+        DownloadOpener::Open(l_first, false);
 }
 
 void DownloadMenuOptions::OnOpenFolder()
 {
     if (ItemPtr const l_first = FirstEntry())
-        OpenLocalPath(transferQueueManager->GetDownloadTargetFolder(l_first, true));
+        DownloadOpener::Open(l_first, true);
 }
 
 void DownloadMenuOptions::OnSetFileDownloadAlert()

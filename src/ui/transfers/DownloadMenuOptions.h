@@ -46,7 +46,6 @@ private:
     // The single user and folder, fetched again by their keys; null when gone.
     ItemPtr SingleUser() const;
     ItemPtr SingleFolder() const;
-    static void OpenLocalPath(QString i_path);
 
     ItemSet m_entries;
     QString m_searchText;

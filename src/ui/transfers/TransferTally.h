@@ -56,6 +56,7 @@ public:
     // done * 100 / total as a floating-point number; 0 when the total is not positive.
     double Percent() const;
     int Count() const { return m_count; }
+    int Running() const { return m_running; }
 
 private:
     void Apply(TransferFigures const& i_figures, int i_sign);

@@ -148,6 +148,12 @@ private:
     void ShowAggregate(TransferTreeKind const& i_kind, TransferRow* ip_row);
     // Time left and progress bar of a folder or user row from its tally.
     void ShowRowFigures(QTreeWidget* ip_tree, TransferRow* ip_row, int i_bytesPerSecond);
+    // After a row below went: status, colour and the figures a folder or user row shows,
+    // redrawn from the transfers that remain under it.
+    void ShowRemaining(TransferTreeKind const& i_kind, TransferRow* ip_row);
+    // The tab title; an entry whose removal the store is reporting still holds its
+    // status, and is not counted.
+    void UpdateActiveTransferCounts(ItemPtr i_leaving);
     void RecolorTree(TransferTreeKind const& i_kind);
     // Tally refreshers: a position cell or a size came or went.
     void OnDownloadPositionLinked(ConnectionInfo& i_info);

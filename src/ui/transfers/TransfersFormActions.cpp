@@ -8,16 +8,15 @@
 #include "transfers/TransferQueueManager.h"
 #include "ui/transfers/CompleteDownloadsForm.h"
 #include "ui/transfers/DownloadMenuOptions.h"
+#include "ui/transfers/DownloadOpener.h"
 #include "ui/transfers/TransferRow.h"
 #include "ui/transfers/TransferTreeKind.h"
 #include "ui/users/UserMenuOptions.h"
 #include "ui_TransfersForm.h"
 
-#include <QDesktopServices>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QUrl>
 
 namespace
 {
@@ -187,8 +186,7 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_row, int
     ItemPtr const l_entry = d["download_list_node"]->HasItem(Value(ip_row))["download_entry"];
     if (!l_entry)
         return;
-    QString const l_path = transferQueueManager->GetDownloadTargetPath(l_entry, true).replace('\\', '/');
-    QDesktopServices::openUrl(QUrl::fromLocalFile(l_path));
+    DownloadOpener::Open(l_entry, false);
 }
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_position)

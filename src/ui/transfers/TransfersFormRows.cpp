@@ -131,13 +131,16 @@ void TransfersForm::RemoveEntryRows(TransferTreeKind const& i_kind, ItemPtr i_en
     lp_folderRow->m_tally.Remove(lp_fileRow->m_figures);
     lp_userRow->m_tally.Remove(lp_fileRow->m_figures);
     DeleteRow(i_kind.mp_fileNode, lp_fileRow);
-    if (lp_folderRow->childCount() == 0)
-    {
+    // The rows that stay show what remains at once, not the figures of what went.
+    if (lp_folderRow->childCount() != 0)
+        ShowRemaining(i_kind, lp_folderRow);
+    else
         DeleteRow(i_kind.mp_folderNode, lp_folderRow);
-        if (lp_userRow->childCount() == 0)
-            DeleteRow(i_kind.mp_userNode, lp_userRow);
-    }
-    UpdateActiveTransferCounts();
+    if (lp_userRow->childCount() != 0)
+        ShowRemaining(i_kind, lp_userRow);
+    else
+        DeleteRow(i_kind.mp_userNode, lp_userRow);
+    UpdateActiveTransferCounts(i_entry);
 }
 
 bool TransfersForm::DeleteRow(char const* ip_nodeType, QTreeWidgetItem* ip_row)

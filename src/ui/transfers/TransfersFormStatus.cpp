@@ -312,15 +312,47 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_row)
         }
 }
 
+void TransfersForm::ShowRemaining(TransferTreeKind const& i_kind, TransferRow* ip_row)
+{
+    ShowAggregate(i_kind, ip_row);
+    QTreeWidget* const lp_tree = i_kind.mp_tree;
+    // A row without a bar shows no figures (expanded, or never reported on).
+    if (!lp_tree->itemWidget(ip_row, c_progressColumn))
+        return;
+    TransferTally const& l_tally = ip_row->m_tally;
+    if (l_tally.HasTotal())
+        ShowBar(lp_tree, ip_row, l_tally.Done(), l_tally.Percent());
+    else
+        lp_tree->removeItemWidget(ip_row, c_progressColumn);
+    // Time left and speed come with the next report of a transfer still running; with
+    // none left, nothing moves. Walking the rows for their rates would make a bulk
+    // removal quadratic.
+    if (l_tally.Running() == 0)
+    {
+        ip_row->setText(c_timeLeftColumn, QString());
+        ip_row->setText(c_speedColumn, QString());
+    }
+}
+
 void TransfersForm::UpdateActiveTransferCounts()
+{
+    UpdateActiveTransferCounts(ItemPtr());
+}
+
+void TransfersForm::UpdateActiveTransferCounts(ItemPtr i_leaving)
 {
     int l_index = -1;
     QTabWidget* const lp_tabs = GetWidgetTabWidget(this, l_index);
     if (!lp_tabs || !transferQueueManager)
         return;
+    int l_downloads = transferQueueManager->ActiveDownloadCount();
+    int l_uploads = transferQueueManager->ActiveUploadCount();
+    if (i_leaving && i_leaving[mp_downloads->mp_status].IsConnected("is_active"))
+        --l_downloads;
+    if (i_leaving && i_leaving[mp_uploads->mp_status].IsConnected("is_active"))
+        --l_uploads;
     QString const l_title = QStringLiteral("Transfers [%1/%2]")
-                                .arg(transferQueueManager->ActiveDownloadCount())
-                                .arg(transferQueueManager->ActiveUploadCount());
+                                .arg(QString::number(l_downloads), QString::number(l_uploads));
     if (lp_tabs->tabText(l_index) != l_title)
         lp_tabs->setTabText(l_index, l_title);
 }

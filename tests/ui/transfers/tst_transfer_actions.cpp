@@ -51,6 +51,7 @@ private slots:
     void alertsRaiseInOrderOnceTheirDownloadsComplete();
     void completionsOfRemovedDownloadsAreDropped();
     void toolbarActionsDeleteAndDoubleClick();
+    void openActionsStayInsideTheDownloadFolders();
     void clearBoxesAndUploadControlsWriteSettings();
     void sweepRemovesUploadsSilentForFiveMinutes();
     void finishedDownloadsListNewestFirst();
@@ -404,6 +405,34 @@ void TestTransferActions::toolbarActionsDeleteAndDoubleClick()
     QApplication::sendEvent(lp_tree, &l_delete);
     QCOMPARE(lp_tree->topLevelItemCount(), 0);
     User("bob").Disconnect("in_user_list");
+}
+
+void TestTransferActions::openActionsStayInsideTheDownloadFolders()
+{
+    struct Case
+    {
+        std::string folder;
+        std::string file;
+        int level;
+    };
+    Case const l_cases[] = {{"music", "../../../../../../../../etc/passwd", 0},
+                            {"share\\..\\..", "x", 1},
+                            {"music", "/etc/passwd", 0},
+                            {"music", "sub\\..\\..\\x", 0}};
+    LogCapture l_log;
+    for (Case const& l_case : l_cases)
+    {
+        ItemPtr const l_entry =
+            m_env.manager().AddDownload("mallory", l_case.file, l_case.folder, 10, l_case.level);
+        m_env.SetStatus(l_entry, "complete");
+        m_env.form().OnDownloadListItemDoubleClicked(RowOf(l_entry, "download_list_node"), 2);
+        QMenu l_menu;
+        DownloadMenuOptions l_options(&l_menu, {l_entry});
+        Entry(l_menu, "Open File")->trigger();
+        Entry(l_menu, "Open Folder")->trigger();
+    }
+    QVERIFY(m_urls.m_urls.isEmpty());
+    QCOMPARE(l_log.Texts(c_queueArea).filter("Not opening").size(), 3 * int(std::size(l_cases)));
 }
 
 void TestTransferActions::clearBoxesAndUploadControlsWriteSettings()

@@ -25,6 +25,7 @@ private slots:
     void statusTextsAggregatesAndColours();
     void progressFigures();
     void sumsOfHugeSizesStayInRange();
+    void removalShowsWhatRemains();
 
 private:
     QStringList Tree() { return Lines(m_env.Downloads()); }
@@ -315,6 +316,32 @@ void TestTransferRows::sumsOfHugeSizesStayInRange()
     m_env.manager().RemoveDownload(l_done);
     m_env.Progress(l_running, LLONG_MAX / 2, INT_MAX);
     QCOMPARE(Figures(lp_folder), QString("   1193046h:28m:18s|4,611,686,018,427,387,903 (25.0%)|25"));
+}
+
+void TestTransferRows::removalShowsWhatRemains()
+{
+    // A running download beside a queued one in a collapsed folder, whose row carries the
+    // figures and the speed.
+    ItemPtr const l_running = m_env.Download("bob", "a", "one", 4928000);
+    m_env.Download("bob", "a", "two", 1000);
+    QTreeWidgetItem* const lp_folder = m_env.Downloads()->topLevelItem(0)->child(0);
+    lp_folder->setExpanded(false);
+    m_env.SetStatus(l_running, "downloading");
+    m_env.Progress(l_running, 1212416, 2048);
+    QCOMPARE(Texts(lp_folder), QString("|a||downloading|[1,212,416 (24.6%)|24]|   30m:14s|2.0"));
+    m_env.manager().RemoveDownload(l_running);
+    QCOMPARE(Texts(lp_folder), QString("|a||queued|[ (0.0%)|0]"));
+    QCOMPARE(lp_folder->foreground(1).color(),
+             QColor::fromString(GetSetting("color_transfer_queued")));
+    QCOMPARE(m_env.tabs().tabText(0), QString("Transfers [0/0]"));
+
+    // An upload running when its user is unshared takes its rows and its count along.
+    ItemPtr const l_upload = m_env.Upload("erin", "song.mp3", 4096);
+    m_env.manager().SetUploadEntryStatus(l_upload, "uploading");
+    QCOMPARE(m_env.tabs().tabText(0), QString("Transfers [0/1]"));
+    m_env.manager().UnshareUser("erin");
+    QCOMPARE(m_env.Uploads()->topLevelItemCount(), 0);
+    QCOMPARE(m_env.tabs().tabText(0), QString("Transfers [0/0]"));
 }
 
 QTEST_MAIN(TestTransferRows)
