@@ -226,9 +226,8 @@ void DNetManager::DropStalledChild(QTcpSocket* ip_socket, ItemPtr i_user)
 {
     DNetLog(1,
             QString("Child %1 holds %2 unsent bytes and would pass the limit of %3, dropping it")
-                .arg(i_user.AsString())
-                .arg(ip_socket->bytesToWrite())
-                .arg(PeerMessenger::c_maxUnsentBytes),
+                .arg(i_user.AsString(), QString::number(ip_socket->bytesToWrite()),
+                     QString::number(PeerMessenger::c_maxUnsentBytes)),
             i_user);
     ChildSocketClosed(ip_socket);
     // close() alone would wait for the peer to read what is held, which it does not.

@@ -195,9 +195,8 @@ void PeerMessenger::EndOverfullConnection(QTcpSocket* ip_socket)
     PeerLog(1,
             QString("Connection to user %1 holds %2 unsent bytes and would pass the limit of %3, "
                     "closing.")
-                .arg(l_user.AsString())
-                .arg(ip_socket->bytesToWrite())
-                .arg(c_maxUnsentBytes),
+                .arg(l_user.AsString(), QString::number(ip_socket->bytesToWrite()),
+                     QString::number(c_maxUnsentBytes)),
             l_user);
     // The disconnection this signals disposes of an open "P" connection; one that was
     // never connected signals nothing.

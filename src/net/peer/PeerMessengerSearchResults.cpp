@@ -71,8 +71,7 @@ bool PeerMessenger::HandleShareList(QString const& i_user, MemStream& i_message)
     if (l_result == ShareListResult::TooLarge)
         PeerLog(1,
                 QString("Share list from user %1 holds more than %2 records, refused")
-                    .arg(i_user)
-                    .arg(c_maxShareListRecords),
+                    .arg(i_user, QString::number(c_maxShareListRecords)),
                 d["user"]->HasItem(Value(i_user)));
     if (l_result != ShareListResult::Read)
         return false;

@@ -48,9 +48,8 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
             Log(LogArea::Search, 1,
                 QString("Reply from user %1 to search %2 passes the limits of %3 files per "
                         "reply and %4 per search, the files past them dropped")
-                    .arg(i_userName, i_request.AsString())
-                    .arg(m_maxFilesPerReply)
-                    .arg(m_maxFilesPerSearch),
+                    .arg(i_userName, i_request.AsString(), QString::number(m_maxFilesPerReply),
+                         QString::number(m_maxFilesPerSearch)),
                 l_user);
             break;
         }

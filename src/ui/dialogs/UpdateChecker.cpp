@@ -88,8 +88,7 @@ void UpdateChecker::OnTimeout()
         return;
     Log(LogArea::Server, 1,
         QStringLiteral("Version check abandoned: no complete answer from %1 within %2 s.")
-            .arg(mp_reply->url().host())
-            .arg(m_timeout.interval() / 1000.0));
+            .arg(mp_reply->url().host(), QString::number(m_timeout.interval() / 1000.0)));
     // Finishes the reply with an error, which makes no offer.
     mp_reply->abort();
 }
