@@ -1,8 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/peer/DNetManager.h"
 #include "net/peer/PeerMessenger.h"
@@ -15,6 +12,9 @@
 #include "transfers/TransferQueueManager.h"
 #include "ui/dialogs/DataDialog.h"
 #include "ui/dialogs/TypeNavigatorDialog.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -22,14 +22,13 @@
 #include <QResizeEvent>
 
 MainWindow* mainWindow = nullptr;
-QPalette defaultPalette;
-qint64 const g_currentVersion = 20120720;
 
 MainWindow::MainWindow(QWidget* ip_parent)
     : QMainWindow(ip_parent), ui(new Ui_MainWindow), mp_dataDialog(nullptr),
       mp_typeNavigator(nullptr), mp_server(nullptr), m_sizeProxy(this)
 {
     mainWindow = this;
+    applicationWindow = this;
     ui->setupUi(this);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
@@ -80,6 +79,8 @@ MainWindow::~MainWindow()
     delete sizeManager;
     if (mainWindow == this)
         mainWindow = nullptr;
+    if (applicationWindow == this)
+        applicationWindow = nullptr;
 }
 
 QString MainWindow::BuildTitle(qint64 i_build)

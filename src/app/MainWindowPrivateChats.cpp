@@ -1,10 +1,10 @@
 #include "app/MainWindow.h"
 
-#include "app/RoomTabWidget.h"
-#include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "ui/chat/ChatForm.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QIcon>
 

@@ -1,13 +1,13 @@
 #include "app/MainWindow.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "ui/chat/QRoomListItemWidget.h"
 #include "ui/chat/RoomForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/TabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QHeaderView>
 #include <QIcon>

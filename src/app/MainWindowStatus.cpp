@@ -1,11 +1,11 @@
 #include "app/MainWindow.h"
 
-#include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "ui/dialogs/NewVersionDialog.h"
 #include "ui/users/SharedFilesRescannedDialog.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,14 +1,14 @@
 #include "app/Ui_MainWindow.h"
 
-#include "app/ActionSetToolBar.h"
 #include "app/MainWindow.h"
-#include "app/RoomTabWidget.h"
-#include "app/TabWidget.h"
 #include "ui/dialogs/DiagnosticsForm.h"
 #include "ui/search/SearchForm.h"
 #include "ui/transfers/TransfersForm.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserListForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/TabWidget.h"
 
 #include <QCoreApplication>
 #include <QIcon>

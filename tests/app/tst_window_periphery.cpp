@@ -4,11 +4,7 @@
 
 #include "ShellTestKit.h"
 
-#include "app/ActionSetToolBar.h"
 #include "app/MainWindow.h"
-#include "app/RoomTabWidget.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
 #include "app/Ui_MainWindow.h"
 #include "net/server/MemStream.h"
 #include "net/server/PortForwarder.h"
@@ -24,6 +20,10 @@
 #include "ui/chat/RoomForm.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/users/SharesForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/TabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDir>
 #include <QFileDialog>

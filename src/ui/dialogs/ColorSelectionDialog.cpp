@@ -1,9 +1,9 @@
 #include "ui/dialogs/ColorSelectionDialog.h"
 
-#include "app/MainWindow.h"
 #include "store/Settings.h"
 #include "ui/dialogs/ColorSelectionDialogUi.h"
 #include "ui/transfers/TransfersForm.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QApplication>
 #include <QColorDialog>

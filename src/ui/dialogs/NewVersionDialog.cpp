@@ -1,8 +1,8 @@
 #include "ui/dialogs/NewVersionDialog.h"
 
-#include "app/MainWindow.h"
 #include "store/Settings.h"
 #include "ui/dialogs/NewVersionDialogUi.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QDesktopServices>
 #include <QUrl>

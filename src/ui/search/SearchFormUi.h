@@ -3,7 +3,7 @@
 // The layout of the search page: "Manual Searches" (the search line above the results
 // tabs) and "Wish List Searches" (the wish tabs beside the list of wishes).
 
-#include "app/TabWidget.h"
+#include "widgets/TabWidget.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,7 +1,5 @@
 #include "ui/transfers/TransfersForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
@@ -12,6 +10,8 @@
 #include "ui/transfers/TransferTreeKind.h"
 #include "ui/users/UserMenuOptions.h"
 #include "ui_TransfersForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
 
 #include <QDesktopServices>
 #include <QIcon>

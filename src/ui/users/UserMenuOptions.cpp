@@ -1,6 +1,5 @@
 #include "ui/users/UserMenuOptions.h"
 
-#include "app/MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
 #include "transfers/TransferQueueManager.h"
@@ -8,6 +7,7 @@
 #include "ui/dialogs/ItemLogDialog.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserGroupsDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QAction>
 #include <QIcon>
@@ -24,7 +24,8 @@ QAction* AddEntry(QMenu* ip_menu, QString const& i_text, char const* ip_icon, QS
 
 void OpenGroupsDialog(QString const& i_user)
 {
-    (new UserGroupsDialog(i_user, mainWindow))->show();
+    (new UserGroupsDialog(i_user, applicationWindow ? applicationWindow->WindowWidget() : nullptr))
+        ->show();
 }
 } // namespace
 
@@ -121,8 +122,8 @@ QString UserMenuOptions::SenderData() const
 
 void UserMenuOptions::OnMessageUser()
 {
-    if (mainWindow)
-        mainWindow->OpenChatForm(SenderData());
+    if (applicationWindow)
+        applicationWindow->OpenChatForm(SenderData());
 }
 
 void UserMenuOptions::OnSetUserGroups()

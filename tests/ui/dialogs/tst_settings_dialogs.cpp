@@ -4,13 +4,13 @@
 #include "DialogTestKit.h"
 #include "support/StoreServices.h"
 
-#include "app/MainWindow.h"
 #include "ui/dialogs/ChangeListeningPortDialog.h"
 #include "ui/dialogs/ChangeListeningPortDialogUi.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialogUi.h"
 #include "ui/dialogs/ColorSelectionDialog.h"
 #include "ui/dialogs/ColorSelectionDialogUi.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QPointer>
 #include <QtTest>

@@ -1,8 +1,8 @@
-#include "app/SizeManager.h"
+#include "widgets/SizeManager.h"
 
-#include "store/Schema.h"
-#include "app/ResizableWindow.h"
 #include "store/DataSaver.h"
+#include "store/Schema.h"
+#include "widgets/ResizableWindow.h"
 
 #include <QHeaderView>
 #include <QSplitter>

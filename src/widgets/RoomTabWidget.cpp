@@ -1,3 +1,3 @@
-#include "app/RoomTabWidget.h"
+#include "widgets/RoomTabWidget.h"
 
 RoomTabWidget::RoomTabWidget(QWidget* ip_parent) : QTabWidget(ip_parent) {}

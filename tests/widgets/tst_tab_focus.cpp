@@ -1,8 +1,8 @@
 #include "WidgetTestKit.h"
-#include "app/RoomTabWidget.h"
-#include "app/TabWidget.h"
-#include "app/TreeWidget.h"
-#include "app/UIFunctions.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/TabWidget.h"
+#include "widgets/TreeWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QTabBar>
 

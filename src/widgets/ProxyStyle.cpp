@@ -1,4 +1,4 @@
-#include "app/ProxyStyle.h"
+#include "widgets/ProxyStyle.h"
 
 #include <QStyleFactory>
 

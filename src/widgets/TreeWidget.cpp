@@ -1,4 +1,4 @@
-#include "app/TreeWidget.h"
+#include "widgets/TreeWidget.h"
 
 #include <QKeyEvent>
 

@@ -1,7 +1,7 @@
-#include "app/ResizableWindow.h"
-#include "app/SizeManager.h"
 #include "store/DataSaver.h"
 #include "support/StoreServices.h"
+#include "widgets/ResizableWindow.h"
+#include "widgets/SizeManager.h"
 
 #include <QFile>
 #include <QHeaderView>

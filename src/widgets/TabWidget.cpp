@@ -1,6 +1,6 @@
-#include "app/TabWidget.h"
+#include "widgets/TabWidget.h"
 
-#include "app/UIFunctions.h"
+#include "widgets/UIFunctions.h"
 
 #include <QTabBar>
 

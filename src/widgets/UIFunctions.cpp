@@ -1,4 +1,4 @@
-#include "app/UIFunctions.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QTabWidget>

@@ -1,12 +1,12 @@
 #include "WidgetTestKit.h"
-#include "app/ActionSetToolBar.h"
-#include "app/UIFunctions.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
 #include "support/StoreServices.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "app/EventToolBar.h"
+#include "widgets/EventToolBar.h"
 
-#include "app/ApplicationAlerts.h"
-#include "app/UIFunctions.h"
+#include "widgets/ApplicationAlerts.h"
+#include "widgets/UIFunctions.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,9 +3,9 @@
 // the buttons and the triggers are in ActionSetToolBarView.cpp.
 
 #include "store/Schema.h"
-#include "app/ActionSetToolBar.h"
+#include "widgets/ActionSetToolBar.h"
 
-#include "app/UIFunctions.h"
+#include "widgets/UIFunctions.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/WebPages.h"
+#include "widgets/WebPages.h"
 
 #include "store/Data.h"
 #include "store/Settings.h"

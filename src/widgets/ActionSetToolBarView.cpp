@@ -1,12 +1,12 @@
 // ActionSetToolBar: following the focus, rebuilding the buttons, triggered actions, and
 // the availability and privileges buttons.
 
-#include "app/ActionSetToolBar.h"
+#include "widgets/ActionSetToolBar.h"
 
-#include "app/UIFunctions.h"
-#include "app/WebPages.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
+#include "widgets/UIFunctions.h"
+#include "widgets/WebPages.h"
 
 #include <QAction>
 #include <QDesktopServices>

@@ -1,8 +1,8 @@
 #include "WidgetTestKit.h"
-#include "app/ApplicationAlerts.h"
-#include "app/EventToolBar.h"
-#include "app/UIFunctions.h"
 #include "store/Data.h"
+#include "widgets/ApplicationAlerts.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <memory>
 
