@@ -3,7 +3,7 @@
 // A user's share as a share list carries it: folder (byte string with `\` separators)
 // to the files directly in it, both in ascending order.
 
-#include "shares/records/FileInfo.h"
+#include "net/records/FileInfo.h"
 
 #include <map>
 #include <set>

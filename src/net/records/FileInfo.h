@@ -12,8 +12,8 @@
 // signed number; attributes take no part, so a set keeps the first of two records
 // with equal name and size.
 
+#include "net/records/AttributeMap.h"
 #include "net/server/Stream.h"
-#include "shares/records/AttributeMap.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "shares/records/SearchParser.h"
+#include "net/records/SearchParser.h"
 
 #include <QByteArray>
 

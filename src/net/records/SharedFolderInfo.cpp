@@ -1,4 +1,4 @@
-#include "shares/records/SharedFolderInfo.h"
+#include "net/records/SharedFolderInfo.h"
 
 bool SharedFolderInfo::Read(InputStream& io_stream)
 {

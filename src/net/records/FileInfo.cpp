@@ -1,4 +1,4 @@
-#include "shares/records/FileInfo.h"
+#include "net/records/FileInfo.h"
 
 bool FileInfo::Read(InputStream& io_stream)
 {

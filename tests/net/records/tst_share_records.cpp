@@ -1,5 +1,5 @@
+#include "net/records/SharedFolderInfo.h"
 #include "net/server/MemStream.h"
-#include "shares/records/SharedFolderInfo.h"
 #include "support/FrameBuilder.h"
 #include "support/ShareBytes.h"
 

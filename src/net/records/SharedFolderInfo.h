@@ -4,8 +4,8 @@
 //
 // Wire form: u32 entry count M, M FileInfo records in set order, u32 0.
 
+#include "net/records/FileInfo.h"
 #include "net/server/Stream.h"
-#include "shares/records/FileInfo.h"
 
 #include <set>
 

@@ -1,4 +1,4 @@
-#include "shares/records/AttributeMap.h"
+#include "net/records/AttributeMap.h"
 
 bool AttributeMap::Read(InputStream& io_stream)
 {
