@@ -42,6 +42,11 @@ function(kestrune_gui_part name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   kestrune_warnings(${name})
+  # Layouts are Designer files beside the sources; the forms' tests include the headers
+  # generated from them too.
+  set_target_properties(${name} PROPERTIES AUTOUIC ON)
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/include>)
   set_property(GLOBAL APPEND PROPERTY KESTRUNE_FORM_PARTS ${name})
 endfunction()
 

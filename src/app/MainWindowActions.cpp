@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Settings.h"
@@ -12,6 +11,7 @@
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/users/SharesForm.h"
+#include "ui_MainWindow.h"
 #include "widgets/ActionSetToolBar.h"
 #include "widgets/TabWidget.h"
 #include "widgets/UIFunctions.h"

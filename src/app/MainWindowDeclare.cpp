@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
+#include "ui_MainWindow.h"
 #include "widgets/ActionSetToolBar.h"
 
 #include <QApplication>

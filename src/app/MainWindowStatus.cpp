@@ -1,10 +1,10 @@
 #include "app/MainWindow.h"
 
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "ui/dialogs/NewVersionDialog.h"
 #include "ui/users/SharedFilesRescannedDialog.h"
+#include "ui_MainWindow.h"
 #include "widgets/UIFunctions.h"
 
 #include <QApplication>

@@ -5,7 +5,6 @@
 #include "ShellTestKit.h"
 
 #include "app/MainWindow.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
@@ -19,6 +18,7 @@
 #include "ui/transfers/TransfersForm.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserListForm.h"
+#include "ui_MainWindow.h"
 #include "widgets/ActionSetToolBar.h"
 #include "widgets/RoomTabWidget.h"
 #include "widgets/TabWidget.h"

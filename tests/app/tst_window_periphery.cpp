@@ -5,7 +5,6 @@
 #include "ShellTestKit.h"
 
 #include "app/MainWindow.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/MemStream.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
@@ -20,6 +19,7 @@
 #include "ui/chat/RoomForm.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/users/SharesForm.h"
+#include "ui_MainWindow.h"
 #include "widgets/ActionSetToolBar.h"
 #include "widgets/RoomTabWidget.h"
 #include "widgets/TabWidget.h"

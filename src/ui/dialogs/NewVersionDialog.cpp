@@ -1,7 +1,7 @@
 #include "ui/dialogs/NewVersionDialog.h"
 
 #include "store/Settings.h"
-#include "ui/dialogs/NewVersionDialogUi.h"
+#include "ui_NewVersionDialog.h"
 #include "widgets/ApplicationWindow.h"
 
 #include <QDesktopServices>

@@ -2,8 +2,8 @@
 
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultsForm.h"
+#include "ui_SearchForm.h"
 #include "widgets/ActionSetToolBar.h"
 #include "widgets/SizeManager.h"
 #include "widgets/UIFunctions.h"

@@ -1,10 +1,10 @@
 #include "ui/search/SearchForm.h"
 
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultDownload.h"
 #include "ui/search/SearchResultMenuOptions.h"
 #include "ui/search/SearchResultsForm.h"
 #include "ui/users/UserMenuOptions.h"
+#include "ui_SearchForm.h"
 #include "widgets/ActionSetToolBar.h"
 
 #include <QMenu>

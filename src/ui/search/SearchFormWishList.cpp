@@ -1,7 +1,7 @@
 #include "ui/search/SearchForm.h"
 
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultsForm.h"
+#include "ui_SearchForm.h"
 #include "widgets/SizeManager.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 
 #include "net/server/Server.h"
 #include "ui/search/FilterHelpDialog.h"
-#include "ui/search/SearchResultsFormUi.h"
+#include "ui_SearchResultsForm.h"
 #include "widgets/EventToolBar.h"
 #include "widgets/UIFunctions.h"
 

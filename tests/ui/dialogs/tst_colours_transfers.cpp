@@ -4,7 +4,7 @@
 #include "ui/transfers/TransfersTestEnv.h"
 
 #include "ui/dialogs/ColorSelectionDialog.h"
-#include "ui/dialogs/ColorSelectionDialogUi.h"
+#include "ui_ColorSelectionDialog.h"
 #include "widgets/ApplicationWindow.h"
 
 #include <QPointer>

@@ -6,8 +6,8 @@
 #include "support/FakeHttpServer.h"
 
 #include "ui/dialogs/NewVersionDialog.h"
-#include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/dialogs/UpdateChecker.h"
+#include "ui_NewVersionDialog.h"
 
 #include <QDesktopServices>
 #include <QImage>
