@@ -27,9 +27,9 @@ function(kestrune_library name)
   kestrune_warnings(${name})
 endfunction()
 
-# The main window and the forms call each other, so their folders cannot be static
-# libraries linked one after the other. Each folder is an object library instead, and
-# kestrune_gui (src/CMakeLists.txt) gathers all of them into one archive.
+# The forms call each other, so their folders cannot be static libraries linked one after
+# the other. Each folder is an object library instead, and kestrune_forms
+# (src/CMakeLists.txt) gathers all of them into one archive.
 function(kestrune_gui_part name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -42,7 +42,12 @@ function(kestrune_gui_part name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   kestrune_warnings(${name})
-  set_property(GLOBAL APPEND PROPERTY KESTRUNE_GUI_PARTS ${name})
+  # Layouts are Designer files beside the sources; the forms' tests include the headers
+  # generated from them too.
+  set_target_properties(${name} PROPERTIES AUTOUIC ON)
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/include>)
+  set_property(GLOBAL APPEND PROPERTY KESTRUNE_FORM_PARTS ${name})
 endfunction()
 
 # Every tst_*.cpp in a test folder becomes one QtTest executable registered with CTest.

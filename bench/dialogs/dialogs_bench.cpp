@@ -17,10 +17,10 @@
 #include "store/Log.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/dialogs/DataDialog.h"
-#include "ui/dialogs/DataDialogUi.h"
 #include "ui/dialogs/DiagnosticsForm.h"
 #include "ui/dialogs/TypeNavigatorDialog.h"
-#include "ui/dialogs/TypeNavigatorDialogUi.h"
+#include "ui_DataDialog.h"
+#include "ui_TypeNavigatorDialog.h"
 
 #include <benchmark/benchmark.h>
 

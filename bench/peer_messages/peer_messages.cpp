@@ -15,9 +15,9 @@
 #include "net/peer/PeerMessenger.h"
 #include "net/peer/SearchReply.h"
 #include "net/peer/SearchResultsStore.h"
+#include "net/records/AttributeTranslationTable.h"
+#include "net/records/FileInfoMap.h"
 #include "net/server/Server.h"
-#include "shares/records/AttributeTranslationTable.h"
-#include "shares/records/FileInfoMap.h"
 #include "store/Data.h"
 #include "store/Settings.h"
 

@@ -10,10 +10,10 @@
 // Offscreen unless QT_QPA_PLATFORM says otherwise; the store lives in a temporary home.
 
 #include "app/MainWindow.h"
-#include "app/Ui_MainWindow.h"
 #include "common/BenchSupport.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
+#include "ui_MainWindow.h"
 
 #include <benchmark/benchmark.h>
 

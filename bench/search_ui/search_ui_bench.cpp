@@ -14,8 +14,6 @@
 // figure is the lowest of its three. Posted events are left alone while rows arrive on
 // both sides, so the delayed sort does not run in between.
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
 #include "common/BenchSupport.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/peer/SearchReply.h"
@@ -33,6 +31,8 @@
 #include "ui/search/SearchForm.h"
 #include "ui/search/SearchResultListItem.h"
 #include "ui/search/SearchResultsForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <benchmark/benchmark.h>
 

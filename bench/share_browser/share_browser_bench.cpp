@@ -12,7 +12,6 @@
 //
 // Thread CPU time, as the machines are shared; every figure is the lowest of 3 runs.
 
-#include "app/ActionSetToolBar.h"
 #include "common/BenchSupport.h"
 #include "net/peer/InflateStream.h"
 #include "net/peer/PeerMessenger.h"
@@ -25,6 +24,7 @@
 #include "ui/users/ShareBrowserTree.h"
 #include "ui/users/ShareForm.h"
 #include "ui/users/SharesForm.h"
+#include "widgets/ActionSetToolBar.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -14,9 +14,6 @@
 //
 // Each figure is the lowest of its rounds; the replay runs once per process, first.
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
@@ -28,6 +25,9 @@
 #include "transfers/TransferQueueManager.h"
 #include "ui/transfers/TransferTexts.h"
 #include "ui/transfers/TransfersForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <benchmark/benchmark.h>
 

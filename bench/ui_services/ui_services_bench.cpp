@@ -8,12 +8,12 @@
 // Posted events (deferred deletes, layout requests) are processed inside every timed
 // step on both sides. Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
 #include "common/BenchSupport.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <benchmark/benchmark.h>
 

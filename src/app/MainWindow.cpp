@@ -1,9 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/peer/DNetManager.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -15,6 +11,10 @@
 #include "transfers/TransferQueueManager.h"
 #include "ui/dialogs/DataDialog.h"
 #include "ui/dialogs/TypeNavigatorDialog.h"
+#include "ui_MainWindow.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -22,15 +22,36 @@
 #include <QResizeEvent>
 
 MainWindow* mainWindow = nullptr;
-QPalette defaultPalette;
-qint64 const g_currentVersion = 20120720;
 
 MainWindow::MainWindow(QWidget* ip_parent)
     : QMainWindow(ip_parent), ui(new Ui_MainWindow), mp_dataDialog(nullptr),
       mp_typeNavigator(nullptr), mp_server(nullptr), m_sizeProxy(this)
 {
     mainWindow = this;
+    applicationWindow = this;
     ui->setupUi(this);
+    // The General page places its widgets by position: a label whose text is wider than
+    // its place grows, and the box beside it moves right instead of covering the text.
+    ui->label_7->resize(qMax(ui->label_7->width(), ui->label_7->sizeHint().width()),
+                        ui->label_7->height());
+    ui->codePageBox->move(qMax(300, ui->label_7->geometry().right() + 8), ui->codePageBox->y());
+    connect(ui->roomList, &QTreeWidget::itemSelectionChanged, this,
+            &MainWindow::OnRoomListItemSelectionChanged);
+    connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this,
+            &MainWindow::OnRoomTabClosed);
+    connect(ui->chatTabControl, &QTabWidget::tabCloseRequested, this, &MainWindow::OnChatTabClosed);
+    connect(ui->optionsTabControl, &QTabWidget::currentChanged, this,
+            &MainWindow::OnOptionsTabSelectionChanged);
+    connect(ui->uPnPCheckBox, &QCheckBox::toggled, this, &MainWindow::OnUPnPCheckboxToggled);
+    connect(ui->minimizeToTrayCheckBox, &QCheckBox::toggled, this,
+            &MainWindow::OnMinimizeToTrayCheckboxToggled);
+    connect(ui->autoExpandSharesCheckBox, &QCheckBox::toggled, this,
+            &MainWindow::OnExpandNewSharesCheckboxToggled);
+    connect(ui->chatTimestampsBox, &QComboBox::currentIndexChanged, this,
+            &MainWindow::OnChatTimestampsBoxIndexChanged);
+    connect(ui->selectColorsButton, &QPushButton::clicked, this, &MainWindow::OnSelectColors);
+    connect(ui->acceptUserListUploadsCheckBox, &QCheckBox::toggled, this,
+            &MainWindow::OnAcceptUserlistUploadsCheckboxToggled);
     SetApplicationIcon(QStringLiteral(":/icons/offline_icon"));
 
     ui->roomList->setColumnWidth(0, 150);
@@ -80,6 +101,8 @@ MainWindow::~MainWindow()
     delete sizeManager;
     if (mainWindow == this)
         mainWindow = nullptr;
+    if (applicationWindow == this)
+        applicationWindow = nullptr;
 }
 
 QString MainWindow::BuildTitle(qint64 i_build)

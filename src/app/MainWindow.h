@@ -20,12 +20,13 @@
 //
 // One instance, reached through mainWindow. GUI thread only.
 
-#include "app/ApplicationAlerts.h"
-#include "app/ResizableWindow.h"
 #include "store/Data.h"
 #include "ui/dialogs/DataDialog.h"
 #include "ui/dialogs/TypeNavigatorDialog.h"
 #include "ui/dialogs/UpdateChecker.h"
+#include "widgets/ApplicationAlerts.h"
+#include "widgets/ApplicationWindow.h"
+#include "widgets/ResizableWindow.h"
 
 #include <QMainWindow>
 #include <QPalette>
@@ -45,7 +46,10 @@ class QTreeWidgetItem;
 class Server;
 class Ui_MainWindow;
 
-class MainWindow : public QMainWindow, public DataHandler, public ApplicationAlerts
+class MainWindow : public QMainWindow,
+                   public DataHandler,
+                   public ApplicationAlerts,
+                   public ApplicationWindow
 {
     Q_OBJECT
 
@@ -91,7 +95,8 @@ public:
     // server is asked to report the user's status.
     ChatForm* GetChatForm(QString i_user);
     // The user's chat tab, brought forward with the focus.
-    void OpenChatForm(QString i_user);
+    QWidget* WindowWidget() override { return this; }
+    void OpenChatForm(QString i_user) override;
     // The store browsers, while open.
     DataDialog* StoreBrowser() const { return mp_dataDialog; }
     TypeNavigatorDialog* TypeBrowser() const { return mp_typeNavigator; }
@@ -232,8 +237,3 @@ private:
 };
 
 extern MainWindow* mainWindow;
-// The application palette as found at start-up: the source of the palette colour
-// defaults.
-extern QPalette defaultPalette;
-// The build number, YYYYMMDD.
-extern qint64 const g_currentVersion;

@@ -1,10 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/PlainMessageBox.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/GeneralFunctions.h"
@@ -18,6 +13,11 @@
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/users/SharesForm.h"
+#include "ui_MainWindow.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/TabWidget.h"
+#include "widgets/PlainMessageBox.h"
+#include "widgets/UIFunctions.h"
 
 #include <QFileDialog>
 #include <QIcon>

@@ -1,9 +1,9 @@
 #include "app/MainWindow.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
+#include "ui_MainWindow.h"
+#include "widgets/ActionSetToolBar.h"
 
 #include <QApplication>
 

@@ -1,10 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/peer/DNetManager.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -24,6 +19,11 @@
 #include "ui/transfers/TransfersForm.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserListForm.h"
+#include "ui_MainWindow.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,12 +1,12 @@
 #include "app/MainWindow.h"
 
-#include "app/TabWidget.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/PortForwarder.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/Settings.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/dialogs/ColorSelectionDialog.h"
+#include "ui_MainWindow.h"
+#include "widgets/TabWidget.h"
 
 namespace
 {

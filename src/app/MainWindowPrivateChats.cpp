@@ -1,11 +1,11 @@
 #include "app/MainWindow.h"
 
-#include "app/RoomTabWidget.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/GeneralFunctions.h"
 #include "ui/chat/ChatForm.h"
+#include "ui_MainWindow.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QIcon>
 

@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "app/Ui_MainWindow.h"
 #include "ui/users/AddSharedFolderDialog.h"
+#include "ui_MainWindow.h"
 
 #include <QIcon>
 #include <QMenu>

@@ -1,12 +1,12 @@
 #include "app/MainWindow.h"
 
-#include "app/PlainMessageBox.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "ui/dialogs/NewVersionDialog.h"
 #include "ui/users/SharedFilesRescannedDialog.h"
+#include "ui_MainWindow.h"
+#include "widgets/PlainMessageBox.h"
+#include "widgets/UIFunctions.h"
 
 #include <QApplication>
 #include <QIcon>

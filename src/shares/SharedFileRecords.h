@@ -10,8 +10,8 @@
 //
 // GUI thread only (the records read the store).
 
+#include "net/records/FileInfo.h"
 #include "net/server/MemStream.h"
-#include "shares/records/FileInfo.h"
 #include "store/Data.h"
 
 #include <zlib.h>

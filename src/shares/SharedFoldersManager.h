@@ -24,11 +24,11 @@
 // Everything runs on the GUI thread; only the MP3 scanner runs on its own thread and
 // touches no item.
 
+#include "net/records/AttributeTranslationTable.h"
+#include "net/records/FileInfoMap.h"
 #include "net/server/MemStream.h"
 #include "net/server/UserStats.h"
 #include "shares/MP3Scanner.h"
-#include "shares/records/AttributeTranslationTable.h"
-#include "shares/records/FileInfoMap.h"
 #include "store/Data.h"
 
 #include <QObject>

@@ -6,8 +6,8 @@
 
 #include "net/peer/DNetManager.h"
 #include "net/peer/PeerMessenger.h"
+#include "net/records/SearchParser.h"
 #include "shares/SharedFileRecords.h"
-#include "shares/records/SearchParser.h"
 #include "store/Log.h"
 #include "store/Settings.h"
 

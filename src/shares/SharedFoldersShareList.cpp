@@ -5,8 +5,8 @@
 #include "shares/SharedFoldersManager.h"
 
 #include "net/peer/PeerMessenger.h"
+#include "net/records/SharedFolderInfo.h"
 #include "shares/SharedFileRecords.h"
-#include "shares/records/SharedFolderInfo.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
 

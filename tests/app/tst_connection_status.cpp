@@ -5,13 +5,13 @@
 #include "ShellTestKit.h"
 
 #include "app/MainWindow.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
 #include "support/LogCapture.h"
+#include "ui_MainWindow.h"
 
 #include <QDir>
 

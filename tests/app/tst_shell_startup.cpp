@@ -4,11 +4,7 @@
 
 #include "ShellTestKit.h"
 
-#include "app/ActionSetToolBar.h"
 #include "app/MainWindow.h"
-#include "app/RoomTabWidget.h"
-#include "app/TabWidget.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/Server.h"
 #include "store/DataSaver.h"
 #include "store/Settings.h"
@@ -22,6 +18,10 @@
 #include "ui/transfers/TransfersForm.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserListForm.h"
+#include "ui_MainWindow.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/TabWidget.h"
 
 #include <QDir>
 #include <QTemporaryDir>

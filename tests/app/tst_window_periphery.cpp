@@ -4,13 +4,7 @@
 
 #include "ShellTestKit.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
 #include "app/MainWindow.h"
-#include "app/RoomTabWidget.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
-#include "app/Ui_MainWindow.h"
 #include "net/server/MemStream.h"
 #include "net/server/PortForwarder.h"
 #include "net/server/Server.h"
@@ -25,12 +19,18 @@
 #include "ui/chat/CreateRoomDialog.h"
 #include "ui/chat/RoomForm.h"
 #include "ui/dialogs/NewVersionDialog.h"
-#include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/users/AddSharedFolderDialog.h"
 #include "ui/transfers/UploadForm.h"
 #include "ui/users/ShareForm.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserMenuOptions.h"
+#include "ui_MainWindow.h"
+#include "ui_NewVersionDialog.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/RoomTabWidget.h"
+#include "widgets/TabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -35,8 +35,8 @@
 #include <string>
 #include <vector>
 
-#include "shares/records/AttributeTranslationTable.h"
-#include "shares/records/FileInfoMap.h"
+#include "net/records/AttributeTranslationTable.h"
+#include "net/records/FileInfoMap.h"
 
 class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
 {

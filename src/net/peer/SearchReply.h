@@ -7,9 +7,9 @@
 // `\` separators), u8 free slot (non-zero: free), u32 upload speed, u32 queue length,
 // then the attribute table (u32 count, per entry i32 code and byte-string name).
 
+#include "net/records/AttributeTranslationTable.h"
+#include "net/records/FileInfo.h"
 #include "net/server/Stream.h"
-#include "shares/records/AttributeTranslationTable.h"
-#include "shares/records/FileInfo.h"
 
 #include <vector>
 

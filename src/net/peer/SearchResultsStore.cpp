@@ -1,6 +1,6 @@
 #include "net/peer/SearchResultsStore.h"
 
-#include "shares/records/SearchParser.h"
+#include "net/records/SearchParser.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"

@@ -3,12 +3,12 @@
 #include "ui/chat/ChatLogForm.h"
 #include "ui/users/UserMenuOptions.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/UIFunctions.h"
 #include "net/server/Server.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>

@@ -1,10 +1,10 @@
 #include "ui/chat/ChatLogForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/UIFunctions.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDesktopServices>
 #include <QFile>

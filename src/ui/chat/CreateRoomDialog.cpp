@@ -1,7 +1,7 @@
 #include "ui/chat/CreateRoomDialog.h"
 
-#include "app/UIFunctions.h"
 #include "net/server/Server.h"
+#include "widgets/UIFunctions.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

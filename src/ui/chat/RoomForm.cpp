@@ -5,12 +5,12 @@
 #include "ui/chat/UserNoteDialog.h"
 #include "ui/users/UserMenuOptions.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
 #include "net/server/Server.h"
 #include "store/GeneralFunctions.h"
 #include "store/TimerManager.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QDesktopServices>
 #include <QFont>

@@ -1,7 +1,7 @@
 #include "ui/dialogs/ChangeListeningPortDialog.h"
 
 #include "store/Settings.h"
-#include "ui/dialogs/ChangeListeningPortDialogUi.h"
+#include "ui_ChangeListeningPortDialog.h"
 
 #include <QFontMetrics>
 #include <QMessageBox>

@@ -1,7 +1,7 @@
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 
 #include "store/Settings.h"
-#include "ui/dialogs/ChangeUsernamePasswordDialogUi.h"
+#include "ui_ChangeUsernamePasswordDialog.h"
 
 ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool i_firstStart, QWidget* ip_parent)
     : QDialog(ip_parent), ui(new Ui_ChangeUsernamePasswordDialog), m_isFirstStart(i_firstStart)

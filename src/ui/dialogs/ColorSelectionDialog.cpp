@@ -1,9 +1,9 @@
 #include "ui/dialogs/ColorSelectionDialog.h"
 
-#include "app/MainWindow.h"
 #include "store/Settings.h"
-#include "ui/dialogs/ColorSelectionDialogUi.h"
 #include "ui/transfers/TransfersForm.h"
+#include "ui_ColorSelectionDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QApplication>
 #include <QColorDialog>
@@ -11,7 +11,7 @@
 
 namespace
 {
-using Swatch = Ui_ColorSelectionDialog::Swatch;
+using Swatch = QLineEdit* Ui_ColorSelectionDialog::*;
 
 // One colour setting. A palette colour has a role and takes its default from the
 // start-up palette; the others have a fixed default.
@@ -84,7 +84,7 @@ ColorSelectionDialog::ColorSelectionDialog(QWidget* ip_parent)
 
     struct Change
     {
-        Ui_ColorSelectionDialog::Button m_button;
+        QPushButton* Ui_ColorSelectionDialog::*m_button;
         void (ColorSelectionDialog::*mp_slot)();
     };
     static Change const c_changes[] = {

@@ -1,6 +1,6 @@
 #include "ui/dialogs/DataDialog.h"
 
-#include "ui/dialogs/DataDialogUi.h"
+#include "ui_DataDialog.h"
 
 #include <QHeaderView>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "ui/dialogs/DiagnosticsForm.h"
 
 #include "store/Log.h"
-#include "ui/dialogs/DiagnosticsFormUi.h"
 #include "ui/dialogs/PlainTextLines.h"
+#include "ui_DiagnosticsForm.h"
 
 #include <QHeaderView>
 #include <QTextBrowser>

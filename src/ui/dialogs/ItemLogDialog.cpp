@@ -1,8 +1,8 @@
 #include "ui/dialogs/ItemLogDialog.h"
 
 #include "store/Log.h"
-#include "ui/dialogs/ItemLogDialogUi.h"
 #include "ui/dialogs/PlainTextLines.h"
+#include "ui_ItemLogDialog.h"
 
 #include <QDateTime>
 #include <QTextBrowser>

@@ -1,6 +1,6 @@
 #include "ui/dialogs/LogForm.h"
 
-#include "ui/dialogs/LogFormUi.h"
+#include "ui_LogForm.h"
 
 LogForm::LogForm(QWidget* ip_parent) : QWidget(ip_parent), ui(new Ui_LogForm)
 {

@@ -1,9 +1,9 @@
 #include "ui/dialogs/NewVersionDialog.h"
 
-#include "app/MainWindow.h"
 #include "store/Settings.h"
-#include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/dialogs/PlainTextLines.h"
+#include "ui_NewVersionDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QDesktopServices>
 #include <QUrl>

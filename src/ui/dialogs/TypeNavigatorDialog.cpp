@@ -1,7 +1,7 @@
 #include "ui/dialogs/TypeNavigatorDialog.h"
 
 #include "store/Data.h"
-#include "ui/dialogs/TypeNavigatorDialogUi.h"
+#include "ui_TypeNavigatorDialog.h"
 
 #include <QStringList>
 

@@ -1,10 +1,10 @@
 #include "ui/dialogs/UpdateChecker.h"
 
-#include "app/MainWindow.h"
-#include "app/WebPages.h"
 #include "net/server/Server.h"
 #include "store/Log.h"
 #include "store/Settings.h"
+#include "widgets/ApplicationWindow.h"
+#include "widgets/WebPages.h"
 
 #include <QBuffer>
 #include <QNetworkReply>

@@ -1,12 +1,12 @@
 #include "ui/search/SearchForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultsForm.h"
+#include "ui_SearchForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QHeaderView>
 #include <QIcon>

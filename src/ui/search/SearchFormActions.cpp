@@ -1,11 +1,11 @@
 #include "ui/search/SearchForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultDownload.h"
 #include "ui/search/SearchResultMenuOptions.h"
 #include "ui/search/SearchResultsForm.h"
 #include "ui/users/UserMenuOptions.h"
+#include "ui_SearchForm.h"
+#include "widgets/ActionSetToolBar.h"
 
 #include <QMenu>
 

@@ -1,12 +1,12 @@
 #include "ui/search/SearchForm.h"
 
-#include "app/EventToolBar.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/DelayedInvoker.h"
 #include "store/GeneralFunctions.h"
 #include "ui/search/FilterParser.h"
 #include "ui/search/SearchResultListItem.h"
 #include "ui/search/SearchResultsForm.h"
+#include "widgets/EventToolBar.h"
 
 #include <QLineEdit>
 #include <QTreeWidget>

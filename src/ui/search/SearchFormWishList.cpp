@@ -1,8 +1,8 @@
 #include "ui/search/SearchForm.h"
 
-#include "app/SizeManager.h"
-#include "ui/search/SearchFormUi.h"
 #include "ui/search/SearchResultsForm.h"
+#include "ui_SearchForm.h"
+#include "widgets/SizeManager.h"
 
 #include <QCheckBox>
 

@@ -1,10 +1,10 @@
 #include "ui/search/SearchResultsForm.h"
 
-#include "app/EventToolBar.h"
-#include "app/UIFunctions.h"
 #include "net/server/Server.h"
 #include "ui/search/FilterHelpDialog.h"
-#include "ui/search/SearchResultsFormUi.h"
+#include "ui_SearchResultsForm.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <QShowEvent>
 

@@ -1,13 +1,13 @@
 #include "ui/transfers/TransfersForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
-#include "app/UIFunctions.h"
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "transfers/TransferQueueManager.h"
 #include "ui/transfers/TransferTreeKind.h"
 #include "ui_TransfersForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/UIFunctions.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,7 +1,5 @@
 #include "ui/transfers/TransfersForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
@@ -13,6 +11,8 @@
 #include "ui/transfers/TransferTreeKind.h"
 #include "ui/users/UserMenuOptions.h"
 #include "ui_TransfersForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
 
 #include <QIcon>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
 #include "ui/transfers/TransfersForm.h"
 
-#include "app/UIFunctions.h"
 #include "store/Settings.h"
 #include "transfers/TransferQueueManager.h"
 #include "ui/transfers/TransferRow.h"
 #include "ui/transfers/TransferTexts.h"
 #include "ui/transfers/TransferTreeKind.h"
 #include "ui_TransfersForm.h"
+#include "widgets/UIFunctions.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,11 +1,11 @@
 #include "ui/transfers/UploadForm.h"
 
-#include "app/ActionSetToolBar.h"
 #include "shares/SharedFoldersManager.h"
 #include "transfers/TransferQueueManager.h"
 #include "ui/search/FilterHelpDialog.h"
 #include "ui/users/BrowserLayout.h"
 #include "ui/users/ShareBrowserTree.h"
+#include "widgets/ActionSetToolBar.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

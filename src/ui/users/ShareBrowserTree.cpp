@@ -1,12 +1,12 @@
 #include "ui/users/ShareBrowserTree.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/UIFunctions.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/ExtendedAsciiTranslator.h"
 #include "store/GeneralFunctions.h"
 #include "store/Settings.h"
 #include "ui/search/FilterParser.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/UIFunctions.h"
 
 #include <QLineEdit>
 

@@ -1,9 +1,5 @@
 #include "ui/users/ShareForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/UIFunctions.h"
-#include "app/WebPages.h"
 #include "net/peer/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Settings.h"
@@ -12,6 +8,10 @@
 #include "ui/search/FilterParser.h"
 #include "ui/users/BrowserLayout.h"
 #include "ui/users/ShareBrowserTree.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/UIFunctions.h"
+#include "widgets/WebPages.h"
 
 #include <QIcon>
 #include <QMenu>

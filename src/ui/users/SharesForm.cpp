@@ -1,14 +1,14 @@
 #include "ui/users/SharesForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
 #include "net/peer/PeerMessenger.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
 #include "ui/transfers/UploadForm.h"
 #include "ui/users/ShareForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/TabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QIcon>
 #include <QVBoxLayout>

@@ -6,8 +6,8 @@
 // expansion commands to the current tab and frees a tab's share when it closes. One
 // instance, reached through sharesForm.
 
-#include "shares/records/AttributeTranslationTable.h"
-#include "shares/records/FileInfoMap.h"
+#include "net/records/AttributeTranslationTable.h"
+#include "net/records/FileInfoMap.h"
 #include "store/Data.h"
 
 #include <QString>

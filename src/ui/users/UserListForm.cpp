@@ -1,14 +1,14 @@
 #include "ui/users/UserListForm.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/SizeManager.h"
-#include "app/TabWidget.h"
-#include "app/UIFunctions.h"
 #include "net/server/Server.h"
 #include "ui/users/AddUserDialog.h"
 #include "ui/users/UserGroupConfigDialog.h"
 #include "ui/users/UserListItemWidget.h"
 #include "ui/users/UserMenuOptions.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/TabWidget.h"
+#include "widgets/UIFunctions.h"
 
 #include <QIcon>
 #include <QMenu>

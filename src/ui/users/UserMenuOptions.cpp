@@ -1,6 +1,5 @@
 #include "ui/users/UserMenuOptions.h"
 
-#include "app/MainWindow.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
 #include "store/GeneralFunctions.h"
@@ -10,6 +9,7 @@
 #include "ui/dialogs/ItemLogDialog.h"
 #include "ui/users/SharesForm.h"
 #include "ui/users/UserGroupsDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QAction>
 #include <QIcon>
@@ -26,7 +26,8 @@ QAction* AddEntry(QMenu* ip_menu, QString const& i_text, char const* ip_icon, QS
 
 void OpenGroupsDialog(QString const& i_user)
 {
-    (new UserGroupsDialog(i_user, mainWindow))->show();
+    (new UserGroupsDialog(i_user, applicationWindow ? applicationWindow->WindowWidget() : nullptr))
+        ->show();
 }
 } // namespace
 
@@ -124,8 +125,8 @@ QString UserMenuOptions::SenderData() const
 
 void UserMenuOptions::OnMessageUser()
 {
-    if (mainWindow)
-        mainWindow->OpenChatForm(SenderData());
+    if (applicationWindow)
+        applicationWindow->OpenChatForm(SenderData());
 }
 
 void UserMenuOptions::OnSetUserGroups()

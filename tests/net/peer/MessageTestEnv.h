@@ -5,7 +5,7 @@
 // behind it, which tells whether the connection went on.
 
 #include "PeerTestEnv.h"
-#include "shares/records/FileInfo.h"
+#include "net/records/FileInfo.h"
 #include "support/ShareBytes.h"
 
 #include <type_traits>

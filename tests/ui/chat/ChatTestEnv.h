@@ -13,12 +13,12 @@
 #include "ui/chat/RoomForm.h"
 #include "ui/chat/UserNoteDialog.h"
 
-#include "app/ActionSetToolBar.h"
-#include "app/ApplicationAlerts.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
-#include "app/TabWidget.h"
 #include "store/Settings.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/ApplicationAlerts.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
+#include "widgets/TabWidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -16,7 +16,7 @@
 #include "support/FrameBuilder.h"
 #include "support/StoreServices.h"
 #include "ui/dialogs/ChangeListeningPortDialog.h"
-#include "ui/dialogs/ChangeListeningPortDialogUi.h"
+#include "ui_ChangeListeningPortDialog.h"
 
 #include <QPushButton>
 #include <QSignalSpy>

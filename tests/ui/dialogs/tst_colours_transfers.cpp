@@ -3,9 +3,9 @@
 #include "DialogTestKit.h"
 #include "ui/transfers/TransfersTestEnv.h"
 
-#include "app/MainWindow.h"
 #include "ui/dialogs/ColorSelectionDialog.h"
-#include "ui/dialogs/ColorSelectionDialogUi.h"
+#include "ui_ColorSelectionDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QPointer>
 

@@ -5,7 +5,7 @@
 
 #include "store/Log.h"
 #include "ui/dialogs/DiagnosticsForm.h"
-#include "ui/dialogs/DiagnosticsFormUi.h"
+#include "ui_DiagnosticsForm.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

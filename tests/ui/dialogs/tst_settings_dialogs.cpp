@@ -4,13 +4,13 @@
 #include "DialogTestKit.h"
 #include "support/StoreServices.h"
 
-#include "app/MainWindow.h"
 #include "ui/dialogs/ChangeListeningPortDialog.h"
-#include "ui/dialogs/ChangeListeningPortDialogUi.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
-#include "ui/dialogs/ChangeUsernamePasswordDialogUi.h"
 #include "ui/dialogs/ColorSelectionDialog.h"
-#include "ui/dialogs/ColorSelectionDialogUi.h"
+#include "ui_ChangeListeningPortDialog.h"
+#include "ui_ChangeUsernamePasswordDialog.h"
+#include "ui_ColorSelectionDialog.h"
+#include "widgets/ApplicationWindow.h"
 
 #include <QPointer>
 #include <QtTest>
@@ -26,7 +26,7 @@ using Role = QPalette::ColorRole;
 struct ColourKey
 {
     char const* key;
-    Ui::Swatch swatch;
+    QLineEdit* Ui::*swatch;
     Role role;
     char const* fixedDefault;
 } const c_keys[] = {

@@ -5,13 +5,13 @@
 #include "net/server/ServerTestEnv.h"
 
 #include "ui/dialogs/DataDialog.h"
-#include "ui/dialogs/DataDialogUi.h"
 #include "ui/dialogs/DiagnosticsForm.h"
 #include "ui/dialogs/ItemLogDialog.h"
-#include "ui/dialogs/ItemLogDialogUi.h"
 #include "ui/dialogs/TypeNavigatorDialog.h"
-#include "ui/dialogs/TypeNavigatorDialogUi.h"
 #include "ui/users/UserMenuOptions.h"
+#include "ui_DataDialog.h"
+#include "ui_ItemLogDialog.h"
+#include "ui_TypeNavigatorDialog.h"
 
 #include <QAction>
 #include <QMenu>

@@ -7,8 +7,8 @@
 #include "support/LogCapture.h"
 
 #include "ui/dialogs/NewVersionDialog.h"
-#include "ui/dialogs/NewVersionDialogUi.h"
 #include "ui/dialogs/UpdateChecker.h"
+#include "ui_NewVersionDialog.h"
 
 #include <QDesktopServices>
 #include <QImage>

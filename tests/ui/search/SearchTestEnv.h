@@ -6,15 +6,15 @@
 // declares, and the form itself in a shown window. Replies come from fake peers as
 // hand-built message 9 bodies.
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
 #include "net/peer/MessageTestEnv.h"
 #include "store/DelayedInvoker.h"
 #include "transfers/TransferTestEnv.h"
 #include "ui/search/SearchForm.h"
 #include "ui/search/SearchResultsForm.h"
 #include "ui/users/SharesForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <QLineEdit>
 #include <QTabWidget>

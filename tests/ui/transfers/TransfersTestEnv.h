@@ -7,12 +7,12 @@
 // initialised and its settings loaded; the transfer queues report their saved
 // downloads only when a test calls Load().
 
-#include "app/ActionSetToolBar.h"
-#include "app/ApplicationAlerts.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
 #include "transfers/TransferTestEnv.h"
 #include "ui/transfers/TransfersForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/ApplicationAlerts.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <QProgressBar>
 #include <QTabWidget>

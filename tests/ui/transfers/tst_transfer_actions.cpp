@@ -1,9 +1,9 @@
 #include "TransfersTestEnv.h"
 
-#include "app/WidgetTestKit.h"
 #include "store/Settings.h"
 #include "ui/transfers/CompleteDownloadsForm.h"
 #include "ui/transfers/DownloadMenuOptions.h"
+#include "widgets/WidgetTestKit.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

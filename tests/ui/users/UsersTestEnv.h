@@ -5,14 +5,14 @@
 // transfer manager, all on loopback), the UI services the forms use and the shares form
 // in a shown window.
 
-#include "app/ActionSetToolBar.h"
-#include "app/EventToolBar.h"
-#include "app/SizeManager.h"
 #include "net/peer/MessageTestEnv.h"
 #include "store/DataSaver.h"
 #include "store/DelayedInvoker.h"
 #include "transfers/TransferTestEnv.h"
 #include "ui/users/SharesForm.h"
+#include "widgets/ActionSetToolBar.h"
+#include "widgets/EventToolBar.h"
+#include "widgets/SizeManager.h"
 
 #include <QVBoxLayout>
 #include <QWidget>

@@ -1,3 +1,0 @@
-#include "app/RoomTabWidget.h"
-
-RoomTabWidget::RoomTabWidget(QWidget* ip_parent) : QTabWidget(ip_parent) {}
