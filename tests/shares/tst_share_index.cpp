@@ -8,7 +8,12 @@
 #include "store/DataSaver.h"
 #include "support/LogCapture.h"
 
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using SharesTestEnv::AllValues;
 using SharesTestEnv::IndexedFiles;
@@ -27,6 +32,7 @@ private slots:
     void searchTokens();
     void accessAndLookups();
     void storeFileAndLogin();
+    void linkTreesAndDeepChains();
 
 private:
     SharesTestEnv::Services m_env;
@@ -59,7 +65,8 @@ void TestShareIndex::walkAndRescan()
                           {"M/Sub/Deep/common.txt", {}}, {"M/Sub/Deep/x.txt", {}}}) &&
             l_tree.Folder("M/Empty") && l_tree.Folder("Other"));
     QString const m = l_tree.Path("M");
-    // Two links back up the tree, and one sideways, which is followed.
+    // Two links back up the tree, and one sideways, which is followed: listed before
+    // Sub, it is the path the folder is walked by.
     QVERIFY(QFile::link(m, m + "/Sub/back") && QFile::link(m + "/Sub", m + "/Sub/self") &&
             QFile::link(m + "/Sub/Deep", m + "/Link"));
     // Of two names that differ only in case, the one listed first (ignoring case) is kept.
@@ -73,13 +80,12 @@ void TestShareIndex::walkAndRescan()
     QCOMPARE(l_shares.AddSharedFolder(m), l_shared);
     QCOMPARE(l_shares.AddSharedFolder(l_tree.Path("Other/"))["shared_folder_id"].AsString(), QStringLiteral("[2]Other"));
     QCOMPARE(GetSetting("shared_folder_counter"), QStringLiteral("3"));
-    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/Sub/Deep/common.txt",
-                           m + "/Sub/Deep/x.txt", m + "/a.mp3", m + "/b.MP3", m + "/c.Mp3",
-                           m + "/common.txt", m + "/readme.txt", m + "/" + l_kept};
+    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/a.mp3", m + "/b.MP3",
+                           m + "/c.Mp3", m + "/common.txt", m + "/readme.txt", m + "/" + l_kept};
     l_files.sort();
     QCOMPARE(IndexedFiles(), l_files);
     QCOMPARE(AllValues("shared_file_folder"),
-             (QStringList{m, m + "/Empty", m + "/Link", m + "/Sub", m + "/Sub/Deep", l_tree.Path("Other/")}));
+             (QStringList{m, m + "/Empty", m + "/Link", m + "/Sub", l_tree.Path("Other/")}));
     QVERIFY(!d["shared_file_name"]->HasItem(Value(l_other)));
     QCOMPARE(ValuesOf(l_shares.GetSharedFileItem(m + "/readme.txt"), "shared_file_size"), QStringList{"5"});
     QCOMPARE(l_requests.count(), 3);
@@ -105,7 +111,7 @@ void TestShareIndex::walkAndRescan()
     QVERIFY(Make(l_tree, {{"M/new1.txt", {}}, {"M/Empty/new2.txt", {}}, {"M/.new3", {}}}));
     l_requests.clear();
     l_shares.RescanShares();
-    QCOMPARE(l_rescanned.at(0), (QList<QVariant>{2, 5}));
+    QCOMPARE(l_rescanned.at(0), (QList<QVariant>{2, 3}));
     l_files = QStringList{m + "/Empty/new2.txt", m + "/a.mp3", m + "/b.MP3", m + "/c.Mp3",
                           m + "/common.txt", m + "/new1.txt", m + "/" + l_kept};
     l_files.sort();
@@ -281,6 +287,70 @@ void TestShareIndex::storeFileAndLogin()
     QTRY_COMPARE_WITH_TIMEOUT(l_stats.count(), 2, 3000);
     QCOMPARE(GetSetting("upload_speed"), QStringLiteral("-2147483648"));
     m_env.server().Disconnect();
+}
+
+void TestShareIndex::linkTreesAndDeepChains()
+{
+    SharedFoldersManager& l_shares = m_env.shares();
+    SharesTestEnv::Tree l_tree;
+    // Fifteen real folders, each with a file and two links to the next: 2^15 - 1 paths.
+    constexpr int c_levels = 14;
+    for (int l_level = 0; l_level <= c_levels; ++l_level)
+        QVERIFY(l_tree.File(QStringLiteral("L%1/f%1.txt").arg(l_level)));
+    for (int l_level = 0; l_level < c_levels; ++l_level)
+        for (char const* lp_link : {"a", "b"})
+            QVERIFY(QFile::link(l_tree.Path(QStringLiteral("L%1").arg(l_level + 1)),
+                                l_tree.Path(QStringLiteral("L%1/%2").arg(l_level).arg(lp_link))));
+    QVERIFY(QFile::link(l_tree.Path("L0"), l_tree.Path("L14/up"))); // a loop: skipped silently
+    // A chain of 2,000 folders, its end holding a folder whose path is past the system's
+    // limit (made relative to its parent, as no path can name it).
+    constexpr int c_depth = 2000;
+    QString l_deepest = l_tree.Path("C");
+    for (int l_level = 0; l_level < c_depth; ++l_level)
+        l_deepest += "/d";
+    QVERIFY(l_deepest.size() < 4090 && QDir().mkpath(l_deepest));
+    QVERIFY(l_tree.File("C/d/one") && l_tree.File(l_deepest.mid(l_tree.Root().size() + 1) + "/two"));
+    int const l_deepestFolder = ::open(QFile::encodeName(l_deepest).constData(), O_RDONLY | O_DIRECTORY);
+    QByteArray const l_tooLong(250, 'x');
+    QVERIFY(l_deepestFolder >= 0 && ::mkdirat(l_deepestFolder, l_tooLong.constData(), 0700) == 0);
+    auto const l_removeTooLong = qScopeGuard([&] {
+        ::unlinkat(l_deepestFolder, (l_tooLong + "/three").constData(), 0);
+        ::unlinkat(l_deepestFolder, l_tooLong.constData(), AT_REMOVEDIR);
+        ::close(l_deepestFolder);
+    });
+    int const l_file = ::openat(l_deepestFolder, (l_tooLong + "/three").constData(), O_CREAT | O_WRONLY, 0600);
+    QVERIFY(l_file >= 0 && ::close(l_file) == 0);
+    // Each level's second link is the first path to reach a folder walked before.
+    QString l_firstAgain = l_tree.Path("L0");
+    for (int l_level = 1; l_level < c_levels; ++l_level)
+        l_firstAgain += "/a";
+
+    struct Case
+    {
+        char const* m_folder;
+        int m_walked;
+        int m_files;
+        QString m_skipped;
+    };
+    for (Case const& l_case : {Case{"L0", c_levels + 1, c_levels + 1,
+                                    QStringLiteral("Skipped %1 folders of sharing %2 reached again through "
+                                                   "another link, the first at %3")
+                                        .arg(c_levels)
+                                        .arg(l_tree.Path("L0"), l_firstAgain + "/b")},
+                               Case{"C", c_depth + 1, 2, {}}})
+    {
+        d.RemoveAllItems();
+        LogCapture l_log;
+        l_shares.AddSharedFolder(l_tree.Path(l_case.m_folder));
+        QCOMPARE(l_log.Texts("Shared").filter("Adding folder").size(), l_case.m_walked);
+        QCOMPARE(int(IndexedFiles().size()), l_case.m_files);
+        QCOMPARE(l_log.Texts("Shared").filter("Skipped"), l_case.m_skipped.isEmpty() ? QStringList() : QStringList{l_case.m_skipped});
+        // A rescan walks the same and notes the skipped folders again, once.
+        l_log.Clear();
+        l_shares.RescanShares();
+        QCOMPARE(l_log.Texts("Shared").filter("Adding folder").size(), l_case.m_walked);
+        QCOMPARE(l_log.Texts("Shared").filter("Skipped").size(), l_case.m_skipped.isEmpty() ? 0 : 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestShareIndex)
