@@ -252,7 +252,7 @@ void TestWishList::repetitionsLeaveNothingBehind()
     QSignalSpy l_sent(gp_server, &Server::SearchRequested);
     auto const l_reply = [&](QList<QVariant> const& i_search) {
         return m_env.Send(l_fred, Reply("fred", i_search.at(0).toUInt(),
-                                        {FileRecord("W\\" + i_search.at(1).toByteArray() + " x.mp3", 1)}, 1, 0, 0));
+                                        {FileRecord("W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray() + ".mp3", 1)}, 1, 0, 0));
     };
 
     // A thousand ticks, the wishes in turn; three searches find something: one tab per
@@ -273,8 +273,9 @@ void TestWishList::repetitionsLeaveNothingBehind()
 
     // A late reply for a disabled wish is shown nowhere and kept nowhere; wishes that go
     // take their pending searches with them.
-    Wish("psi") -= d["wish_list_item_enabled"]->GetGlobalNullItem();
-    QVERIFY(l_reply(l_sent.last()) && m_env.WishTabs()->count() == 0);
+    Wish(l_sent.last().at(1).toByteArray().constData()) -= d["wish_list_item_enabled"]->GetGlobalNullItem();
+    QVERIFY(l_reply(l_sent.last()));
+    QCOMPARE(m_env.WishTabs()->count(), 0);
     QCOMPARE(d["search_results"]->GetItemCount(), std::size_t(0));
     Wish("omega").Remove();
     Wish("psi").Remove();
