@@ -241,18 +241,14 @@ void TestWishList::repetitionsLeaveNothingBehind()
 {
     for (char const* lp_text : {"omega", "psi"})
         d["wish_list_item"]->NewItem(Value(lp_text)) += d["wish_list_item_enabled"]->GetGlobalNullItem();
-    auto const l_searches = [] {
-        std::size_t l_count = 0;
-        for (char const* lp_text : {"omega", "psi"})
-            l_count += d["search_request_text"]->HasItem(Value(lp_text)).GetItems("search_request").size();
-        return l_count;
-    };
+    std::size_t const l_before = d["search_request"]->GetItemCount();
+    auto const l_searches = [&] { return d["search_request"]->GetItemCount() - l_before; };
     FakePeer l_fred;
     QVERIFY(Open(m_env.PeerPort(), l_fred, "fred"));
     QSignalSpy l_sent(gp_server, &Server::SearchRequested);
     auto const l_reply = [&](QList<QVariant> const& i_search) {
-        return m_env.Send(l_fred, Reply("fred", i_search.at(0).toUInt(),
-                                        {FileRecord("W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray() + ".mp3", 1)}, 1, 0, 0));
+        QByteArray const l_file = "W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray();
+        return m_env.Send(l_fred, Reply("fred", i_search.at(0).toUInt(), {FileRecord(l_file, 1)}, 1, 0, 0));
     };
 
     // A thousand ticks, the wishes in turn; three searches find something: one tab per
@@ -263,20 +259,15 @@ void TestWishList::repetitionsLeaveNothingBehind()
         if (l_tick == 499 || l_tick == 500 || l_tick == 997)
             QVERIFY(l_reply(l_sent.last()));
     }
-    QCOMPARE(l_sent.size(), 1000);
-    QCOMPARE(m_env.WishTabs()->count(), 2);
-    QCOMPARE(l_searches(), std::size_t(3 + 2));
+    QVERIFY(l_sent.size() == 1000 && m_env.WishTabs()->count() == 2 && l_searches() == 3 + 2);
     while (m_env.WishTabs()->count() > 0)
         emit m_env.WishTabs()->tabCloseRequested(0);
-    QCOMPARE(l_searches(), std::size_t(2));
-    QCOMPARE(d["search_results"]->GetItemCount(), std::size_t(0));
+    QVERIFY(l_searches() == 2 && d["search_results"]->GetItemCount() == 0);
 
-    // A late reply for a disabled wish is shown nowhere and kept nowhere; wishes that go
-    // take their pending searches with them.
+    // A late reply for a disabled wish is shown and kept nowhere; wishes that go take
+    // their pending searches with them.
     Wish(l_sent.last().at(1).toByteArray().constData()) -= d["wish_list_item_enabled"]->GetGlobalNullItem();
-    QVERIFY(l_reply(l_sent.last()));
-    QCOMPARE(m_env.WishTabs()->count(), 0);
-    QCOMPARE(d["search_results"]->GetItemCount(), std::size_t(0));
+    QVERIFY(l_reply(l_sent.last()) && m_env.WishTabs()->count() == 0 && d["search_results"]->GetItemCount() == 0);
     Wish("omega").Remove();
     Wish("psi").Remove();
     QCOMPARE(l_searches(), std::size_t(0));
