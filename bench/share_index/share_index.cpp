@@ -84,7 +84,8 @@ bool MakeChain()
     {
         l_folder += QStringLiteral("/d");
         if (l_level % 500 == 0 &&
-            (!QDir().mkpath(l_folder) || !QFile(l_folder + QStringLiteral("/f.txt")).open(QIODevice::WriteOnly)))
+            (!QDir().mkpath(l_folder) ||
+             !QFile(l_folder + QStringLiteral("/f.txt")).open(QIODevice::WriteOnly)))
             return false;
     }
     return true;
@@ -92,10 +93,12 @@ bool MakeChain()
 
 bool MakeLinkTree()
 {
-    auto const l_level = [](int i_level) { return g_linkRoot + QStringLiteral("/L%1").arg(i_level); };
+    auto const l_level = [](int i_level)
+    { return g_linkRoot + QStringLiteral("/L%1").arg(i_level); };
     for (int l_index = 0; l_index <= c_linkLevels; ++l_index)
         if (!QDir().mkpath(l_level(l_index)) ||
-            !QFile(l_level(l_index) + QStringLiteral("/f%1.txt").arg(l_index)).open(QIODevice::WriteOnly))
+            !QFile(l_level(l_index) + QStringLiteral("/f%1.txt").arg(l_index))
+                 .open(QIODevice::WriteOnly))
             return false;
     for (int l_index = 0; l_index < c_linkLevels; ++l_index)
         if (!QFile::link(l_level(l_index + 1), l_level(l_index) + QStringLiteral("/a")) ||
@@ -293,7 +296,8 @@ int main(int argc, char** argv)
         double const l_perFolder = l_folders > 0 ? l_reporter.Seconds(lp_name) / l_folders : 0.0;
         std::printf("%s: %.0f folders walked, %.1f us per folder, %.2fx the flat tree's %.1f us "
                     "(target at most 2x)\n",
-                    lp_name, l_folders, 1e6 * l_perFolder, l_flatPerFolder > 0 ? l_perFolder / l_flatPerFolder : 0.0,
+                    lp_name, l_folders, 1e6 * l_perFolder,
+                    l_flatPerFolder > 0 ? l_perFolder / l_flatPerFolder : 0.0,
                     1e6 * l_flatPerFolder);
     }
     if (g_rssBefore > 0)

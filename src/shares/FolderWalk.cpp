@@ -19,7 +19,8 @@ FolderWalk::Arrival FolderWalk::Enter(QString const& i_path)
     struct stat l_status;
     if (::stat(QFile::encodeName(i_path).constData(), &l_status) != 0)
         return Arrival::Unreachable;
-    auto const [l_entry, l_isNew] = m_entered.try_emplace(Id{l_status.st_dev, l_status.st_ino}, true);
+    auto const [l_entry, l_isNew] =
+        m_entered.try_emplace(Id{l_status.st_dev, l_status.st_ino}, true);
     if (!l_isNew)
     {
         if (l_entry->second)
@@ -37,4 +38,7 @@ void FolderWalk::Leave()
     if (bool* const lp_inside = m_stack.back())
         *lp_inside = false;
     m_stack.pop_back();
+    // A walk over a large share entered many folders; none needs keeping once it ends.
+    if (m_stack.empty())
+        std::unordered_map<Id, bool, IdHash>().swap(m_entered);
 }

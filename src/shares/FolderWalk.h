@@ -14,6 +14,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -22,9 +23,9 @@ class FolderWalk
 public:
     enum class Arrival
     {
-        First, // not met before in this walk: it is entered
-        Loop,  // a folder the walk is inside of, reached through a link back up
-        Again, // walked before in this walk, reached through another path
+        First,       // not met before in this walk: it is entered
+        Loop,        // a folder the walk is inside of, reached through a link back up
+        Again,       // walked before in this walk, reached through another path
         Unreachable, // cannot be looked up (gone, or its path is past the system's limit)
     };
 

@@ -76,8 +76,9 @@ void TestShareIndex::walkAndRescan()
     QCOMPARE(l_shares.AddSharedFolder(m), l_shared);
     QCOMPARE(l_shares.AddSharedFolder(l_tree.Path("Other/"))["shared_folder_id"].AsString(), QStringLiteral("[2]Other"));
     QCOMPARE(GetSetting("shared_folder_counter"), QStringLiteral("3"));
-    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/a.mp3", m + "/b.MP3",
-                           m + "/c.Mp3", m + "/common.txt", m + "/readme.txt", m + "/" + l_kept};
+    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/a.mp3",
+                           m + "/b.MP3",           m + "/c.Mp3",      m + "/common.txt",
+                           m + "/readme.txt",      m + "/" + l_kept};
     l_files.sort();
     QCOMPARE(IndexedFiles(), l_files);
     QCOMPARE(AllValues("shared_file_folder"),
@@ -297,8 +298,10 @@ void TestShareIndex::linkTreesAndDeepChains()
     for (int l_level = 0; l_level <= c_levels; ++l_level)
     {
         QString const l_folder = l_tree.Path(QStringLiteral("L%1/").arg(l_level));
-        QString const l_next = l_tree.Path(QStringLiteral("L%1").arg(l_level < c_levels ? l_level + 1 : 0));
-        QVERIFY(l_tree.File(QStringLiteral("L%1/f").arg(l_level)) && QFile::link(l_next, l_folder + "a") &&
+        QString const l_next =
+            l_tree.Path(QStringLiteral("L%1").arg(l_level < c_levels ? l_level + 1 : 0));
+        QVERIFY(l_tree.File(QStringLiteral("L%1/f").arg(l_level)) &&
+                QFile::link(l_next, l_folder + "a") &&
                 (l_level == c_levels || QFile::link(l_next, l_folder + "b")));
         l_firstAgain += l_level + 1 < c_levels ? "/a" : l_level + 1 == c_levels ? "/b" : "";
     }
@@ -306,7 +309,8 @@ void TestShareIndex::linkTreesAndDeepChains()
     QString l_deepest = l_tree.Path("C");
     for (int l_level = 0; l_level < 2000; ++l_level)
         l_deepest += "/d";
-    QVERIFY(QDir().mkpath(l_deepest) && l_tree.File("C/d/one") && l_tree.File("E/" + QString(250, 'x') + "/two"));
+    QVERIFY(QDir().mkpath(l_deepest) && l_tree.File("C/d/one") &&
+            l_tree.File("E/" + QString(250, 'x') + "/two"));
     QVERIFY(QDir().rename(l_tree.Path("E"), l_deepest + "/e"));
     auto const l_moveBack = qScopeGuard([&] { QDir().rename(l_deepest + "/e", l_tree.Path("E")); });
 
@@ -316,15 +320,19 @@ void TestShareIndex::linkTreesAndDeepChains()
     {
         d.RemoveAllItems();
         LogCapture l_log;
-        auto const l_counts = [&] {
+        auto const l_counts = [&]
+        {
             QStringList const l_lines = l_log.Texts("Shared");
-            return QList<qsizetype>{l_lines.filter("Adding folder").size(), l_lines.filter("Skipped").size()};
+            return QList<qsizetype>{l_lines.filter("Adding folder").size(),
+                                    l_lines.filter("Skipped").size()};
         };
         l_shares.AddSharedFolder(l_tree.Path(lp_folder));
         QCOMPARE(l_counts(), (QList<qsizetype>{l_walked, l_skipped}));
         QCOMPARE(int(IndexedFiles().size()), l_files);
-        QString const l_note = QStringLiteral("Skipped 14 folders of sharing %1 reached again through another "
-                                              "link, the first at %2").arg(l_tree.Path("L0"), l_firstAgain);
+        QString const l_note =
+            QStringLiteral("Skipped 14 folders of sharing %1 reached again through another "
+                           "link, the first at %2")
+                .arg(l_tree.Path("L0"), l_firstAgain);
         QVERIFY(!l_skipped || l_log.Contains("Shared", 1, l_note));
         l_log.Clear();
         l_shares.RescanShares();

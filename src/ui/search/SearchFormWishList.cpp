@@ -93,7 +93,8 @@ void SearchForm::ForgetUnshownWishSearches(QString const& i_text, ItemPtr i_kept
     // brings nothing joins no tab: kept, each would stay for good. Replies come soon after
     // a search, so one is kept only until the wish is sent again or goes.
     std::vector<ItemPtr> l_unshown;
-    for (ItemPtr const& l_request : d["search_request_text"]->HasItem(Value(i_text)).GetItems("search_request"))
+    for (ItemPtr const& l_request :
+         d["search_request_text"]->HasItem(Value(i_text)).GetItems("search_request"))
         if (l_request != i_kept && l_request.IsConnected("wishlist_search") &&
             !l_request.IsConnected("search_results_widget"))
             l_unshown.push_back(l_request);

@@ -319,7 +319,8 @@ void TestChatLines::capKeepsTheNewestLines()
     for (int l_index = 0; l_index < 2000; ++l_index)
         l_lines.AddChat("bob", "/me " + QString(1000, u'w') + QString::number(l_index));
     QString const l_last = ChatLines::StatusHtml("bob " + QString(1000, u'w') + "1999", "");
-    QVERIFY(l_view.document()->toHtml().size() <= ChatLines::c_htmlCap + ChatLines::HtmlGrowthBound(l_last));
+    QVERIFY(l_view.document()->toHtml().size() <=
+            ChatLines::c_htmlCap + ChatLines::HtmlGrowthBound(l_last));
     QVERIFY(l_view.toPlainText().endsWith("w1999") && l_view.document()->blockCount() > 100);
 }
 

@@ -102,7 +102,8 @@ void TestDiagnostics::linesAndTabs()
     for (int l_line = 1; l_line <= 10000; ++l_line)
         Log("server", 1, QString::number(l_line));
     QStringList const l_kept = l_next.LogText("server").split('\n');
-    QVERIFY(l_kept.size() == 10000 && l_kept.first().endsWith("] 1") && l_kept.last().endsWith("] 10000"));
+    QVERIFY(l_kept.size() == 10000 && l_kept.first().endsWith("] 1") &&
+            l_kept.last().endsWith("] 10000"));
 }
 
 void TestDiagnostics::lineFromAnotherThread()

@@ -240,15 +240,19 @@ void TestWishList::searcherSendsEnabledWishesInTurn()
 void TestWishList::repetitionsLeaveNothingBehind()
 {
     for (char const* lp_text : {"omega", "psi"})
-        d["wish_list_item"]->NewItem(Value(lp_text)) += d["wish_list_item_enabled"]->GetGlobalNullItem();
+        d["wish_list_item"]->NewItem(Value(lp_text)) +=
+            d["wish_list_item_enabled"]->GetGlobalNullItem();
     std::size_t const l_before = d["search_request"]->GetItemCount();
     auto const l_searches = [&] { return d["search_request"]->GetItemCount() - l_before; };
     FakePeer l_fred;
     QVERIFY(Open(m_env.PeerPort(), l_fred, "fred"));
     QSignalSpy l_sent(gp_server, &Server::SearchRequested);
-    auto const l_reply = [&](QList<QVariant> const& i_search) {
-        QByteArray const l_file = "W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray();
-        return m_env.Send(l_fred, Reply("fred", i_search.at(0).toUInt(), {FileRecord(l_file, 1)}, 1, 0, 0));
+    auto const l_reply = [&](QList<QVariant> const& i_search)
+    {
+        QByteArray const l_file =
+            "W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray();
+        return m_env.Send(l_fred,
+                          Reply("fred", i_search.at(0).toUInt(), {FileRecord(l_file, 1)}, 1, 0, 0));
     };
 
     // A thousand ticks, the wishes in turn; three searches find something: one tab per
@@ -266,8 +270,10 @@ void TestWishList::repetitionsLeaveNothingBehind()
 
     // A late reply for a disabled wish is shown and kept nowhere; wishes that go take
     // their pending searches with them.
-    Wish(l_sent.last().at(1).toByteArray().constData()) -= d["wish_list_item_enabled"]->GetGlobalNullItem();
-    QVERIFY(l_reply(l_sent.last()) && m_env.WishTabs()->count() == 0 && d["search_results"]->GetItemCount() == 0);
+    Wish(l_sent.last().at(1).toByteArray().constData()) -=
+        d["wish_list_item_enabled"]->GetGlobalNullItem();
+    QVERIFY(l_reply(l_sent.last()) && m_env.WishTabs()->count() == 0 &&
+            d["search_results"]->GetItemCount() == 0);
     Wish("omega").Remove();
     Wish("psi").Remove();
     QCOMPARE(l_searches(), std::size_t(0));
