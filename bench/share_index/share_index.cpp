@@ -3,6 +3,11 @@
 // a tenth of the files were deleted. The baseline is a plain recursive listing of the
 // same tree with QDirIterator in the same run, so the ratios show what indexing costs on
 // top of reading the folders. Memory is the resident growth per shared file.
+//
+// Two odd layouts are walked beside it: a chain of 2,000 nested folders holding 4 files,
+// and 15 folders of one file each where every folder has two links to the next (2^15
+// paths to the last). Their time per folder walked is set against the flat tree's: it
+// must not grow with depth.
 
 #include "common/BenchSupport.h"
 #include "common/StoreServices.h"
@@ -36,6 +41,10 @@ constexpr int c_files = c_artists * c_albumsPerArtist * c_filesPerAlbum;
 
 QString g_root;
 std::vector<QString> g_deleted; // every tenth file
+QString g_chainRoot;
+QString g_linkRoot;
+constexpr int c_chainDepth = 2000;
+constexpr int c_linkLevels = 14;
 
 // Each file has a name of its own, so every name, its lower-case twin and two of its
 // tokens are items of their own: the heavier case for memory.
@@ -65,6 +74,36 @@ bool MakeTree()
                 if (l_track % 10 == 5)
                     g_deleted.push_back(l_path);
             }
+    return true;
+}
+
+bool MakeChain()
+{
+    QString l_folder = g_chainRoot;
+    for (int l_level = 1; l_level <= c_chainDepth; ++l_level)
+    {
+        l_folder += QStringLiteral("/d");
+        if (l_level % 500 == 0 &&
+            (!QDir().mkpath(l_folder) ||
+             !QFile(l_folder + QStringLiteral("/f.txt")).open(QIODevice::WriteOnly)))
+            return false;
+    }
+    return true;
+}
+
+bool MakeLinkTree()
+{
+    auto const l_level = [](int i_level)
+    { return g_linkRoot + QStringLiteral("/L%1").arg(i_level); };
+    for (int l_index = 0; l_index <= c_linkLevels; ++l_index)
+        if (!QDir().mkpath(l_level(l_index)) ||
+            !QFile(l_level(l_index) + QStringLiteral("/f%1.txt").arg(l_index))
+                 .open(QIODevice::WriteOnly))
+            return false;
+    for (int l_index = 0; l_index < c_linkLevels; ++l_index)
+        if (!QFile::link(l_level(l_index + 1), l_level(l_index) + QStringLiteral("/a")) ||
+            !QFile::link(l_level(l_index + 1), l_level(l_index) + QStringLiteral("/b")))
+            return false;
     return true;
 }
 
@@ -181,6 +220,32 @@ void BM_RescanAfterDeletingTenth(benchmark::State& io_state)
     StoreCounters(io_state);
 }
 
+// Folders walked by the last first walk of each layout.
+std::map<std::string, double> g_foldersWalked;
+
+void FirstWalk(benchmark::State& io_state, char const* ip_name, QString const& i_root)
+{
+    for (auto l_ignored : io_state)
+    {
+        io_state.PauseTiming();
+        ClearIndex();
+        io_state.ResumeTiming();
+        sharedFoldersManager->AddSharedFolder(i_root);
+    }
+    StoreCounters(io_state);
+    g_foldersWalked[ip_name] = double(d["shared_file_folder"]->GetItemCount());
+}
+
+void BM_FirstAddDeepChain(benchmark::State& io_state)
+{
+    FirstWalk(io_state, "BM_FirstAddDeepChain", g_chainRoot);
+}
+
+void BM_FirstAddLinkTree(benchmark::State& io_state)
+{
+    FirstWalk(io_state, "BM_FirstAddLinkTree", g_linkRoot + QStringLiteral("/L0"));
+}
+
 constexpr int c_repetitions = 3;
 } // namespace
 
@@ -192,7 +257,9 @@ int main(int argc, char** argv)
     if (!l_dir.isValid())
         return 1;
     g_root = l_dir.filePath(QStringLiteral("Shared"));
-    if (!MakeTree())
+    g_chainRoot = l_dir.filePath(QStringLiteral("Chain"));
+    g_linkRoot = l_dir.filePath(QStringLiteral("Links"));
+    if (!MakeTree() || !MakeChain() || !MakeLinkTree())
         return 1;
 
     bench::StartStoreServices();
@@ -206,6 +273,8 @@ int main(int argc, char** argv)
     bench::RegisterFastestOf(c_repetitions, "BM_RescanUnchanged", BM_RescanUnchanged);
     bench::RegisterFastestOf(c_repetitions, "BM_RescanAfterDeletingTenth",
                              BM_RescanAfterDeletingTenth);
+    bench::RegisterFastestOf(c_repetitions, "BM_FirstAddDeepChain", BM_FirstAddDeepChain);
+    bench::RegisterFastestOf(c_repetitions, "BM_FirstAddLinkTree", BM_FirstAddLinkTree);
     bench::FastestReporter l_reporter;
     benchmark::RunSpecifiedBenchmarks(&l_reporter);
 
@@ -218,6 +287,19 @@ int main(int argc, char** argv)
     std::printf("first AddSharedFolder: %.1fx the listing (target 15x)\n", l_ratio("BM_FirstAddSharedFolder"));
     std::printf("rescan, nothing changed: %.1fx the listing (target 5x)\n", l_ratio("BM_RescanUnchanged"));
     std::printf("rescan after deleting 10%%: %.1fx the listing\n", l_ratio("BM_RescanAfterDeletingTenth"));
+    // Root, artists and albums of the flat tree.
+    double const l_flatFolders = 1 + c_artists + c_artists * c_albumsPerArtist;
+    double const l_flatPerFolder = l_reporter.Seconds("BM_FirstAddSharedFolder") / l_flatFolders;
+    for (char const* lp_name : {"BM_FirstAddDeepChain", "BM_FirstAddLinkTree"})
+    {
+        double const l_folders = g_foldersWalked[lp_name];
+        double const l_perFolder = l_folders > 0 ? l_reporter.Seconds(lp_name) / l_folders : 0.0;
+        std::printf("%s: %.0f folders walked, %.1f us per folder, %.2fx the flat tree's %.1f us "
+                    "(target at most 2x)\n",
+                    lp_name, l_folders, 1e6 * l_perFolder,
+                    l_flatPerFolder > 0 ? l_perFolder / l_flatPerFolder : 0.0,
+                    1e6 * l_flatPerFolder);
+    }
     if (g_rssBefore > 0)
         std::printf("first build: resident +%ld KiB (%.0f bytes per file), peak +%ld KiB "
                     "(%.0f bytes per file; target 1536)\n",

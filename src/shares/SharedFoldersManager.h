@@ -28,6 +28,7 @@
 #include "net/records/FileInfoMap.h"
 #include "net/server/MemStream.h"
 #include "net/server/UserStats.h"
+#include "shares/FolderWalk.h"
 #include "shares/MP3Scanner.h"
 #include "store/Data.h"
 
@@ -129,9 +130,8 @@ private:
     qint32 m_filesRemoved;
     // Folders whose walk is under way, as the walk names them.
     std::set<QString> m_foldersBeingAdded;
-    // Canonical paths of the folders on the current walk's stack: a sub-folder that
-    // resolves to one of them (a link back up the tree) is not entered again.
-    std::vector<QString> m_walkStack;
+    // The real folders the walk of one shared folder has entered: each is walked once.
+    FolderWalk m_walk;
     std::function<bool()> m_isFreeToUpload;
     std::function<std::uint32_t()> m_queuedUploadCount;
 };

@@ -119,6 +119,16 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
 {
     if (!m_foldersBeingAdded.insert(i_folder).second)
         return;
+    // A call from outside a walk starts one: each shared folder is walked on its own, so
+    // shared folders that overlap each reach their folders.
+    bool const l_startsWalk = !m_walk.IsUnderWay();
+    if (l_startsWalk)
+        m_walk.Start(i_folder);
+    else if (m_walk.Enter(i_folder) != FolderWalk::Arrival::First)
+    {
+        m_foldersBeingAdded.erase(i_folder);
+        return;
+    }
     Log(LogArea::Shared, 1,
         QStringLiteral("Adding folder %1 as part of sharing %2").arg(i_folder, i_sharedFolder));
 
@@ -147,14 +157,11 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
 
     QFileInfoList const l_entries =
         QDir(i_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    m_walkStack.push_back(QFileInfo(i_folder).canonicalFilePath());
     for (QFileInfo const& l_entry : l_entries)
     {
         if (!l_entry.isFile())
         {
-            // Links are followed, but never back into a folder this walk is inside of.
-            if (l_entry.isDir() && std::find(m_walkStack.begin(), m_walkStack.end(),
-                                             l_entry.canonicalFilePath()) == m_walkStack.end())
+            if (l_entry.isDir())
                 AddSharedFiles(i_sharedFolder, l_entry.absoluteFilePath());
             continue;
         }
@@ -189,7 +196,6 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
             AppendTokenPairs(l_file.GetPtr(), l_folderTokens, TokenItems(lp_tokenType, l_name), l_tokenPairs);
         }
     }
-    m_walkStack.pop_back();
     // Token by token: consecutive links then land in the same (often large) set of a
     // token's files, whose touched part stays in the cache.
     std::sort(l_tokenPairs.begin(), l_tokenPairs.end(),
@@ -202,6 +208,13 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         ++m_filesRemoved;
     }
     m_foldersBeingAdded.erase(i_folder);
+    m_walk.Leave();
+    if (l_startsWalk && m_walk.ReachedAgain() > 0)
+        Log(LogArea::Shared, 1,
+            QStringLiteral("Skipped %1 folders of sharing %2 reached again through another link, "
+                           "the first at %3")
+                .arg(m_walk.ReachedAgain())
+                .arg(i_sharedFolder, m_walk.FirstReachedAgain()));
 }
 
 void SharedFoldersManager::RescanShares()

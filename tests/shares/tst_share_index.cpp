@@ -8,6 +8,7 @@
 #include "store/DataSaver.h"
 #include "support/LogCapture.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 using SharesTestEnv::AllValues;
@@ -27,6 +28,7 @@ private slots:
     void searchTokens();
     void accessAndLookups();
     void storeFileAndLogin();
+    void linkTreesAndDeepChains();
 
 private:
     SharesTestEnv::Services m_env;
@@ -59,7 +61,8 @@ void TestShareIndex::walkAndRescan()
                           {"M/Sub/Deep/common.txt", {}}, {"M/Sub/Deep/x.txt", {}}}) &&
             l_tree.Folder("M/Empty") && l_tree.Folder("Other"));
     QString const m = l_tree.Path("M");
-    // Two links back up the tree, and one sideways, which is followed.
+    // Two links back up the tree, and one sideways, which is followed: listed before
+    // Sub, it is the path the folder is walked by.
     QVERIFY(QFile::link(m, m + "/Sub/back") && QFile::link(m + "/Sub", m + "/Sub/self") &&
             QFile::link(m + "/Sub/Deep", m + "/Link"));
     // Of two names that differ only in case, the one listed first (ignoring case) is kept.
@@ -73,13 +76,13 @@ void TestShareIndex::walkAndRescan()
     QCOMPARE(l_shares.AddSharedFolder(m), l_shared);
     QCOMPARE(l_shares.AddSharedFolder(l_tree.Path("Other/"))["shared_folder_id"].AsString(), QStringLiteral("[2]Other"));
     QCOMPARE(GetSetting("shared_folder_counter"), QStringLiteral("3"));
-    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/Sub/Deep/common.txt",
-                           m + "/Sub/Deep/x.txt", m + "/a.mp3", m + "/b.MP3", m + "/c.Mp3",
-                           m + "/common.txt", m + "/readme.txt", m + "/" + l_kept};
+    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/a.mp3",
+                           m + "/b.MP3",           m + "/c.Mp3",      m + "/common.txt",
+                           m + "/readme.txt",      m + "/" + l_kept};
     l_files.sort();
     QCOMPARE(IndexedFiles(), l_files);
     QCOMPARE(AllValues("shared_file_folder"),
-             (QStringList{m, m + "/Empty", m + "/Link", m + "/Sub", m + "/Sub/Deep", l_tree.Path("Other/")}));
+             (QStringList{m, m + "/Empty", m + "/Link", m + "/Sub", l_tree.Path("Other/")}));
     QVERIFY(!d["shared_file_name"]->HasItem(Value(l_other)));
     QCOMPARE(ValuesOf(l_shares.GetSharedFileItem(m + "/readme.txt"), "shared_file_size"), QStringList{"5"});
     QCOMPARE(l_requests.count(), 3);
@@ -105,7 +108,7 @@ void TestShareIndex::walkAndRescan()
     QVERIFY(Make(l_tree, {{"M/new1.txt", {}}, {"M/Empty/new2.txt", {}}, {"M/.new3", {}}}));
     l_requests.clear();
     l_shares.RescanShares();
-    QCOMPARE(l_rescanned.at(0), (QList<QVariant>{2, 5}));
+    QCOMPARE(l_rescanned.at(0), (QList<QVariant>{2, 3}));
     l_files = QStringList{m + "/Empty/new2.txt", m + "/a.mp3", m + "/b.MP3", m + "/c.Mp3",
                           m + "/common.txt", m + "/new1.txt", m + "/" + l_kept};
     l_files.sort();
@@ -281,6 +284,53 @@ void TestShareIndex::storeFileAndLogin()
     QTRY_COMPARE_WITH_TIMEOUT(l_stats.count(), 2, 3000);
     QCOMPARE(GetSetting("upload_speed"), QStringLiteral("-2147483648"));
     m_env.server().Disconnect();
+}
+
+void TestShareIndex::linkTreesAndDeepChains()
+{
+    SharedFoldersManager& l_shares = m_env.shares();
+    SharesTestEnv::Tree l_tree;
+    // Fifteen folders of one file, each with two links to the next (2^15 - 1 paths to the
+    // last), which links back to the first.
+    constexpr int c_levels = 14;
+    for (int l_level = 0; l_level <= c_levels; ++l_level)
+    {
+        QString const l_folder = l_tree.Path(QStringLiteral("L%1/").arg(l_level));
+        QString const l_next =
+            l_tree.Path(QStringLiteral("L%1").arg(l_level < c_levels ? l_level + 1 : 0));
+        QVERIFY(l_tree.File(QStringLiteral("L%1/f").arg(l_level)) &&
+                QFile::link(l_next, l_folder + "a") &&
+                (l_level == c_levels || QFile::link(l_next, l_folder + "b")));
+    }
+    // 2,000 nested folders; below a folder moved into the last, one past the path limit.
+    QString l_deepest = l_tree.Path("C");
+    for (int l_level = 0; l_level < 2000; ++l_level)
+        l_deepest += "/d";
+    QVERIFY(QDir().mkpath(l_deepest) && l_tree.File("C/d/one") &&
+            l_tree.File("E/" + QString(250, 'x') + "/two"));
+    QVERIFY(QDir().rename(l_tree.Path("E"), l_deepest + "/e"));
+    auto const l_moveBack = qScopeGuard([&] { QDir().rename(l_deepest + "/e", l_tree.Path("E")); });
+
+    // Folders walked and notes of skipped ones, after the first walk and after a rescan.
+    QString const l_note = "Skipped 14 folders of sharing " + l_tree.Path("L0") + " reached again";
+    for (auto const& [lp_folder, l_walked, l_files, l_skipped] :
+         {std::tuple{"L0", c_levels + 1, c_levels + 1, 1}, std::tuple{"C", 2002, 1, 0}})
+    {
+        d.RemoveAllItems();
+        LogCapture l_log;
+        auto const l_counts = [&]
+        {
+            QStringList const l_lines = l_log.Texts("Shared");
+            return QList<qsizetype>{l_lines.filter("Adding folder").size(),
+                                    l_lines.filter(l_note).size()};
+        };
+        l_shares.AddSharedFolder(l_tree.Path(lp_folder));
+        QCOMPARE(l_counts(), (QList<qsizetype>{l_walked, l_skipped}));
+        QCOMPARE(int(IndexedFiles().size()), l_files);
+        l_log.Clear();
+        l_shares.RescanShares();
+        QCOMPARE(l_counts(), (QList<qsizetype>{l_walked, l_skipped}));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestShareIndex)

@@ -208,17 +208,23 @@ bool ChatLines::AddChat(QString const& i_speaker, QString const& i_text)
 
     QString const l_html = ChatLineHtml(l_mode, l_now, i_speaker, l_text, GetSetting("color_chat_timestamp"),
                                         GetSetting("color_chat_username"));
-    if (l_room)
-        AppendCapped(l_html);
-    else
-        Append(l_html);
+    Show(l_html);
     LogChat(u'[' + LongTime(l_now) + QStringLiteral("][") + i_speaker + QStringLiteral("] ") + l_text);
     return true;
 }
 
 void ChatLines::AddStatusMessage(QString const& i_message)
 {
-    Append(StatusHtml(i_message, GetSetting("color_chat_status")));
+    Show(StatusHtml(i_message, GetSetting("color_chat_status")));
+}
+
+void ChatLines::Show(QString const& i_html)
+{
+    // Status and action lines count too: "/me" lines and joins come as fast as chat.
+    if (m_kind == ChatLogKind::Room)
+        AppendCapped(i_html);
+    else
+        Append(i_html);
 }
 
 void ChatLines::LogChat(QString const& i_line)

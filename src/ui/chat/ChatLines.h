@@ -12,8 +12,8 @@
 //
 // The kinds differ where the users see a difference: room text is trimmed, private text
 // is not; room logs and private logs have their own folder and their own setting; and the
-// room view is capped at 250000 characters of HTML, dropping the oldest lines, while a
-// private view grows without limit.
+// room view is capped at 250000 characters of HTML (every line it shows counts), dropping
+// the oldest lines, while a private view grows without limit.
 
 #include "ui/chat/ChatLogFiles.h"
 
@@ -74,6 +74,8 @@ public:
     static qsizetype HtmlGrowthBound(QString const& i_html);
 
 private:
+    // Appends a line of either kind; the room view's cap applies to every line.
+    void Show(QString const& i_html);
     void Append(QString const& i_html);
     // The room view's cap: drops the oldest lines when the view's HTML has grown past the
     // cap, then appends the line.

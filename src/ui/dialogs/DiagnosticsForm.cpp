@@ -33,6 +33,8 @@ void Relate(char const* i_first, char const* i_second, OneOrMany i_a, OneOrMany 
         lp_first->RelateToType(lp_second, i_a, i_b);
 }
 
+int const c_maxLogLines = 10000;
+
 char const* const c_logAttributes[] = {"log_area", "log_text", "log_level", "log_time",
                                        "log_order"};
 } // namespace
@@ -135,6 +137,8 @@ void DiagnosticsForm::AppendLine(QString const& i_area, QString const& i_line)
     else
     {
         lp_view = new QTextBrowser(this);
+        // A tab is kept for the whole run: the oldest lines drop off its top.
+        lp_view->document()->setMaximumBlockCount(c_maxLogLines);
         ui->logTabWidget->addTab(lp_view, i_area);
         l_log += mp_logWidgetType->GetItem(Value(lp_view));
     }

@@ -3,7 +3,8 @@
 // The "Diagnostics" page of the main window: the users tracked at the central server with
 // their online state, and one log tab per area in which every Log line of the program
 // ends. One instance, reached through diagnosticsForm; it is the log receiver from its
-// construction to its destruction. There is no log file and no line limit.
+// construction to its destruction. There is no log file; each tab keeps its last 10,000
+// lines.
 //
 // Store types: `log` (one per area, keyed by the area's UTF-8 name) names its view through
 // `log_widget` (keyed by the view's address); `track_user_node` (keyed by a row's

@@ -136,6 +136,8 @@ void SearchForm::OnSearchRequest(uint i_ticket, QString i_search, bool i_wishLis
     // A wish's tab waits for its first result.
     if (!i_wishListSearch)
         CreateSearchForm(i_ticket, i_search, false);
+    else
+        ForgetUnshownWishSearches(i_search, d["search_request"]->HasItem(Value(i_ticket)));
 }
 
 void SearchForm::CreateSearchForm(unsigned int i_ticket, QString i_search, bool i_wishListSearch)

@@ -96,6 +96,8 @@ private:
                          bool i_folders);
     void OrderBy(SearchResultsForm* ip_tab, int i_column);
     void AddOrRemoveWish();
+    // Forgets the wish-list searches of the text that no tab shows, but the one kept.
+    void ForgetUnshownWishSearches(QString const& i_text, ItemPtr i_kept);
     // Wish-list actions.
     void RemoveSelectedWishes();
     void SetAllWishesChecked(bool i_checked);

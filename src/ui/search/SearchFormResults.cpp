@@ -80,7 +80,11 @@ void SearchForm::OnUserSearchResults(ItemPtr i_results)
             CreateSearchForm(l_request.AsUInt(), l_text.AsString(), true);
         l_widgetItem = l_request["search_results_widget"];
         if (!l_widgetItem)
+        {
+            // Nothing shows it, so nothing keeps it.
+            i_results.Remove();
             return;
+        }
     }
     SearchResultsForm* const lp_tab = TabOf(l_widgetItem);
 

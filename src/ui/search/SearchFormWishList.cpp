@@ -6,6 +6,8 @@
 
 #include <QCheckBox>
 
+#include <vector>
+
 namespace
 {
 int const c_wishListWidth = 200;
@@ -74,6 +76,7 @@ void SearchForm::OnWishListItemCheckStateChanged(int i_state)
 
 void SearchForm::OnWishListItemRemoved(ItemPtr i_wish)
 {
+    ForgetUnshownWishSearches(i_wish.AsString(), ItemPtr());
     ItemPtr const l_rowNode = i_wish["wish_list_node"];
     if (!l_rowNode)
         return;
@@ -82,6 +85,24 @@ void SearchForm::OnWishListItemRemoved(ItemPtr i_wish)
     if (l_boxNode)
         l_boxNode.Remove();
     l_rowNode.Remove();
+}
+
+void SearchForm::ForgetUnshownWishSearches(QString const& i_text, ItemPtr i_kept)
+{
+    // The searcher repeats a wish for as long as the client runs, and a repetition that
+    // brings nothing joins no tab: kept, each would stay for good. Replies come soon after
+    // a search, so one is kept only until the wish is sent again or goes.
+    std::vector<ItemPtr> l_unshown;
+    for (ItemPtr const& l_request :
+         d["search_request_text"]->HasItem(Value(i_text)).GetItems("search_request"))
+        if (l_request != i_kept && l_request.IsConnected("wishlist_search") &&
+            !l_request.IsConnected("search_results_widget"))
+            l_unshown.push_back(l_request);
+    for (ItemPtr const& l_request : l_unshown)
+    {
+        l_request.GetItems("search_results").Remove();
+        l_request.Remove();
+    }
 }
 
 void SearchForm::AddOrRemoveWish()

@@ -311,6 +311,17 @@ void TestChatLines::capKeepsTheNewestLines()
     l_check({QString(300, u'a'), "short ", QString(900, u'b') + " https://x.example/" + QString(40, u'c')}, 2);
     // One line longer than the cut: no line end after it, so the rebuild keeps its tail.
     l_check({QString(260000, u'z')}, 1);
+
+    // Action and status lines count as well: 2,000 long "/me" lines stay within the cap.
+    QTextBrowser l_view;
+    ChatLines l_lines(ChatLogKind::Room, "capped");
+    l_lines.SetView(&l_view);
+    for (int l_index = 0; l_index < 2000; ++l_index)
+        l_lines.AddChat("bob", "/me " + QString(1000, u'w') + QString::number(l_index));
+    QString const l_last = ChatLines::StatusHtml("bob " + QString(1000, u'w') + "1999", "");
+    QVERIFY(l_view.document()->toHtml().size() <=
+            ChatLines::c_htmlCap + ChatLines::HtmlGrowthBound(l_last));
+    QVERIFY(l_view.toPlainText().endsWith("w1999") && l_view.document()->blockCount() > 100);
 }
 
 QTEST_MAIN(TestChatLines)

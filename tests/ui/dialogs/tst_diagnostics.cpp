@@ -97,6 +97,13 @@ void TestDiagnostics::linesAndTabs()
     DiagnosticsForm l_next;
     Log("server", 1, "new form");
     QCOMPARE(l_next.LogText("server").split('\n').size(), 1);
+
+    // A tab keeps its last 10,000 lines: the first one drops off at the 10,001st.
+    for (int l_line = 1; l_line <= 10000; ++l_line)
+        Log("server", 1, QString::number(l_line));
+    QStringList const l_kept = l_next.LogText("server").split('\n');
+    QVERIFY(l_kept.size() == 10000 && l_kept.first().endsWith("] 1") &&
+            l_kept.last().endsWith("] 10000"));
 }
 
 void TestDiagnostics::lineFromAnotherThread()

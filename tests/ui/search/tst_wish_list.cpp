@@ -83,6 +83,7 @@ private slots:
     void wishesAddCheckAndRemove();
     void wishResultsOpenOneTab();
     void searcherSendsEnabledWishesInTurn();
+    void repetitionsLeaveNothingBehind();
 
 private:
     // A search of the wish and a reply of one file to it from the peer.
@@ -234,6 +235,48 @@ void TestWishList::searcherSendsEnabledWishesInTurn()
     l_log.Clear();
     mp_searcher->OnSearchTimerTimeout();
     QVERIFY(l_log.Texts("Wish List").isEmpty());
+}
+
+void TestWishList::repetitionsLeaveNothingBehind()
+{
+    for (char const* lp_text : {"omega", "psi"})
+        d["wish_list_item"]->NewItem(Value(lp_text)) +=
+            d["wish_list_item_enabled"]->GetGlobalNullItem();
+    std::size_t const l_before = d["search_request"]->GetItemCount();
+    auto const l_searches = [&] { return d["search_request"]->GetItemCount() - l_before; };
+    FakePeer l_fred;
+    QVERIFY(Open(m_env.PeerPort(), l_fred, "fred"));
+    QSignalSpy l_sent(gp_server, &Server::SearchRequested);
+    auto const l_reply = [&](QList<QVariant> const& i_search)
+    {
+        QByteArray const l_file =
+            "W\\" + i_search.at(1).toByteArray() + " " + i_search.at(0).toByteArray();
+        return m_env.Send(l_fred,
+                          Reply("fred", i_search.at(0).toUInt(), {FileRecord(l_file, 1)}, 1, 0, 0));
+    };
+
+    // A thousand ticks, the wishes in turn; three searches find something: one tab per
+    // wish, holding those. Of the rest only each wish's latest is kept, for late replies.
+    for (int l_tick = 1; l_tick <= 1000; ++l_tick)
+    {
+        mp_searcher->OnSearchTimerTimeout();
+        if (l_tick == 499 || l_tick == 500 || l_tick == 997)
+            QVERIFY(l_reply(l_sent.last()));
+    }
+    QVERIFY(l_sent.size() == 1000 && m_env.WishTabs()->count() == 2 && l_searches() == 3 + 2);
+    while (m_env.WishTabs()->count() > 0)
+        emit m_env.WishTabs()->tabCloseRequested(0);
+    QVERIFY(l_searches() == 2 && d["search_results"]->GetItemCount() == 0);
+
+    // A late reply for a disabled wish is shown and kept nowhere; wishes that go take
+    // their pending searches with them.
+    Wish(l_sent.last().at(1).toByteArray().constData()) -=
+        d["wish_list_item_enabled"]->GetGlobalNullItem();
+    QVERIFY(l_reply(l_sent.last()) && m_env.WishTabs()->count() == 0 &&
+            d["search_results"]->GetItemCount() == 0);
+    Wish("omega").Remove();
+    Wish("psi").Remove();
+    QCOMPARE(l_searches(), std::size_t(0));
 }
 
 int main(int argc, char** argv)
