@@ -12,15 +12,15 @@
 #include "app/MainWindow.h"
 #include "app/Ui_MainWindow.h"
 #include "common/BenchSupport.h"
+#include "common/SettingsStore.h"
 #include "net/server/Server.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHeaderView>
 #include <QPointer>
 #include <QTcpServer>
@@ -231,29 +231,6 @@ void BM_RoomList(benchmark::State& io_state)
 }
 BENCHMARK(BM_RoomList)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-bool WriteSettingsStore(QString const& i_path, QList<QPair<QByteArray, QByteArray>> const& i_settings)
-{
-    Bytes l_keys;
-    Bytes l_values;
-    Bytes l_pairs;
-    quint32 l_id = 1;
-    for (auto const& l_setting : i_settings)
-    {
-        l_keys.U32(l_id).Str(l_setting.first);
-        l_values.U32(l_id + 1).Str(l_setting.second);
-        l_pairs.U32(l_id).U32(l_id + 1);
-        l_id += 2;
-    }
-    Bytes l_file;
-    l_file.U32(2);
-    l_file.Str("global").m_bytes.append('\0');
-    l_file.U32(quint32(i_settings.size())).m_bytes.append(l_keys.m_bytes);
-    l_file.Str("global_value").m_bytes.append('\0');
-    l_file.U32(quint32(i_settings.size())).m_bytes.append(l_values.m_bytes);
-    l_file.U32(quint32(i_settings.size())).m_bytes.append(l_pairs.m_bytes);
-    QFile l_out(i_path);
-    return l_out.open(QIODevice::WriteOnly) && l_out.write(l_file.m_bytes) == l_file.m_bytes.size();
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -269,14 +246,11 @@ int main(int argc, char** argv)
     gp_standIn = &l_standIn;
     // Loopback only: no gateway search, no version file from the web.
     if (!l_standIn.Listen() ||
-        !WriteSettingsStore(QDir::homePath() + "/.Kestrune",
-                            {{"username", "bench"},
-                             {"password", "pw"},
-                             {"server_host", "127.0.0.1"},
-                             {"server_port", QByteArray::number(l_standIn.Port())},
-                             {"use_upnp", "no"},
-                             {"web_host", "127.0.0.1"},
-                             {"web_port", "1"}}))
+        !bench::WriteSettingsStore(DataSaver::StoreFilePath(),
+                                   {{"username", "bench"},
+                                    {"password", "pw"},
+                                    {"server_host", "127.0.0.1"},
+                                    {"server_port", QByteArray::number(l_standIn.Port())}}))
         return 1;
     MainWindow* const lp_window = new MainWindow;
     lp_window->show();

@@ -5,6 +5,9 @@
 // K/s. Sorted by name, rows compare by name without regard to case; by files or speed,
 // by the number shown (separators ignored, an empty cell as 0); by any other column, by
 // the cell's text.
+//
+// A join of thousands of members sorts them all: the row keeps a copy of its user name
+// so that comparisons need not read the cell.
 
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -17,6 +20,7 @@ public:
     ~QRoomUserListItemWidget() override;
 
     bool operator<(QTreeWidgetItem const& i_other) const override;
+    void setData(int i_column, int i_role, QVariant const& i_value) override;
 
     enum Column
     {
@@ -26,4 +30,7 @@ public:
         ColumnFiles = 4,
         ColumnSpeed = 5
     };
+
+private:
+    QString m_user;
 };

@@ -186,11 +186,13 @@ int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filt
     // Without attribute conditions every file passes them; its attributes need no reading.
     bool const l_attributes = io_filter.HasAttributes();
     int l_count = 0;
+    static std::string const s_noName;
     for (ItemPtr const& l_file : *lp_folderFiles)
     {
         ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
-        QString const l_name = lp_name && !lp_name->empty() ? lp_name->begin()->AsString() : QString();
-        if (io_filter.IsMatching(l_name, nullptr, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
+        std::string const& l_name =
+            lp_name && !lp_name->empty() ? lp_name->begin()->GetValue().GetBytes() : s_noName;
+        if (io_filter.IsMatchingStored(l_name, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
             break;
     }
     return l_count;
