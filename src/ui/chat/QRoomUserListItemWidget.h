@@ -6,8 +6,9 @@
 // by the number shown (separators ignored, an empty cell as 0); by any other column, by
 // the cell's text.
 //
-// A join of thousands of members sorts them all: the row keeps a copy of its user name
-// so that comparisons need not read the cell.
+// A join of thousands of members sorts them all: the row keeps its user name, and for a
+// name of plain ASCII the name in lower case, so that comparisons read no cell and
+// seldom fold case.
 
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -33,4 +34,6 @@ public:
 
 private:
     QString m_user;
+    // Empty unless the name is plain ASCII.
+    QString m_lowerAsciiUser;
 };
