@@ -43,7 +43,7 @@ char AsciiLower(char i_byte)
 
 // Bytes that ToQString reads one character per byte, each the same code: no zero byte
 // (the text would end there) and nothing from 0x80 up.
-bool IsPlainAscii(std::string const& i_bytes)
+bool IsPlainAscii(std::string_view i_bytes)
 {
     for (char const l_byte : i_bytes)
         if (l_byte == 0 || static_cast<unsigned char>(l_byte) >= 0x80)
@@ -53,7 +53,7 @@ bool IsPlainAscii(std::string const& i_bytes)
 
 // For ASCII on both sides, QString's case-insensitive search folds A-Z to a-z and
 // nothing else: the same answer, byte by byte.
-bool ContainsCaseless(std::string const& i_text, std::string const& i_lowerWord)
+bool ContainsCaseless(std::string_view i_text, std::string const& i_lowerWord)
 {
     std::size_t const l_length = i_lowerWord.size();
     if (l_length > i_text.size())
@@ -206,10 +206,10 @@ bool FilterParser::PrepareStoredWords()
     return m_storedWordsState == StoredWords::Ascii;
 }
 
-int FilterParser::IsMatchingStored(std::string const& i_bytes, ItemPtr i_item)
+int FilterParser::IsMatchingStored(std::string_view i_bytes, ItemPtr i_item)
 {
     if (!PrepareStoredWords() || !IsPlainAscii(i_bytes))
-        return IsMatching(ToQString(i_bytes), nullptr, i_item);
+        return IsMatching(ToQString(i_bytes.data(), i_bytes.size()), nullptr, i_item);
     if (MatchConditions(i_item) != 0)
         return 2;
     for (std::string const& l_excluded : m_storedExcludedWords)

@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class FilterParser
@@ -45,7 +46,7 @@ public:
     // bytes ToQString reads). A name of plain ASCII is tested as it is stored when the
     // words are plain ASCII as well, so a filter over many names reads none of them
     // as text.
-    int IsMatchingStored(std::string const& i_bytes, ItemPtr i_item);
+    int IsMatchingStored(std::string_view i_bytes, ItemPtr i_item);
 
     // Whether the line held "isvbr", "iscbr" or a minimum bitrate or file size: only then
     // is a file's item worth handing to IsMatching.
