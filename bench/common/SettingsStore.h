@@ -31,12 +31,14 @@ inline bool WriteSettingsStore(QString const& i_path, SettingList i_settings)
                          [&](auto const& l_setting) { return l_setting.first == l_guard.first; }))
             i_settings.append(l_guard);
 
-    auto const l_int = [](QByteArray& io_bytes, quint32 i_value) {
+    auto const l_int = [](QByteArray& io_bytes, quint32 i_value)
+    {
         char l_bytes[4];
         qToLittleEndian(i_value, l_bytes);
         io_bytes.append(l_bytes, 4);
     };
-    auto const l_text = [&](QByteArray& io_bytes, QByteArray const& i_text) {
+    auto const l_text = [&](QByteArray& io_bytes, QByteArray const& i_text)
+    {
         l_int(io_bytes, quint32(i_text.size()));
         io_bytes.append(i_text);
     };
@@ -56,8 +58,9 @@ inline bool WriteSettingsStore(QString const& i_path, SettingList i_settings)
     }
     QByteArray l_file;
     l_int(l_file, 2);
-    for (auto const& [l_name, l_records] : {QPair<QByteArray, QByteArray>{"global", l_keys},
-                                           QPair<QByteArray, QByteArray>{"global_value", l_values}})
+    for (auto const& [l_name, l_records] :
+         {QPair<QByteArray, QByteArray>{"global", l_keys},
+          QPair<QByteArray, QByteArray>{"global_value", l_values}})
     {
         l_text(l_file, l_name);
         l_file.append('\0');

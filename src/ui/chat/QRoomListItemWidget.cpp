@@ -64,7 +64,8 @@ bool QRoomListItemWidget::operator<(QTreeWidgetItem const& i_other) const
     }
 
     auto const* const lp_other = dynamic_cast<QRoomListItemWidget const*>(&i_other);
-    if (!lp_other) {
+    if (!lp_other)
+    {
         // Not a room row: its name and group are read as they stand.
         QString const l_otherName = i_other.text(0);
         int const l_otherRank = RoleRank(l_otherName);

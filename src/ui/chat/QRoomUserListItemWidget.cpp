@@ -23,8 +23,8 @@ void QRoomUserListItemWidget::setData(int i_column, int i_role, QVariant const& 
     if (i_column == ColumnUser && (i_role == Qt::DisplayRole || i_role == Qt::EditRole))
     {
         m_user = i_value.toString();
-        bool const l_ascii =
-            std::all_of(m_user.cbegin(), m_user.cend(), [](QChar i_char) { return i_char.unicode() < 0x80; });
+        bool const l_ascii = std::all_of(m_user.cbegin(), m_user.cend(),
+                                         [](QChar i_char) { return i_char.unicode() < 0x80; });
         m_lowerAsciiUser = l_ascii ? m_user.toLower() : QString();
     }
     QTreeWidgetItem::setData(i_column, i_role, i_value);

@@ -34,7 +34,8 @@ QString const c_autojoinAction = QStringLiteral("toggle_room_autojoin");
 
 QIcon MakeFlagIcon(QString const& i_country)
 {
-    return QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() + QStringLiteral(".png"));
+    return QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() +
+                 QStringLiteral(".png"));
 }
 
 // One icon per country: building an icon looks its image up again each time, which a
@@ -43,7 +44,8 @@ QIcon MakeFlagIcon(QString const& i_country)
 // a number that is cheap to hash; any other code gets an icon of its own.
 QIcon FlagIcon(QString const& i_country)
 {
-    auto const l_letter = [](QChar i_char) {
+    auto const l_letter = [](QChar i_char)
+    {
         char16_t const l_lower = i_char.unicode() | 0x20;
         return l_lower >= u'a' && l_lower <= u'z' ? int(l_lower - u'a') : -1;
     };
@@ -303,8 +305,10 @@ void RoomForm::QueueRow(QRoomUserListItemWidget* ip_row)
             QPointer<RoomForm> mp_form;
         };
         StoreOperation::DeferCall(
-            [](void* ip_insertion) {
-                std::unique_ptr<Insertion> const lp_insertion(static_cast<Insertion*>(ip_insertion));
+            [](void* ip_insertion)
+            {
+                std::unique_ptr<Insertion> const lp_insertion(
+                    static_cast<Insertion*>(ip_insertion));
                 if (lp_insertion->mp_form)
                     lp_insertion->mp_form->InsertQueuedRows();
             },

@@ -28,9 +28,9 @@ QString ConnectedItemText(ItemPtr i_item)
 QString ListText(Item const* ip_item, bool& o_plain)
 {
     std::string const& l_bytes = ip_item->GetValue().GetBytes();
-    o_plain = std::all_of(l_bytes.begin(), l_bytes.end(), [](char i_byte) {
-        return i_byte != 0 && static_cast<unsigned char>(i_byte) < 0x80;
-    });
+    o_plain = std::all_of(l_bytes.begin(), l_bytes.end(),
+                          [](char i_byte)
+                          { return i_byte != 0 && static_cast<unsigned char>(i_byte) < 0x80; });
     if (o_plain)
         return QString::fromLatin1(l_bytes.data(), qsizetype(l_bytes.size()));
     return ToQString(l_bytes);
@@ -219,10 +219,16 @@ int DataDialog::ListedRow(Item* ip_item) const
             l_high = l_middle;
     }
     // Different values may read as the same text.
-    for (int l_row = l_low; l_row < lp_list->count() && lp_list->item(l_row)->text() == l_text; ++l_row)
+    for (int l_row = l_low; l_row < lp_list->count() && lp_list->item(l_row)->text() == l_text;
+         ++l_row)
         if (m_listedItems[std::size_t(l_row)] == ip_item)
             return l_row;
-    return -1;
+    // Not yet listed; or listed under a text read with another code page than now, which
+    // only a walk finds (no entry may outlive its item).
+    if (std::find(m_pending.rbegin(), m_pending.rend(), ip_item) != m_pending.rend())
+        return -1;
+    auto const l_listed = std::find(m_listedItems.begin(), m_listedItems.end(), ip_item);
+    return l_listed == m_listedItems.end() ? -1 : int(l_listed - m_listedItems.begin());
 }
 
 void DataDialog::AddPendingEntries()

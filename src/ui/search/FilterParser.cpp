@@ -61,7 +61,8 @@ bool ContainsCaseless(std::string_view i_text, std::string const& i_lowerWord)
     for (std::size_t l_start = 0; l_start + l_length <= i_text.size(); ++l_start)
     {
         std::size_t l_matched = 0;
-        while (l_matched < l_length && AsciiLower(i_text[l_start + l_matched]) == i_lowerWord[l_matched])
+        while (l_matched < l_length &&
+               AsciiLower(i_text[l_start + l_matched]) == i_lowerWord[l_matched])
             ++l_matched;
         if (l_matched == l_length)
             return true;

@@ -94,8 +94,8 @@ void ShareBrowserTree::ForgetShare()
     m_folderNames.clear();
 }
 
-void ShareBrowserTree::KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder, ::Type* ip_files,
-                                       ::Type* ip_names)
+void ShareBrowserTree::KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder,
+                                       ::Type* ip_files, ::Type* ip_names)
 {
     FolderNames& l_kept = m_folderNames[ip_row];
     l_kept.m_text = ip_row->text(0);
@@ -211,7 +211,8 @@ int ShareBrowserTree::CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr 
     if (!i_folder)
         return 0;
     // Without attribute conditions the names alone decide, and those were kept.
-    auto const l_kept = io_filter.HasAttributes() ? m_folderNames.end() : m_folderNames.find(ip_row);
+    auto const l_kept =
+        io_filter.HasAttributes() ? m_folderNames.end() : m_folderNames.find(ip_row);
     if (l_kept != m_folderNames.end())
     {
         FolderNames const& l_names = l_kept->second;
@@ -220,7 +221,8 @@ int ShareBrowserTree::CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr 
         int l_count = 0;
         for (std::uint32_t const l_end : l_names.m_ends)
         {
-            if (io_filter.IsMatchingStored(l_all.substr(l_start, l_end - l_start), ItemPtr()) == 0 &&
+            if (io_filter.IsMatchingStored(l_all.substr(l_start, l_end - l_start), ItemPtr()) ==
+                    0 &&
                 ++l_count >= i_enough)
                 break;
             l_start = l_end;
@@ -238,8 +240,10 @@ int ShareBrowserTree::CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr 
     {
         ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
         std::string_view const l_name =
-            lp_name && !lp_name->empty() ? std::string_view(lp_name->begin()->GetValue().GetBytes()) : std::string_view();
-        if (io_filter.IsMatchingStored(l_name, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
+            lp_name && !lp_name->empty() ? std::string_view(lp_name->begin()->GetValue().GetBytes())
+                                         : std::string_view();
+        if (io_filter.IsMatchingStored(l_name, l_attributes ? l_file : ItemPtr()) == 0 &&
+            ++l_count >= i_enough)
             break;
     }
     return l_count;
@@ -249,7 +253,8 @@ bool ShareBrowserTree::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i
 {
     FilterParser l_remainder;
     auto const l_kept = m_folderNames.find(ip_row);
-    int const l_result = io_filter.IsMatching(l_kept != m_folderNames.end() ? l_kept->second.m_text : ip_row->text(0),
+    int const l_result = io_filter.IsMatching(l_kept != m_folderNames.end() ? l_kept->second.m_text
+                                                                            : ip_row->text(0),
                                               &l_remainder, ItemPtr());
     if (l_result == 2)
     {
@@ -261,7 +266,8 @@ bool ShareBrowserTree::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i
     if (!l_shown)
     {
         int const l_needed = std::max(1, l_minFiles);
-        l_shown = CountMatchingFiles(ip_row, FolderOfRow(ip_row), l_remainder, l_needed) >= l_needed;
+        l_shown =
+            CountMatchingFiles(ip_row, FolderOfRow(ip_row), l_remainder, l_needed) >= l_needed;
     }
     for (int l_index = 0; l_index < ip_row->childCount(); ++l_index)
         if (FilterFolderNode(ip_row->child(l_index), l_remainder))

@@ -77,7 +77,8 @@ private:
     };
 
     void SetExpandText(QString const& i_text);
-    void KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder, ::Type* ip_files, ::Type* ip_names);
+    void KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder, ::Type* ip_files,
+                         ::Type* ip_names);
     // Files of the row's folder matching the filter; stops counting at i_enough.
     int CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr i_folder, FilterParser& io_filter,
                            int i_enough) const;

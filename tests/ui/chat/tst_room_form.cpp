@@ -8,6 +8,7 @@
 #include "ui/chat/QRoomUserListItemWidget.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QTreeWidget>
 
 using namespace ChatTestEnv;
@@ -46,6 +47,7 @@ private slots:
     }
     void roomEndToEnd();
     void serverGoesBeforeTheTabs();
+    void crowdsJoinAtOnce();
 };
 
 void TestRoomForm::roomEndToEnd()
@@ -161,6 +163,56 @@ void TestRoomForm::serverGoesBeforeTheTabs()
     // The tab outlives the connection; deleting it now must touch nothing that is gone.
     delete lp_shell;
     QVERIFY(d["room_form"]->GetItemCount() == 0);
+}
+
+void TestRoomForm::crowdsJoinAtOnce()
+{
+    IncomingTestEnv::Fixture l_fixture;
+    QVERIFY(l_fixture.LoggedIn());
+    DefaultSettings();
+    Shell l_shell;
+    // More members than the list takes one at a time, named out of order in mixed case,
+    // and one with a name beyond ASCII.
+    QStringList l_names{QString::fromUtf8("\xC3\xA9mile")};
+    for (int l_user = 0; l_user < 150; ++l_user)
+        l_names << QString(l_user % 2 ? "User%1" : "user%1")
+                       .arg((l_user * 37) % 150, 3, 10, QChar('0'));
+    QVERIFY(l_fixture.Deliver(
+        IncomingFrames::RoomJoined("crowd", l_names, QList<Stats>(151), QStringList(151, "de"))));
+    QPointer<RoomForm> lp_room = l_shell.Room("crowd");
+    QVERIFY(lp_room && lp_room->userList->isSortingEnabled());
+    QCOMPARE(lp_room->userList->topLevelItemCount(), 151);
+    QCOMPARE(lp_room->userList->topLevelItem(0)->text(2), "user000");
+    QCOMPARE(lp_room->userList->topLevelItem(150)->text(2), QString::fromUtf8("\xC3\xA9mile"));
+    for (int l_row = 1; l_row < 150; ++l_row)
+        QCOMPARE(lp_room->userList->topLevelItem(l_row)->text(2).toLower(),
+                 QString("user%1").arg(l_row, 3, 10, QChar('0')));
+
+    // Rows made inside one store operation join the list when it ends; one made and gone
+    // inside it never does, nor do those of a tab closed inside it.
+    ItemPtr const l_room = d["room"]->HasItem(Value("crowd"));
+    auto const l_join = [&](char const* ip_user)
+    {
+        ItemPtr const l_user = d["user"]->GetItem(Value(ip_user));
+        for (char const* lp_type : {"average_download_speed", "shared_files_count", "country_code"})
+            l_user += d[lp_type]->GetItem(Value(0));
+        l_room.Connect(l_user);
+        return l_user;
+    };
+    {
+        StoreOperation const l_operation;
+        l_room.Disconnect(l_join("ghost"));
+        l_join("late");
+        QVERIFY(lp_room->UserRow("late") && lp_room->userList->topLevelItemCount() == 151);
+    }
+    QVERIFY(lp_room->UserRow("late") && !lp_room->UserRow("ghost"));
+    QCOMPARE(lp_room->userList->topLevelItemCount(), 152);
+    {
+        StoreOperation const l_operation;
+        l_join("last");
+        delete lp_room;
+    }
+    QVERIFY(!lp_room);
 }
 
 QTEST_MAIN(TestRoomForm)
