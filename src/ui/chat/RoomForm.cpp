@@ -32,32 +32,15 @@ namespace
 QString const c_noteIcon = QStringLiteral(":/icons/note_icon");
 QString const c_autojoinAction = QStringLiteral("toggle_room_autojoin");
 
-QIcon MakeFlagIcon(QString const& i_country)
-{
-    return QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() +
-                 QStringLiteral(".png"));
-}
-
 // One icon per country: building an icon looks its image up again each time, which a
-// join of thousands of members would repeat for every member. Codes come from the
-// server, so only those of two ASCII letters are kept, at most 26 * 26 of them, under
-// a number that is cheap to hash; any other code gets an icon of its own.
+// join of thousands of members would repeat for every member.
 QIcon FlagIcon(QString const& i_country)
 {
-    auto const l_letter = [](QChar i_char)
-    {
-        char16_t const l_lower = i_char.unicode() | 0x20;
-        return l_lower >= u'a' && l_lower <= u'z' ? int(l_lower - u'a') : -1;
-    };
-    int const l_first = i_country.size() == 2 ? l_letter(i_country[0]) : -1;
-    int const l_second = i_country.size() == 2 ? l_letter(i_country[1]) : -1;
-    if (l_first < 0 || l_second < 0)
-        return MakeFlagIcon(i_country);
-    static QHash<int, QIcon> s_flags;
-    int const l_key = l_first * 26 + l_second;
-    auto l_flag = s_flags.constFind(l_key);
-    if (l_flag == s_flags.cend())
-        l_flag = s_flags.insert(l_key, MakeFlagIcon(i_country));
+    static QHash<QString, QIcon> s_flags;
+    auto l_flag = s_flags.find(i_country);
+    if (l_flag == s_flags.end())
+        l_flag = s_flags.insert(i_country, QIcon(QStringLiteral(":/resources/flags/") + i_country.toLower() +
+                                                 QStringLiteral(".png")));
     return *l_flag;
 }
 
@@ -280,7 +263,7 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     }
     QString const l_country = Attribute(i_user, m_types.countryCode).AsString();
     if (!l_country.isEmpty())
-        lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, FlagIcon(l_country));
+        lp_row->setIcon(QRoomUserListItemWidget::ColumnFlag, CountryFlag(l_country));
     // An empty cell is left unset: the text reads as empty all the same.
     QString const l_files = CommafyNumber(Attribute(i_user, m_types.sharedFiles).AsInt64());
     if (!l_files.isEmpty())
@@ -293,6 +276,26 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
     QueueRow(lp_row);
     lp_slot = lp_row;
     UpdateUserCount();
+}
+
+QIcon RoomForm::CountryFlag(QString const& i_country)
+{
+    // A join asks for a flag for each of thousands of members: codes of two ASCII letters
+    // (at most 26 * 26) are kept under a number, which is cheaper to hash than the text.
+    auto const l_letter = [](QChar i_char)
+    {
+        char16_t const l_lower = i_char.unicode() | 0x20;
+        return l_lower >= u'a' && l_lower <= u'z' ? int(l_lower - u'a') : -1;
+    };
+    int const l_first = i_country.size() == 2 ? l_letter(i_country[0]) : -1;
+    int const l_second = i_country.size() == 2 ? l_letter(i_country[1]) : -1;
+    if (l_first < 0 || l_second < 0)
+        return FlagIcon(i_country);
+    int const l_key = l_first * 26 + l_second;
+    auto l_flag = m_flags.constFind(l_key);
+    if (l_flag == m_flags.cend())
+        l_flag = m_flags.insert(l_key, FlagIcon(i_country));
+    return *l_flag;
 }
 
 void RoomForm::QueueRow(QRoomUserListItemWidget* ip_row)

@@ -15,6 +15,7 @@
 #include "store/Data.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QLineEdit>
 #include <QSplitter>
 #include <QString>
@@ -80,6 +81,7 @@ private:
     void UpdateUserCount();
     void SetNameWeight(ItemPtr i_user, bool i_bold);
     void SetNoteIcon(ItemPtr i_user, bool i_hasNote);
+    QIcon CountryFlag(QString const& i_country);
     // Rows made during a store operation join the list when the operation ends.
     void QueueRow(QRoomUserListItemWidget* ip_row);
     void InsertQueuedRows();
@@ -113,4 +115,5 @@ private:
     QHash<Item const*, QRoomUserListItemWidget*> m_rows;
     // Made but not yet in the list (they are in m_rows).
     QList<QTreeWidgetItem*> m_queuedRows;
+    QHash<int, QIcon> m_flags;
 };
