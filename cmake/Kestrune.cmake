@@ -70,13 +70,22 @@ function(kestrune_test_folder prefix)
   endforeach()
 endfunction()
 
-# Every folder under bench/ is one Google Benchmark executable.
+# Every folder under bench/ is one Google Benchmark executable. LOOPBACK_GUARD links the
+# tests' guard, for programs that start a whole client: its UPnP searches stay off the
+# network.
 function(kestrune_bench name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "LOOPBACK_GUARD" "" "DEPS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(_sources)
+    if(ARG_LOOPBACK_GUARD)
+      list(APPEND _sources ${PROJECT_SOURCE_DIR}/tests/support/guard/LoopbackGuard.cpp)
+    endif()
     add_executable(bench_${name} ${_sources})
     target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+    if(ARG_LOOPBACK_GUARD)
+      target_link_libraries(bench_${name} PRIVATE kestrune_server)
+      target_include_directories(bench_${name} PRIVATE ${MINIUPNPC_INCLUDE_DIR})
+    endif()
     # Shared scaffolding: #include "common/BenchSupport.h"
     target_include_directories(bench_${name} PRIVATE ${PROJECT_SOURCE_DIR}/bench)
     kestrune_warnings(bench_${name})

@@ -15,6 +15,7 @@
 
 #include "app/MainWindow.h"
 #include "common/BenchSupport.h"
+#include "common/SettingsStore.h"
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/DataSaver.h"
@@ -27,7 +28,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <benchmark/benchmark.h>
 
@@ -67,59 +67,15 @@ bool MakeTree(QString const& i_root)
     return true;
 }
 
-// A store file holding only settings: u32 section count; per section its name, a null
-// flag and its (id, value) records; then the (key id, value id) pairs.
-bool WriteSettings(QString const& i_path, QList<QPair<QByteArray, QByteArray>> const& i_settings)
-{
-    QByteArray l_keys;
-    QByteArray l_values;
-    QByteArray l_pairs;
-    auto const l_int = [](QByteArray& io_bytes, qint32 i_value)
-    {
-        char l_bytes[4];
-        qToLittleEndian(i_value, l_bytes);
-        io_bytes.append(l_bytes, 4);
-    };
-    auto const l_text = [&](QByteArray& io_bytes, QByteArray const& i_text)
-    {
-        l_int(io_bytes, qint32(i_text.size()));
-        io_bytes.append(i_text);
-    };
-    qint32 l_id = 1;
-    for (auto const& l_setting : i_settings)
-    {
-        l_int(l_keys, l_id);
-        l_text(l_keys, l_setting.first);
-        l_int(l_values, l_id + 1);
-        l_text(l_values, l_setting.second);
-        l_int(l_pairs, l_id);
-        l_int(l_pairs, l_id + 1);
-        l_id += 2;
-    }
-    QByteArray l_file;
-    l_int(l_file, 2);
-    for (auto const& l_section : {std::pair{QByteArray("global"), l_keys},
-                                  std::pair{QByteArray("global_value"), l_values}})
-    {
-        l_text(l_file, l_section.first);
-        l_file.append('\0');
-        l_int(l_file, qint32(i_settings.size()));
-        l_file.append(l_section.second);
-    }
-    l_int(l_file, qint32(i_settings.size()));
-    l_file.append(l_pairs);
-    QFile l_out(i_path);
-    return l_out.open(QIODevice::WriteOnly) && l_out.write(l_file) == l_file.size();
-}
-
 // The first process: a client that shares the tree and saves the store when it closes.
-// The stored port is closed, and no event loop runs to hear of it.
+// The stored port is closed, and no event loop runs to hear of it; the store keeps
+// the client off the network (no UPnP, the web host on loopback) in both processes.
 int PrepareStore()
 {
-    if (!WriteSettings(DataSaver::StoreFilePath(), {{"username", "bench"},
-                                                    {"password", "pw"},
-                                                    {"server_host", "127.0.0.1"},
-                                                    {"server_port", "1"}}))
+    if (!bench::WriteSettingsStore(DataSaver::StoreFilePath(), {{"username", "bench"},
+                                                                {"password", "pw"},
+                                                                {"server_host", "127.0.0.1"},
+                                                                {"server_port", "1"}}))
         return 1;
     MainWindow* const lp_window = new MainWindow;
     lp_window->Init();

@@ -13,7 +13,9 @@
 
 #include "app/MainWindow.h"
 #include "common/BenchSupport.h"
+#include "common/SettingsStore.h"
 #include "store/Data.h"
+#include "store/DataSaver.h"
 #include "store/Log.h"
 #include "ui/dialogs/ChangeUsernamePasswordDialog.h"
 #include "ui/dialogs/DataDialog.h"
@@ -64,8 +66,8 @@ void ProcessPostedEvents()
 
 MainWindow* g_window = nullptr;
 
-// The whole program's schema: the main window started as the program starts it, the
-// first-start user name dialog cancelled.
+// The whole program's schema: the main window started as the program starts it, from a
+// store that keeps it off the network, the first-start user name dialog cancelled.
 void StartMainWindow()
 {
     if (g_window)
@@ -331,6 +333,9 @@ int main(int argc, char** argv)
     QTemporaryDir l_home;
     qputenv("HOME", QFile::encodeName(l_home.path()));
     QApplication l_application(argc, argv);
+    // No user name: the first-start dialog is cancelled and no login is tried.
+    if (!bench::WriteSettingsStore(DataSaver::StoreFilePath(), {}))
+        return 1;
     // The window is left to the end of the process: its shut-down is not measured.
     return bench::RunBenchmarks(argc, argv, PrintSummary);
 }

@@ -277,7 +277,8 @@ int main(int argc, char** argv)
                 g_figures["share tab bytes/file"], g_figures["decode bytes/file"]);
     std::printf("folder click (20)    %9.1f us   in 1k-file share %8.1f us   ratio %5.2fx (target <= 2x)\n",
                 g_figures["click big us"], g_figures["click small us"], l_ratio("click big us", "click small us"));
-    std::printf("filter keystroke     %9.1f ms   contains loop   %9.1f ms   ratio %5.2fx (target <= 4x)\n",
-                g_figures["filter ms"], g_figures["contains ms"], l_ratio("filter ms", "contains ms"));
+    std::printf(
+        "filter keystroke     %9.1f ms   contains loop   %9.1f ms   ratio %5.2fx (target <= 3x)\n",
+        g_figures["filter ms"], g_figures["contains ms"], l_ratio("filter ms", "contains ms"));
     return 0;
 }

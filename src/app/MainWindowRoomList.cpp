@@ -54,6 +54,10 @@ void MainWindow::ChangeRoomFont(ItemPtr i_room, std::optional<bool> i_italic,
     QTreeWidgetItem* const lp_row = RoomRow(i_room);
     if (!lp_row)
         return;
+    // The row keeps the room's group for sorting; the font change below places the row,
+    // so the group must be current first.
+    if (auto* const lp_roomRow = dynamic_cast<QRoomListItemWidget*>(lp_row))
+        lp_roomRow->RefreshRoleRank();
     QFont l_font = lp_row->font(0);
     if (i_italic)
         l_font.setItalic(*i_italic);

@@ -116,6 +116,9 @@ void Server::HandleRoomJoined(MemStream& i_message)
     i_message.Read(l_unused);
     i_message.Read(l_countries);
 
+    // One store operation for the whole room: what the room's tab does per member at
+    // its end is done once for all of them.
+    StoreOperation const l_operation;
     Type* const lp_user = d["user"];
     ItemPtr const l_room = Named(d["room"], l_roomName);
 

@@ -5,6 +5,10 @@
 // K/s. Sorted by name, rows compare by name without regard to case; by files or speed,
 // by the number shown (separators ignored, an empty cell as 0); by any other column, by
 // the cell's text.
+//
+// A join of thousands of members sorts them all: the row keeps its user name, and for a
+// name of plain ASCII the name in lower case, so that comparisons read no cell and
+// seldom fold case.
 
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -17,6 +21,7 @@ public:
     ~QRoomUserListItemWidget() override;
 
     bool operator<(QTreeWidgetItem const& i_other) const override;
+    void setData(int i_column, int i_role, QVariant const& i_value) override;
 
     enum Column
     {
@@ -26,4 +31,9 @@ public:
         ColumnFiles = 4,
         ColumnSpeed = 5
     };
+
+private:
+    QString m_user;
+    // Empty unless the name is plain ASCII.
+    QString m_lowerAsciiUser;
 };

@@ -19,11 +19,15 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTime>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <memory>
+#include <utility>
 
 namespace
 {
@@ -85,9 +89,15 @@ RoomForm::RoomForm(QString i_room, QWidget* ip_parent)
         connect(timerManager->everyHalfMinute(), &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
 }
 
+QRoomUserListItemWidget* RoomForm::UserRow(QString const& i_user) const
+{
+    return m_rows.value(d["user"]->HasItem(Value(i_user)).GetPtr());
+}
+
 RoomForm::~RoomForm()
 {
     RemoveDataHandlers();
+    qDeleteAll(m_queuedRows);
     if (ItemPtr const l_node = d["room_form"]->HasItem(Value(this)))
         l_node.Remove();
     // At shut-down the server connection goes before the tabs; a room the server already
@@ -237,15 +247,15 @@ void RoomForm::OnURLClicked(QUrl i_url)
 
 void RoomForm::OnUserAdded(ItemPtr i_user)
 {
-    QString const l_name = i_user.AsString();
     if (m_rows.isEmpty())
         if (ItemSet const* const lp_members = m_roomItem->ConnectedItemsOf(m_types.user))
             m_rows.reserve(static_cast<qsizetype>(lp_members->size()));
     // Later changes of a listed member fire the pattern again; the row stays as it is.
-    QRoomUserListItemWidget*& lp_slot = m_rows[l_name];
+    QRoomUserListItemWidget*& lp_slot = m_rows[i_user.GetPtr()];
     if (lp_slot)
         return;
 
+    QString const l_name = i_user.AsString();
     // Filled before it joins the sorted list, so the list places it once.
     QRoomUserListItemWidget* const lp_row = new QRoomUserListItemWidget(nullptr);
     lp_row->setText(QRoomUserListItemWidget::ColumnUser, l_name);
@@ -271,16 +281,57 @@ void RoomForm::OnUserAdded(ItemPtr i_user)
         lp_row->setText(QRoomUserListItemWidget::ColumnSpeed, QString::number(l_speed / 1024.0, 'f', 1));
     if (i_user.IsConnected(m_types.userNote))
         lp_row->setIcon(QRoomUserListItemWidget::ColumnNote, QIcon(c_noteIcon));
-    userList->addTopLevelItem(lp_row);
+    QueueRow(lp_row);
     lp_slot = lp_row;
     UpdateUserCount();
 }
 
+void RoomForm::QueueRow(QRoomUserListItemWidget* ip_row)
+{
+    if (m_queuedRows.isEmpty())
+    {
+        // The call may come after the form is gone.
+        struct Insertion
+        {
+            QPointer<RoomForm> mp_form;
+        };
+        StoreOperation::DeferCall(
+            [](void* ip_insertion)
+            {
+                std::unique_ptr<Insertion> const lp_insertion(
+                    static_cast<Insertion*>(ip_insertion));
+                if (lp_insertion->mp_form)
+                    lp_insertion->mp_form->InsertQueuedRows();
+            },
+            new Insertion{this});
+    }
+    m_queuedRows.append(ip_row);
+}
+
+void RoomForm::InsertQueuedRows()
+{
+    QList<QTreeWidgetItem*> const l_rows = std::exchange(m_queuedRows, {});
+    // A sorted list takes rows one at a time, each with its own notice to the view, and
+    // sorts them later. A room join brings thousands: they go in at once into the
+    // unsorted list, which sorts them when sorting is turned on again. Few rows go in
+    // the usual way, so that a run of single joins does not sort the list for each.
+    constexpr qsizetype c_fewRows = 64;
+    if (l_rows.size() < c_fewRows || !userList->isSortingEnabled())
+    {
+        userList->addTopLevelItems(l_rows);
+        return;
+    }
+    userList->setSortingEnabled(false);
+    userList->addTopLevelItems(l_rows);
+    userList->setSortingEnabled(true);
+}
+
 void RoomForm::OnUserRemoved(ItemPtr i_user)
 {
-    QRoomUserListItemWidget* const lp_row = m_rows.take(i_user.AsString());
+    QRoomUserListItemWidget* const lp_row = m_rows.take(i_user.GetPtr());
     if (!lp_row)
         return;
+    m_queuedRows.removeOne(lp_row);
     delete lp_row;
     UpdateUserCount();
 }
@@ -300,7 +351,7 @@ void RoomForm::UpdateUserCount()
 
 void RoomForm::SetNameWeight(ItemPtr i_user, bool i_bold)
 {
-    QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.AsString());
+    QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.GetPtr());
     if (!lp_row)
         return;
     QFont l_font = lp_row->font(QRoomUserListItemWidget::ColumnUser);
@@ -320,7 +371,7 @@ void RoomForm::OnOperatorRemoved(ItemPtr i_user)
 
 void RoomForm::SetNoteIcon(ItemPtr i_user, bool i_hasNote)
 {
-    if (QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.AsString()))
+    if (QRoomUserListItemWidget* const lp_row = m_rows.value(i_user.GetPtr()))
         lp_row->setIcon(QRoomUserListItemWidget::ColumnNote, i_hasNote ? QIcon(c_noteIcon) : QIcon());
 }
 

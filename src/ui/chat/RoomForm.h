@@ -15,6 +15,7 @@
 #include "store/Data.h"
 
 #include <QHash>
+#include <QIcon>
 #include <QLineEdit>
 #include <QSplitter>
 #include <QString>
@@ -60,7 +61,7 @@ public:
     QTextBrowser* ChatView() const { return chatView; }
     ChatLines& Lines() { return m_lines; }
     // The member row of a user, or null.
-    QRoomUserListItemWidget* UserRow(QString const& i_user) const { return m_rows.value(i_user); }
+    QRoomUserListItemWidget* UserRow(QString const& i_user) const;
 
     QSplitter* splitter;
     QWidget* layoutWidget;
@@ -85,6 +86,9 @@ private:
     void UpdateUserCount();
     void SetNameWeight(ItemPtr i_user, bool i_bold);
     void SetNoteIcon(ItemPtr i_user, bool i_hasNote);
+    // Rows made during a store operation join the list when the operation ends.
+    void QueueRow(QRoomUserListItemWidget* ip_row);
+    void InsertQueuedRows();
 
     // The types a member row reads, looked up once rather than by name for every member.
     struct Types
@@ -109,6 +113,10 @@ private:
     // The `user_count` item this form connected last, and the count it holds.
     ItemPtr m_lastCountItem;
     qint64 m_lastCount = -1;
-    // Rows by user name: joins of thousands of users must not search the list.
-    QHash<QString, QRoomUserListItemWidget*> m_rows;
+    // Rows by user item: joins of thousands of users must not search the list, nor hash
+    // each name. A user's item outlives its row: the row goes when the user leaves the
+    // room, and a removed item is disconnected (and the row goes) before it is freed.
+    QHash<Item const*, QRoomUserListItemWidget*> m_rows;
+    // Made but not yet in the list (they are in m_rows).
+    QList<QTreeWidgetItem*> m_queuedRows;
 };

@@ -2,6 +2,8 @@
 
 #include "ui_DataDialog.h"
 
+#include "store/ExtendedAsciiTranslator.h"
+
 #include <QHeaderView>
 #include <QStringList>
 
@@ -19,11 +21,25 @@ QString ConnectedItemText(ItemPtr i_item)
         return QLatin1Char('[') + l_type + QLatin1String(", null]");
     return QLatin1Char('[') + l_type + QLatin1String("] ") + i_item.AsString();
 }
+
+// The entry text of an item. Bytes below 0x80 without a zero are their own text, read
+// without a second look; o_plain tells whether they were. Plain texts are in the byte
+// order of their values.
+QString ListText(Item const* ip_item, bool& o_plain)
+{
+    std::string const& l_bytes = ip_item->GetValue().GetBytes();
+    o_plain = std::all_of(l_bytes.begin(), l_bytes.end(),
+                          [](char i_byte)
+                          { return i_byte != 0 && static_cast<unsigned char>(i_byte) < 0x80; });
+    if (o_plain)
+        return QString::fromLatin1(l_bytes.data(), qsizetype(l_bytes.size()));
+    return ToQString(l_bytes);
+}
 } // namespace
 
 DataDialog::DataDialog(Data* ip_data, QWidget* ip_parent)
     : QDialog(ip_parent), ui(new Ui_DataDialog), mp_data(ip_data), mp_currentType(nullptr),
-      m_isFlushScheduled(false)
+      m_isFlushScheduled(false), mp_lastStaleType(nullptr)
 {
     ui->setupUi(this);
     ui->typeSplitter->setSizes({c_typeListWidth, width() - c_typeListWidth});
@@ -81,10 +97,10 @@ QTreeWidgetItem* DataDialog::TypeRow(std::string const& i_name) const
 
 ItemPtr DataDialog::EntryItem(QListWidgetItem* ip_entry) const
 {
-    for (auto const& [lp_item, lp_entry] : m_entries)
-        if (lp_entry == ip_entry)
-            return ItemPtr(lp_item);
-    return ItemPtr();
+    int const l_row = ip_entry ? ui->itemList->row(ip_entry) : -1;
+    if (l_row < 0 || std::size_t(l_row) >= m_listedItems.size())
+        return ItemPtr();
+    return ItemPtr(m_listedItems[std::size_t(l_row)]);
 }
 
 ItemPtr DataDialog::RowItem(QTreeWidgetItem* ip_row) const
@@ -95,7 +111,7 @@ ItemPtr DataDialog::RowItem(QTreeWidgetItem* ip_row) const
 
 void DataDialog::ClearList()
 {
-    m_entries.clear();
+    m_listedItems.clear();
     ui->itemList->clear();
 }
 
@@ -135,32 +151,32 @@ void DataDialog::FillList(Type* ip_type)
     l_order.reserve(ip_type->GetItemCount());
     QStringList l_texts;
     l_texts.reserve(qsizetype(ip_type->GetItemCount()));
-    // Values are in byte order; for ASCII values that is the texts' order too.
-    bool l_allAscii = true;
+    bool l_allPlain = true;
     for (Item* lp_item : ip_type->KeyedItems())
     {
+        bool l_plain = true;
         l_order.push_back(lp_item);
-        l_texts.append(ItemPtr(lp_item).AsString());
-        for (char const l_byte : lp_item->GetValue().GetBytes())
-            l_allAscii = l_allAscii && static_cast<unsigned char>(l_byte) < 0x80;
-    }
-
-    QListWidget* const lp_list = ui->itemList;
-    lp_list->addItems(l_texts);
-    m_entries.reserve(l_order.size());
-    for (std::size_t l_row = 0; l_row < l_order.size(); ++l_row)
-    {
-        QListWidgetItem* const lp_entry = lp_list->item(int(l_row));
-        m_entries.emplace(l_order[l_row], lp_entry);
+        l_texts.append(ListText(lp_item, l_plain));
+        l_allPlain = l_allPlain && l_plain;
     }
     // Other texts follow byte order but for rare ones (characters beyond the basic plane,
-    // undecodable bytes); only then are they sorted.
-    for (qsizetype l_row = 1; !l_allAscii && l_row < l_texts.size(); ++l_row)
-        if (l_texts[l_row] < l_texts[l_row - 1])
+    // undecodable bytes); only then are they sorted, with their items.
+    if (!l_allPlain && !std::is_sorted(l_texts.cbegin(), l_texts.cend()))
+    {
+        std::vector<std::pair<QString, Item*>> l_entries;
+        l_entries.reserve(l_order.size());
+        for (std::size_t l_row = 0; l_row < l_order.size(); ++l_row)
+            l_entries.emplace_back(l_texts[qsizetype(l_row)], l_order[l_row]);
+        std::stable_sort(l_entries.begin(), l_entries.end(),
+                         [](auto const& a, auto const& b) { return a.first < b.first; });
+        for (std::size_t l_row = 0; l_row < l_entries.size(); ++l_row)
         {
-            lp_list->sortItems(Qt::AscendingOrder);
-            break;
+            l_texts[qsizetype(l_row)] = l_entries[l_row].first;
+            l_order[l_row] = l_entries[l_row].second;
         }
+    }
+    ui->itemList->addItems(l_texts);
+    m_listedItems = std::move(l_order);
 }
 
 int DataDialog::SortedRow(QString const& i_text) const
@@ -182,6 +198,39 @@ int DataDialog::SortedRow(QString const& i_text) const
     return l_low;
 }
 
+int DataDialog::ListedRow(Item* ip_item) const
+{
+    if (m_listedItems.empty())
+        return -1;
+    // The newest entries are the likeliest to go.
+    if (m_listedItems.back() == ip_item)
+        return int(m_listedItems.size()) - 1;
+    QListWidget* const lp_list = ui->itemList;
+    bool l_plain = true;
+    QString const l_text = ListText(ip_item, l_plain);
+    int l_low = 0;
+    int l_high = lp_list->count();
+    while (l_low < l_high)
+    {
+        int const l_middle = l_low + (l_high - l_low) / 2;
+        if (lp_list->item(l_middle)->text() < l_text)
+            l_low = l_middle + 1;
+        else
+            l_high = l_middle;
+    }
+    // Different values may read as the same text.
+    for (int l_row = l_low; l_row < lp_list->count() && lp_list->item(l_row)->text() == l_text;
+         ++l_row)
+        if (m_listedItems[std::size_t(l_row)] == ip_item)
+            return l_row;
+    // Not yet listed; or listed under a text read with another code page than now, which
+    // only a walk finds (no entry may outlive its item).
+    if (std::find(m_pending.rbegin(), m_pending.rend(), ip_item) != m_pending.rend())
+        return -1;
+    auto const l_listed = std::find(m_listedItems.begin(), m_listedItems.end(), ip_item);
+    return l_listed == m_listedItems.end() ? -1 : int(l_listed - m_listedItems.begin());
+}
+
 void DataDialog::AddPendingEntries()
 {
     std::vector<Item*> l_items;
@@ -197,29 +246,27 @@ void DataDialog::AddPendingEntries()
     QStringList l_texts;
     l_texts.reserve(qsizetype(l_items.size()));
     for (Item* lp_item : l_items)
-        l_texts.append(ItemPtr(lp_item).AsString());
+    {
+        bool l_plain = true;
+        l_texts.append(ListText(lp_item, l_plain));
+    }
     QListWidget* const lp_list = ui->itemList;
     bool l_inOrder = lp_list->count() == 0 || !(l_texts.first() < lp_list->item(lp_list->count() - 1)->text());
     for (qsizetype l_index = 1; l_index < l_texts.size() && l_inOrder; ++l_index)
         l_inOrder = !(l_texts[l_index] < l_texts[l_index - 1]);
-    m_entries.reserve(m_entries.size() + l_items.size());
     if (l_inOrder)
     {
         // The usual case (counters, times): all of them after the listed ones, at once.
-        int const l_first = lp_list->count();
         lp_list->addItems(l_texts);
-        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
-        {
-            QListWidgetItem* const lp_entry = lp_list->item(l_first + int(l_index));
-            m_entries.emplace(l_items[l_index], lp_entry);
-        }
+        m_listedItems.insert(m_listedItems.end(), l_items.begin(), l_items.end());
         return;
     }
     for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
     {
-        QListWidgetItem* const lp_entry = new QListWidgetItem(l_texts[qsizetype(l_index)]);
-        lp_list->insertItem(SortedRow(l_texts[qsizetype(l_index)]), lp_entry);
-        m_entries.emplace(l_items[l_index], lp_entry);
+        QString const& l_text = l_texts[qsizetype(l_index)];
+        int const l_row = SortedRow(l_text);
+        lp_list->insertItem(l_row, l_text);
+        m_listedItems.insert(m_listedItems.begin() + l_row, l_items[l_index]);
     }
 }
 
@@ -234,6 +281,7 @@ void DataDialog::ScheduleFlush()
 void DataDialog::FlushChanges()
 {
     m_isFlushScheduled = false;
+    mp_lastStaleType = nullptr;
     for (Type* lp_type : m_staleCounts)
         UpdateCount(lp_type);
     m_staleCounts.clear();
@@ -301,9 +349,13 @@ void DataDialog::UpdateCount(Type* ip_type)
 void DataDialog::OnItemAdded(ItemPtr i_item)
 {
     Type* const lp_type = i_item.GetType();
-    if (!m_typeRowsByType.count(lp_type))
-        return;
-    m_staleCounts.insert(lp_type);
+    if (lp_type != mp_lastStaleType)
+    {
+        if (!m_typeRowsByType.count(lp_type))
+            return;
+        m_staleCounts.insert(lp_type);
+        mp_lastStaleType = lp_type;
+    }
     if (lp_type == mp_currentType)
     {
         // A removed pending item whose address a new item now has: the old one is
@@ -344,19 +396,16 @@ void DataDialog::OnItemRemoved(ItemPtr i_item)
     // Entries go at once: the bookkeeping must not outlive the item.
     if (lp_type == mp_currentType)
     {
-        auto const l_entry = m_entries.find(i_item.GetPtr());
-        if (l_entry == m_entries.end())
+        int const l_row = ListedRow(i_item.GetPtr());
+        if (l_row < 0)
         {
             if (!m_pending.empty())
                 m_removedPending.insert(i_item.GetPtr());
         }
         else
         {
-            // Deleting the entry would look it up from the front of the list; its row,
-            // found from the back first, costs little for the newest entries.
-            QListWidget* const lp_list = ui->itemList;
-            delete lp_list->takeItem(lp_list->row(l_entry->second));
-            m_entries.erase(l_entry);
+            delete ui->itemList->takeItem(l_row);
+            m_listedItems.erase(m_listedItems.begin() + l_row);
         }
     }
     if (i_item == m_currentItem)

@@ -65,6 +65,8 @@ private:
     void FillList(Type* ip_type);
     // Where a text belongs in the ascending list.
     int SortedRow(QString const& i_text) const;
+    // The row listing the item, or -1.
+    int ListedRow(Item* ip_item) const;
     void UpdateCount(Type* ip_type);
     void ScheduleFlush();
     void AddPendingEntries();
@@ -78,9 +80,10 @@ private:
     std::unordered_map<Type*, QTreeWidgetItem*> m_typeRowsByType;
     Type* mp_currentType;
     ItemPtr m_currentItem;
-    // Item to list entry. The other way round is asked only on a click and is found by
-    // a walk: a second table would cost every listed item of a large type a second entry.
-    std::unordered_map<Item*, QListWidgetItem*> m_entries;
+    // The item of each list row, row for row. A large type lists a million items: a
+    // table keyed by item would cost each of them a node. A removed item's row is found
+    // by its text, since the list is in text order.
+    std::vector<Item*> m_listedItems;
     std::unordered_map<Item*, std::set<QTreeWidgetItem*>> m_itemRows;
     std::unordered_map<QTreeWidgetItem*, Item*> m_rowItems;
     // Items of the listed type added since the last flush, in order, and those of them
@@ -88,5 +91,8 @@ private:
     std::vector<Item*> m_pending;
     std::unordered_set<Item*> m_removedPending;
     std::unordered_set<Type*> m_staleCounts;
+    // The type of the last addition already counted as stale: additions come in runs of
+    // one type, which then need no lookups.
     bool m_isFlushScheduled;
+    Type* mp_lastStaleType;
 };

@@ -20,6 +20,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 class FilterParser
 {
 public:
@@ -38,6 +42,11 @@ public:
     // ignore case. A remainder is emptied first and receives every condition, the
     // excluded words and the missing words.
     int IsMatching(QString i_text, FilterParser* iop_remainder, ItemPtr i_item);
+    // IsMatching without a remainder, for a text in the form the store keeps it (the
+    // bytes ToQString reads). A name of plain ASCII is tested as it is stored when the
+    // words are plain ASCII as well, so a filter over many names reads none of them
+    // as text.
+    int IsMatchingStored(std::string_view i_bytes, ItemPtr i_item);
 
     // Whether the line held "isvbr", "iscbr" or a minimum bitrate or file size: only then
     // is a file's item worth handing to IsMatching.
@@ -49,6 +58,11 @@ public:
     QStringList const& ExcludedWords() const { return m_excludedWords; }
 
 private:
+    // 2 when the item fails a condition, else 0.
+    int MatchConditions(ItemPtr i_item) const;
+    // The words in lower case as ASCII bytes, when every word is plain ASCII.
+    bool PrepareStoredWords();
+
     QStringList m_words;
     QStringList m_excludedWords;
     int m_minBitrate;
@@ -58,4 +72,15 @@ private:
     qint64 m_minFileSize;
     int m_minFilesInFolder;
     bool m_hasAttributes;
+    // Byte forms of m_words and m_excludedWords, made when first needed after the words
+    // change.
+    enum class StoredWords
+    {
+        Unknown,
+        Ascii,
+        Other
+    };
+    StoredWords m_storedWordsState;
+    std::vector<std::string> m_storedWords;
+    std::vector<std::string> m_storedExcludedWords;
 };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace
@@ -45,6 +46,7 @@ ShareBrowserTree::~ShareBrowserTree()
 int ShareBrowserTree::Build(ItemPtr i_share)
 {
     m_share = i_share;
+    m_folderNames.clear();
     std::vector<std::pair<std::string const*, ItemPtr>> l_folders;
     for (ItemPtr const& l_folder : i_share.GetItems("user_share_folder"))
         if (ItemPtr const l_name = l_folder["user_share_folder_name"])
@@ -56,8 +58,11 @@ int ShareBrowserTree::Build(ItemPtr i_share)
     m_deepestLevel = 0;
     m_expandLevel = 0;
     mp_folderTree->setUpdatesEnabled(false);
+    m_folderNames.reserve(l_folders.size());
     std::map<std::string, QTreeWidgetItem*> l_rows;
     Type* const lp_nodes = d[c_folderNode];
+    Type* const lp_files = d["user_share_file"];
+    Type* const lp_names = d["user_share_file_name"];
     for (auto const& [lp_path, l_folder] : l_folders)
     {
         std::string const l_parent = GetParentFolder(*lp_path);
@@ -74,12 +79,38 @@ int ShareBrowserTree::Build(ItemPtr i_share)
             m_deepestLevel = std::max(m_deepestLevel, Depth(lp_row));
         lp_row->setText(0, ToQString(GetFileName(*lp_path)));
         lp_nodes->GetItem(Value(lp_row)) += l_folder;
+        KeepFolderNames(lp_row, l_folder, lp_files, lp_names);
         l_rows.emplace(*lp_path, lp_row);
     }
     if (GetSetting("expand_new_shares") == QLatin1String("yes"))
         mp_folderTree->expandAll();
     mp_folderTree->setUpdatesEnabled(true);
     return static_cast<int>(l_folders.size());
+}
+
+void ShareBrowserTree::ForgetShare()
+{
+    m_share = ItemPtr();
+    m_folderNames.clear();
+}
+
+void ShareBrowserTree::KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder,
+                                       ::Type* ip_files, ::Type* ip_names)
+{
+    FolderNames& l_kept = m_folderNames[ip_row];
+    l_kept.m_text = ip_row->text(0);
+    ItemSet const* const lp_files = i_folder->ConnectedItemsOf(ip_files);
+    if (!lp_files)
+        return;
+    l_kept.m_ends.reserve(lp_files->size());
+    for (ItemPtr const& l_file : *lp_files)
+    {
+        ItemSet const* const lp_name = l_file->ConnectedItemsOf(ip_names);
+        if (lp_name && !lp_name->empty())
+            l_kept.m_names += lp_name->begin()->GetValue().GetBytes();
+        l_kept.m_ends.push_back(std::uint32_t(l_kept.m_names.size()));
+    }
+    l_kept.m_names.shrink_to_fit();
 }
 
 ItemPtr ShareBrowserTree::FolderOfRow(QTreeWidgetItem* ip_row) const
@@ -174,13 +205,32 @@ void ShareBrowserTree::ListFiles(QTreeWidgetItem* ip_row)
     mp_fileList->setSortingEnabled(l_sorting);
 }
 
-int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filter, int i_enough)
+int ShareBrowserTree::CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr i_folder,
+                                         FilterParser& io_filter, int i_enough) const
 {
-    // Runs for every folder on each keystroke: the folder's files and their names are
-    // read in place rather than copied out of the store.
-    ::Type* const lp_files = d["user_share_file"];
+    if (!i_folder)
+        return 0;
+    // Without attribute conditions the names alone decide, and those were kept.
+    auto const l_kept =
+        io_filter.HasAttributes() ? m_folderNames.end() : m_folderNames.find(ip_row);
+    if (l_kept != m_folderNames.end())
+    {
+        FolderNames const& l_names = l_kept->second;
+        std::string_view const l_all(l_names.m_names);
+        std::uint32_t l_start = 0;
+        int l_count = 0;
+        for (std::uint32_t const l_end : l_names.m_ends)
+        {
+            if (io_filter.IsMatchingStored(l_all.substr(l_start, l_end - l_start), ItemPtr()) ==
+                    0 &&
+                ++l_count >= i_enough)
+                break;
+            l_start = l_end;
+        }
+        return l_count;
+    }
     ::Type* const lp_names = d["user_share_file_name"];
-    ItemSet const* const lp_folderFiles = i_folder ? i_folder->ConnectedItemsOf(lp_files) : nullptr;
+    ItemSet const* const lp_folderFiles = i_folder->ConnectedItemsOf(d["user_share_file"]);
     if (!lp_folderFiles)
         return 0;
     // Without attribute conditions every file passes them; its attributes need no reading.
@@ -189,8 +239,11 @@ int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filt
     for (ItemPtr const& l_file : *lp_folderFiles)
     {
         ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
-        QString const l_name = lp_name && !lp_name->empty() ? lp_name->begin()->AsString() : QString();
-        if (io_filter.IsMatching(l_name, nullptr, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
+        std::string_view const l_name =
+            lp_name && !lp_name->empty() ? std::string_view(lp_name->begin()->GetValue().GetBytes())
+                                         : std::string_view();
+        if (io_filter.IsMatchingStored(l_name, l_attributes ? l_file : ItemPtr()) == 0 &&
+            ++l_count >= i_enough)
             break;
     }
     return l_count;
@@ -199,7 +252,10 @@ int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filt
 bool ShareBrowserTree::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& io_filter)
 {
     FilterParser l_remainder;
-    int const l_result = io_filter.IsMatching(ip_row->text(0), &l_remainder, ItemPtr());
+    auto const l_kept = m_folderNames.find(ip_row);
+    int const l_result = io_filter.IsMatching(l_kept != m_folderNames.end() ? l_kept->second.m_text
+                                                                            : ip_row->text(0),
+                                              &l_remainder, ItemPtr());
     if (l_result == 2)
     {
         ip_row->setHidden(true);
@@ -210,7 +266,8 @@ bool ShareBrowserTree::FilterFolderNode(QTreeWidgetItem* ip_row, FilterParser& i
     if (!l_shown)
     {
         int const l_needed = std::max(1, l_minFiles);
-        l_shown = CountMatchingFiles(FolderOfRow(ip_row), l_remainder, l_needed) >= l_needed;
+        l_shown =
+            CountMatchingFiles(ip_row, FolderOfRow(ip_row), l_remainder, l_needed) >= l_needed;
     }
     for (int l_index = 0; l_index < ip_row->childCount(); ++l_index)
         if (FilterFolderNode(ip_row->child(l_index), l_remainder))

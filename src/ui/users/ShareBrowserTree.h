@@ -13,7 +13,11 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 class FilterParser;
 class QLineEdit;
@@ -33,7 +37,7 @@ public:
     // parent is not in the share is a top-level row). Returns the number of folders.
     int Build(ItemPtr i_share);
     ItemPtr Share() const { return m_share; }
-    void ForgetShare() { m_share = ItemPtr(); }
+    void ForgetShare();
     int DeepestLevel() const { return m_deepestLevel; }
     int ExpandLevelValue() const { return m_expandLevel; }
 
@@ -62,9 +66,22 @@ public:
     static QString FilePath(ItemPtr i_file);
 
 private:
+    // A folder row's text and its files' names as the store keeps them, end to end:
+    // what a filter keystroke reads of every folder. A share is a snapshot that does not
+    // change while shown, so they are read once, when the tree is built.
+    struct FolderNames
+    {
+        QString m_text;
+        std::string m_names;
+        std::vector<std::uint32_t> m_ends;
+    };
+
     void SetExpandText(QString const& i_text);
-    // Files of the folder matching the filter; stops counting at i_enough.
-    static int CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filter, int i_enough);
+    void KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_folder, ::Type* ip_files,
+                         ::Type* ip_names);
+    // Files of the row's folder matching the filter; stops counting at i_enough.
+    int CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr i_folder, FilterParser& io_filter,
+                           int i_enough) const;
 
     QTreeWidget* mp_folderTree;
     QTreeWidget* mp_fileList;
@@ -72,4 +89,5 @@ private:
     ItemPtr m_share;
     int m_deepestLevel;
     int m_expandLevel;
+    std::unordered_map<QTreeWidgetItem const*, FolderNames> m_folderNames;
 };

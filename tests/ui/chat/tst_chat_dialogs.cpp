@@ -44,6 +44,7 @@ private slots:
     }
     void roomListOrder();
     void memberListOrder();
+    void rowsFollowNewNamesAndRoles();
     void roomDialog();
     void noteDialog();
 };
@@ -101,6 +102,46 @@ void TestChatDialogs::memberListOrder()
         l_list.sortItems(l_sort.column, Qt::AscendingOrder);
         QCOMPARE(Column(l_list, 2), l_sort.order);
     }
+}
+
+void TestChatDialogs::rowsFollowNewNamesAndRoles()
+{
+    // Rooms: a role given later counts once the row is told; a new name is another room,
+    // whose role counts at once.
+    QTreeWidget l_rooms;
+    l_rooms.setColumnCount(2);
+    QRoomListItemWidget* const lp_first = new QRoomListItemWidget(&l_rooms);
+    lp_first->setText(0, "keys a");
+    QRoomListItemWidget* const lp_second = new QRoomListItemWidget(&l_rooms);
+    lp_second->setText(0, "keys b");
+    l_rooms.sortItems(0, Qt::AscendingOrder);
+    QCOMPARE(Column(l_rooms, 0), (QStringList{"keys a", "keys b"}));
+    (*d["room"])[Value("keys b")].NewItem("is_member");
+    lp_second->RefreshRoleRank();
+    l_rooms.sortItems(0, Qt::AscendingOrder);
+    QCOMPARE(Column(l_rooms, 0), (QStringList{"keys b", "keys a"}));
+    (*d["room"])[Value("keys c")].NewItem("is_owner");
+    lp_first->setText(0, "keys c");
+    l_rooms.sortItems(0, Qt::AscendingOrder);
+    QCOMPARE(Column(l_rooms, 0), (QStringList{"keys c", "keys b"}));
+
+    // Members: names of ASCII and beyond side by side, and a renamed row by its new name.
+    QTreeWidget l_members;
+    l_members.setColumnCount(6);
+    QList<QRoomUserListItemWidget*> l_rows;
+    for (QString const& l_name :
+         {QString("Bob"), QString("al"), QString::fromUtf8("\xC3\x89mile"), QString("emma")})
+    {
+        l_rows << new QRoomUserListItemWidget(&l_members);
+        l_rows.last()->setText(2, l_name);
+    }
+    l_members.sortItems(2, Qt::AscendingOrder);
+    QCOMPARE(Column(l_members, 2),
+             (QStringList{"al", "Bob", "emma", QString::fromUtf8("\xC3\x89mile")}));
+    l_rows[1]->setText(2, "Zed");
+    l_members.sortItems(2, Qt::AscendingOrder);
+    QCOMPARE(Column(l_members, 2),
+             (QStringList{"Bob", "emma", "Zed", QString::fromUtf8("\xC3\x89mile")}));
 }
 
 void TestChatDialogs::roomDialog()

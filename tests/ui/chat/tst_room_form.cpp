@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTreeWidget>
 
 using namespace ChatTestEnv;
@@ -49,6 +50,7 @@ private slots:
     void roomEndToEnd();
     void serverGoesBeforeTheTabs();
     void flagCacheHoldsPackagedFlagsOnly();
+    void crowdsJoinAtOnce();
 };
 
 void TestRoomForm::roomEndToEnd()
@@ -178,6 +180,56 @@ void TestRoomForm::flagCacheHoldsPackagedFlagsOnly()
     for (char const* lp_code : {"zz", "", "x", "d e", "../flags/de", "ÄÖ"})
         QVERIFY2(CountryFlags::Icon(lp_code).isNull(), lp_code);
     QCOMPARE(CountryFlags::CachedCount(), l_packaged.size());
+}
+
+void TestRoomForm::crowdsJoinAtOnce()
+{
+    IncomingTestEnv::Fixture l_fixture;
+    QVERIFY(l_fixture.LoggedIn());
+    DefaultSettings();
+    Shell l_shell;
+    // More members than the list takes one at a time, named out of order in mixed case,
+    // and one with a name beyond ASCII.
+    QStringList l_names{QString::fromUtf8("\xC3\xA9mile")};
+    for (int l_user = 0; l_user < 150; ++l_user)
+        l_names << QString(l_user % 2 ? "User%1" : "user%1")
+                       .arg((l_user * 37) % 150, 3, 10, QChar('0'));
+    QVERIFY(l_fixture.Deliver(
+        IncomingFrames::RoomJoined("crowd", l_names, QList<Stats>(151), QStringList(151, "de"))));
+    QPointer<RoomForm> lp_room = l_shell.Room("crowd");
+    QVERIFY(lp_room && lp_room->userList->isSortingEnabled());
+    QCOMPARE(lp_room->userList->topLevelItemCount(), 151);
+    QCOMPARE(lp_room->userList->topLevelItem(0)->text(2), "user000");
+    QCOMPARE(lp_room->userList->topLevelItem(150)->text(2), QString::fromUtf8("\xC3\xA9mile"));
+    for (int l_row = 1; l_row < 150; ++l_row)
+        QCOMPARE(lp_room->userList->topLevelItem(l_row)->text(2).toLower(),
+                 QString("user%1").arg(l_row, 3, 10, QChar('0')));
+
+    // Rows made inside one store operation join the list when it ends; one made and gone
+    // inside it never does, nor do those of a tab closed inside it.
+    ItemPtr const l_room = d["room"]->HasItem(Value("crowd"));
+    auto const l_join = [&](char const* ip_user)
+    {
+        ItemPtr const l_user = d["user"]->GetItem(Value(ip_user));
+        for (char const* lp_type : {"average_download_speed", "shared_files_count", "country_code"})
+            l_user += d[lp_type]->GetItem(Value(0));
+        l_room.Connect(l_user);
+        return l_user;
+    };
+    {
+        StoreOperation const l_operation;
+        l_room.Disconnect(l_join("ghost"));
+        l_join("late");
+        QVERIFY(lp_room->UserRow("late") && lp_room->userList->topLevelItemCount() == 151);
+    }
+    QVERIFY(lp_room->UserRow("late") && !lp_room->UserRow("ghost"));
+    QCOMPARE(lp_room->userList->topLevelItemCount(), 152);
+    {
+        StoreOperation const l_operation;
+        l_join("last");
+        delete lp_room;
+    }
+    QVERIFY(!lp_room);
 }
 
 QTEST_MAIN(TestRoomForm)

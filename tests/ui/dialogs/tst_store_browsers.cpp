@@ -87,6 +87,7 @@ class TestStoreBrowsers : public QObject
 private slots:
     void initTestCase();
     void browserFollowsTheStore();
+    void browserListsInTextOrder();
     void navigatorPaths();
     void itemLog();
 };
@@ -200,6 +201,48 @@ void TestStoreBrowsers::browserFollowsTheStore()
     FreeDeleted();
     QVERIFY(!lp_dialog);
     d["b_owner"]->RemoveAllItems();
+}
+
+void TestStoreBrowsers::browserListsInTextOrder()
+{
+    // Byte order is not text order beyond the basic plane (U+1F600 reads before U+E000),
+    // and values cut by a zero byte read as one text: each entry still stands for its own
+    // item, when listed, removed and added.
+    Type* const lp_type = d.NewType("b_text", Primary, false, true);
+    auto const l_item = [&](std::string const& i_bytes)
+    { return lp_type->GetItem(Value(i_bytes)); };
+    QString const l_smile = QString::fromUtf8("\xF0\x9F\x98\x80");
+    ItemPtr const l_private = l_item("\xEE\x80\x80");
+    l_item("\xF0\x9F\x98\x80");
+    std::set<ItemPtr> l_ems = {l_item("m"), l_item(std::string("m\0a", 3)),
+                               l_item(std::string("m\0b", 3))};
+    QPointer<DataDialog> lp_dialog = new DataDialog(&d);
+    Ui_DataDialog* const ui = lp_dialog->Form();
+    lp_dialog->TypeRow("b_text")->setSelected(true);
+    QCOMPARE(ListTexts(ui->itemList),
+             QStringList({"m", "m", "m", l_smile, QString::fromUtf8("\xEE\x80\x80")}));
+    std::set<ItemPtr> l_listed;
+    for (int l_row = 0; l_row < 3; ++l_row)
+        l_listed.insert(lp_dialog->EntryItem(ui->itemList->item(l_row)));
+    QCOMPARE(l_listed, l_ems);
+
+    ItemPtr const l_cut = *l_ems.rbegin();
+    l_ems.erase(l_cut);
+    l_cut.Remove();
+    l_private.Remove();
+    l_item("\xF0\x9F\x98\x81");
+    l_item("a");
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(ListTexts(ui->itemList),
+             QStringList({"a", "m", "m", l_smile, QString::fromUtf8("\xF0\x9F\x98\x81")}));
+    for (int l_row = 0; l_row < ui->itemList->count(); ++l_row)
+        QCOMPARE(lp_dialog->EntryItem(ui->itemList->item(l_row)).AsString(),
+                 ui->itemList->item(l_row)->text());
+    QVERIFY(l_ems.count(lp_dialog->EntryItem(ui->itemList->item(1))) &&
+            l_ems.count(lp_dialog->EntryItem(ui->itemList->item(2))));
+    lp_dialog->close();
+    FreeDeleted();
+    lp_type->RemoveAllItems();
 }
 
 void TestStoreBrowsers::navigatorPaths()
