@@ -134,12 +134,7 @@ void FetchValue(Item const* item)
 
 void FetchTable(Item const* item)
 {
-    TypeItemSets const& l_table = item->Connections();
-    if (!l_table.empty())
-    {
-        __builtin_prefetch(&*l_table.begin());
-        __builtin_prefetch(&*l_table.rbegin());
-    }
+    __builtin_prefetch(item->ConnectionsAddress());
 }
 
 // Ids of the written items by item address. Open addressing keeps a lookup to about

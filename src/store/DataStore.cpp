@@ -155,8 +155,8 @@ ItemSet Data::GetItems(ItemSet const& set, char const* typeName)
     {
         if (!l_member->GetType()->IsRelated(lp_type))
             throw new NotRelatedException;
-        if (ItemSet const* lp_set = l_member->ConnectedItemsOf(lp_type))
-            l_result.insert(lp_set->begin(), lp_set->end());
+        if (ItemRange const l_set = l_member->ConnectedItemsOf(lp_type))
+            l_result.insert(l_set.begin(), l_set.end());
     }
     return l_result;
 }
@@ -166,21 +166,21 @@ ItemSet Data::GetItemSubset(ItemSet const& set, char const* typeName)
     Type* const lp_type = GetType(typeName);
     if (set.empty())
         return ItemSet();
-    std::vector<ItemSet const*> l_sets;
+    std::vector<ItemRange> l_sets;
     l_sets.reserve(set.size());
     for (ItemPtr const& l_member : set)
     {
-        ItemSet const* lp_set = l_member->ConnectedItemsOf(lp_type);
-        if (!lp_set)
+        ItemRange const l_set = l_member->ConnectedItemsOf(lp_type);
+        if (!l_set)
             return ItemSet();
-        l_sets.push_back(lp_set);
+        l_sets.push_back(l_set);
     }
     std::stable_sort(l_sets.begin(), l_sets.end(),
-                     [](ItemSet const* a, ItemSet const* b) { return a->size() < b->size(); });
-    ItemSet l_result = *l_sets.front();
+                     [](ItemRange const& a, ItemRange const& b) { return a.size() < b.size(); });
+    ItemSet l_result(l_sets.front());
     for (std::size_t l_index = 1; l_index < l_sets.size(); ++l_index)
     {
-        ItemSet const& l_connected = *l_sets[l_index];
+        ItemRange const& l_connected = l_sets[l_index];
         for (auto l_it = l_result.begin(); l_it != l_result.end();)
         {
             if (l_connected.count(*l_it))

@@ -180,16 +180,16 @@ int ShareBrowserTree::CountMatchingFiles(ItemPtr i_folder, FilterParser& io_filt
     // read in place rather than copied out of the store.
     ::Type* const lp_files = d["user_share_file"];
     ::Type* const lp_names = d["user_share_file_name"];
-    ItemSet const* const lp_folderFiles = i_folder ? i_folder->ConnectedItemsOf(lp_files) : nullptr;
-    if (!lp_folderFiles)
+    ItemRange const l_folderFiles = i_folder ? i_folder->ConnectedItemsOf(lp_files) : nullptr;
+    if (!l_folderFiles)
         return 0;
     // Without attribute conditions every file passes them; its attributes need no reading.
     bool const l_attributes = io_filter.HasAttributes();
     int l_count = 0;
-    for (ItemPtr const& l_file : *lp_folderFiles)
+    for (ItemPtr const& l_file : l_folderFiles)
     {
-        ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
-        QString const l_name = lp_name && !lp_name->empty() ? lp_name->begin()->AsString() : QString();
+        ItemRange const l_nameItems = l_file->ConnectedItemsOf(lp_names);
+        QString const l_name = l_nameItems ? ItemPtr(l_nameItems.First()).AsString() : QString();
         if (io_filter.IsMatching(l_name, nullptr, l_attributes ? l_file : ItemPtr()) == 0 && ++l_count >= i_enough)
             break;
     }
