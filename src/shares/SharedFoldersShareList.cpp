@@ -43,13 +43,13 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap
         // Folders without files are listed too.
         std::set<FileInfo>& l_files =
             io_share[StringReplace(l_folder->GetValue().GetBytes(), "/", "\\")];
-        ItemRange const l_files = l_folder->ConnectedItemsOf(lp_fileType);
-        if (!l_files)
+        ItemRange const l_folderFiles = l_folder->ConnectedItemsOf(lp_fileType);
+        if (!l_folderFiles)
             continue;
         // Sorted first, the set is filled from the end in one pass of hinted inserts.
         l_records.clear();
-        l_records.reserve(l_files.size());
-        for (ItemPtr const& l_file : l_files)
+        l_records.reserve(l_folderFiles.size());
+        for (ItemPtr const& l_file : l_folderFiles)
             l_records.push_back(SharedFileRecords::Record(
                 l_file, SharedFileRecords::NameOf(l_file, l_types), l_types, true));
         std::stable_sort(l_records.begin(), l_records.end());

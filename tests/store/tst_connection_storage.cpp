@@ -45,8 +45,17 @@ struct World
     void Unlink(Item* a, Item* b)
     {
         for (auto [x, y] : {std::pair(a, b), std::pair(b, a)})
-            if (model[x][y->GetType()].erase(y) && model[x][y->GetType()].empty())
-                model[x].erase(y->GetType());
+        {
+            auto const l_group = model[x].find(y->GetType());
+            if (l_group != model[x].end() && l_group->second.erase(y) && l_group->second.empty())
+                model[x].erase(l_group);
+        }
+    }
+    // A copy of one group (the model never holds empty groups).
+    std::set<Item*> Group(Item* item, Type* type)
+    {
+        auto const l_it = model[item].find(type);
+        return l_it == model[item].end() ? std::set<Item*>() : l_it->second;
     }
     void Connect(ItemPtr a, ItemPtr b)
     {
@@ -88,6 +97,8 @@ bool Matches(ItemPtr item, std::map<Type*, std::set<Item*>> const& expected, Wor
         return false;
     for (Type* lp_type : {w.node, w.tag, w.owner})
     {
+        if (!item.GetType()->IsRelated(lp_type))
+            continue;
         auto const l_it = expected.find(lp_type);
         std::set<Item*> const l_none;
         std::set<Item*> const& l_set = l_it == expected.end() ? l_none : l_it->second;
@@ -145,12 +156,12 @@ private slots:
             {
                 ItemPtr a = l_pick(), b = l_pick();
                 unsigned const l_kind = l_random() % 100;
-                if (a.GetType() != w.node && b.GetType() == w.node)
+                if (a.GetType() != w.node)
                     std::swap(a, b);
-                if (a.GetType() != w.node || (b.GetType() != w.node && l_kind % 3 == 0))
-                    b = w.items[l_random() % 3]; // a few hubs take most connections
                 if (a.GetType() != w.node)
                     continue;
+                if (l_kind % 2 == 0)
+                    b = w.items[l_random() % 3]; // three hubs take half the connections
                 if (l_kind < (l_growing ? 70u : 25u))
                     w.Connect(a, l_kind % 17 == 0 ? a : b);
                 else if (l_kind < 97)
@@ -167,7 +178,7 @@ private slots:
                 }
                 else if (l_kind < 99)
                 {
-                    for (Item* lp_tag : std::set<Item*>(w.model[a.GetPtr()][w.tag]))
+                    for (Item* lp_tag : w.Group(a.GetPtr(), w.tag))
                         w.Unlink(a.GetPtr(), lp_tag);
                     a.Disconnect(w.tag->Name().c_str());
                 }
@@ -186,7 +197,7 @@ private slots:
             }
             for (int l_hub = 0; l_hub < 3; ++l_hub)
             {
-                std::size_t const l_size = w.model[w.items[l_hub].GetPtr()][w.node].size();
+                std::size_t const l_size = w.Group(w.items[l_hub].GetPtr(), w.node).size();
                 l_wentLarge = l_wentLarge || l_size > ConnectionTable::c_largeFrom;
                 l_cameBack = l_cameBack || (l_wentLarge && l_size < ConnectionTable::c_smallAgain);
             }
