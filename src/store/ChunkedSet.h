@@ -124,9 +124,12 @@ public:
             AddChunk(0, value);
             return true;
         }
-        std::size_t l_index = ChunkFor(value);
+        // Growing at the end (ascending loads, new items at higher addresses) needs no
+        // search.
+        bool const l_last = Less()(back(), value);
+        std::size_t l_index = l_last ? m_chunks.size() - 1 : ChunkFor(value);
         Chunk* lp_chunk = m_chunks[l_index];
-        std::uint32_t l_at = Position(lp_chunk, value);
+        std::uint32_t l_at = l_last ? lp_chunk->m_count : Position(lp_chunk, value);
         if (l_at < lp_chunk->m_count && !Less()(value, lp_chunk->m_items[l_at]))
             return false;
         if (lp_chunk->m_count == c_chunkSize)

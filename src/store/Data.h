@@ -570,6 +570,9 @@ public:
     // Adds the keyed items to `result`; for a null type replaces it with the null items.
     void GetItems(ItemSet& result) const;
     std::size_t GetItemCount() const { return m_isNull ? m_nullItems.size() : m_items.size(); }
+    // Makes room for `count` more keyed items, so a bulk load does not grow the value
+    // look-up table step by step.
+    void ReserveItems(std::size_t count) { m_index.Reserve(m_index.Size() + count); }
     // Keyed items in value order / null items in address order (read-only, no copy).
     std::set<Item*, ItemValueLess> const& KeyedItems() const { return m_items; }
     std::set<Item*> const& NullItems() const { return m_nullItems; }
@@ -595,7 +598,7 @@ private:
     bool m_createOnGet;
     std::map<Type*, RelationInfo> m_relations;
     std::set<Item*, ItemValueLess> m_items; // the order
-    ValueIndex m_index;                     // the look-ups
+    mutable ValueIndex m_index;             // the look-ups (settles on use)
     std::set<Item*> m_nullItems;
 };
 

@@ -48,28 +48,17 @@ Item* Type::CreateItem(Value value)
     return new Item(this, std::move(value));
 }
 
-namespace
-{
-// Where a value belongs in a type's value table. Loads and most bulk creation arrive in
-// ascending value order, so the largest value is checked first: a new largest value
-// then costs one comparison instead of a descent through the whole tree.
-std::set<Item*, ItemValueLess>::iterator KeyedPosition(std::set<Item*, ItemValueLess>& items,
-                                                        Value const& value)
-{
-    if (items.empty() || (*items.rbegin())->GetValue() < value)
-        return items.end();
-    return items.lower_bound(value);
-}
-} // namespace
-
 template <class V> ItemPtr Type::NewKeyedItem(V&& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    if (Item* const lp_found = m_index.Find(value.GetBytes()))
-        return ItemPtr(lp_found);
+    // A value past the largest (the common case of a load) is new without a look-up.
+    bool const l_past = m_items.empty() || (*m_items.rbegin())->GetValue() < value;
+    if (!l_past)
+        if (Item* const lp_found = m_index.Find(value.GetBytes()))
+            return ItemPtr(lp_found);
     StoreOperation l_operation;
-    auto const l_it = KeyedPosition(m_items, value);
+    auto const l_it = l_past ? m_items.end() : m_items.lower_bound(value);
     Item* const lp_item = CreateItem(std::forward<V>(value));
     m_items.insert(l_it, lp_item);
     m_index.Insert(lp_item);

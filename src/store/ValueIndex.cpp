@@ -14,8 +14,10 @@ std::size_t ValueIndex::Hash(std::string const& bytes)
     return (l_hash ^ (l_hash >> 29)) * 0x9E3779B97F4A7C15ull;
 }
 
-Item* ValueIndex::Find(std::string const& bytes) const
+Item* ValueIndex::Find(std::string const& bytes)
 {
+    if (!m_waiting.empty())
+        Settle();
     if (m_count == 0)
         return nullptr;
     std::size_t const l_hash = Hash(bytes);
@@ -44,32 +46,86 @@ void ValueIndex::Rebuild(std::size_t capacity)
     l_old.swap(m_slots);
     m_slots.assign(capacity, 0);
     m_mask = capacity - 1;
-    for (std::uintptr_t const l_slot : l_old)
+    // The items lie all over the heap: fetching some ahead overlaps their misses.
+    constexpr std::size_t c_ahead = 16;
+    for (std::size_t l_index = 0; l_index < l_old.size(); ++l_index)
+    {
+        if (l_index + c_ahead < l_old.size() && l_old[l_index + c_ahead] != 0)
+            __builtin_prefetch(ItemOf(l_old[l_index + c_ahead]));
+        std::uintptr_t const l_slot = l_old[l_index];
         if (l_slot != 0)
         {
             Item* const lp_item = ItemOf(l_slot);
             std::size_t const l_hash = Hash(lp_item->GetValue().GetBytes());
             Place(reinterpret_cast<std::uintptr_t>(lp_item) | Tag(l_hash), l_hash);
         }
+    }
+}
+
+void ValueIndex::Grow(std::size_t count)
+{
+    std::size_t l_capacity = m_slots.empty() ? 16 : m_slots.size();
+    while (count * 4 > l_capacity * 3)
+        l_capacity *= 2;
+    if (l_capacity > m_slots.size())
+        Rebuild(l_capacity);
+}
+
+void ValueIndex::Reserve(std::size_t count)
+{
+    if (count > 0)
+        Grow(count);
 }
 
 void ValueIndex::Insert(Item* item)
 {
-    std::uintptr_t const l_address = reinterpret_cast<std::uintptr_t>(item);
-    if (m_tagged && (l_address & ~c_addressMask) != 0)
+    if (m_tagged && (reinterpret_cast<std::uintptr_t>(item) & ~c_addressMask) != 0)
     {
+        Settle();
         m_tagged = false;
-        Rebuild(m_slots.size());
+        if (!m_slots.empty())
+            Rebuild(m_slots.size());
     }
-    if ((m_count + 1) * 4 > m_slots.size() * 3)
-        Rebuild(m_slots.empty() ? 16 : m_slots.size() * 2);
-    std::size_t const l_hash = Hash(item->GetValue().GetBytes());
-    Place(l_address | Tag(l_hash), l_hash);
-    ++m_count;
+    m_waiting.push_back(item);
+    if (m_waiting.size() >= c_maxWaiting)
+        Settle();
+}
+
+void ValueIndex::Settle()
+{
+    Grow(m_count + m_waiting.size());
+    if (m_waiting.size() == 1)
+    {
+        // Creation and look-up taking turns: nothing to fetch ahead.
+        std::size_t const l_hash = Hash(m_waiting.front()->GetValue().GetBytes());
+        Place(reinterpret_cast<std::uintptr_t>(m_waiting.front()) | Tag(l_hash), l_hash);
+        ++m_count;
+        m_waiting.clear();
+        return;
+    }
+    // Hashes first (the items were made one after another, so they are read in
+    // order), then each slot fetched some places ahead of its use.
+    constexpr std::size_t c_ahead = 16;
+    std::vector<std::size_t> l_hashes(m_waiting.size());
+    for (std::size_t l_index = 0; l_index < m_waiting.size(); ++l_index)
+        l_hashes[l_index] = Hash(m_waiting[l_index]->GetValue().GetBytes());
+    for (std::size_t l_index = 0; l_index < m_waiting.size(); ++l_index)
+    {
+        if (l_index + c_ahead < m_waiting.size())
+            __builtin_prefetch(&m_slots[l_hashes[l_index + c_ahead] & m_mask]);
+        std::size_t const l_hash = l_hashes[l_index];
+        Place(reinterpret_cast<std::uintptr_t>(m_waiting[l_index]) | Tag(l_hash), l_hash);
+    }
+    m_count += m_waiting.size();
+    m_waiting.clear();
+    if (m_waiting.capacity() > 1024)
+        m_waiting.shrink_to_fit();
 }
 
 void ValueIndex::Erase(Item const* item)
 {
+    if (!m_waiting.empty())
+        Settle();
     if (m_count == 0)
         return;
     std::size_t l_at = Hash(item->GetValue().GetBytes()) & m_mask;
