@@ -144,8 +144,8 @@ private slots:
 
         std::mt19937 l_random(28);
         bool l_wentLarge = false, l_cameBack = false;
-        std::vector<std::pair<Type*, Value>>
-            l_gone; // values of removed items: their types no longer find them
+        // Values of removed items: their types must no longer find them.
+        std::vector<std::pair<Type*, Value>> l_gone;
         auto const l_pick = [&] { return w.items[l_random() % w.items.size()]; };
         // Rounds alternate between growing (mostly connects, hubs filling past the
         // array's limit) and shrinking (mostly disconnects, back below it).
