@@ -7,11 +7,13 @@
 
 #include "common/BenchSupport.h"
 #include "store/Data.h"
+#include "store/StoreCensus.h"
 
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -36,6 +38,7 @@ double Seconds(Clock::time_point since)
 
 std::map<std::string, double> g_seconds;
 std::map<std::string, double> g_bytesPerItem;
+StoreCensus g_census;
 
 long long HeapInUse()
 {
@@ -147,6 +150,7 @@ void BM_Create_Store(benchmark::State& state)
         double const l_items_total = double(kTypes) * kPerType;
         g_bytesPerItem["store heap"] = double(HeapInUse() - l_heap) / l_items_total;
         g_bytesPerItem["store rss"] = double(bench::ResidentBytes() - l_rss) / l_items_total;
+        g_census = StoreCensus::Take(d);
     }
     state.counters["items"] = double(kTypes) * kPerType;
 }
@@ -393,6 +397,16 @@ void PrintSummary()
                 g_bytesPerItem["store rss"]);
     std::printf("  baseline: heap %.0f B, resident %.0f B\n", g_bytesPerItem["baseline heap"],
                 g_bytesPerItem["baseline rss"]);
+    double const l_items = double(std::max<std::size_t>(g_census.m_items, 1));
+    double const l_links = double(std::max<std::size_t>(g_census.m_connections, 1));
+    std::printf("\nCensus of the store (allocator blocks): %zu items, %zu connections\n",
+                g_census.m_items, g_census.m_connections);
+    std::printf("  per item: %.0f B (item and index %.0f B, value %.0f B, connections %.0f B)\n",
+                double(g_census.m_itemBytes + g_census.m_valueBytes + g_census.m_connectionBytes) /
+                    l_items,
+                double(g_census.m_itemBytes) / l_items, double(g_census.m_valueBytes) / l_items,
+                double(g_census.m_connectionBytes) / l_items);
+    std::printf("  per connection (both ends): %.1f B\n", double(g_census.m_connectionBytes) / l_links);
     std::printf("Sweep of 1M items: %.3f s (target under 1 s)\n", g_seconds["sweep"]);
 }
 } // namespace

@@ -24,8 +24,8 @@ namespace
 {
 ItemPtr Attribute(ItemPtr i_file, Type* ip_type)
 {
-    ItemSet const* lp_items = i_file->ConnectedItemsOf(ip_type);
-    return lp_items ? *lp_items->begin() : ItemPtr();
+    ItemRange const l_items = i_file->ConnectedItemsOf(ip_type);
+    return l_items ? ItemPtr(l_items.First()) : ItemPtr();
 }
 } // namespace
 

@@ -26,8 +26,7 @@ std::size_t FileCount(ItemSet const& i_items, Type* ip_fileType)
 {
     std::size_t l_count = 0;
     for (ItemPtr const& l_item : i_items)
-        if (ItemSet const* lp_files = l_item->ConnectedItemsOf(ip_fileType))
-            l_count += lp_files->size();
+        l_count += l_item->ConnectedItemsOf(ip_fileType).size();
     return l_count;
 }
 } // namespace
@@ -73,10 +72,9 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(QString i_path)
 
     ItemPtr l_found;
     for (ItemPtr const& l_item : l_walked)
-        if (ItemSet const* lp_files = l_item->ConnectedItemsOf(lp_fileType))
-            for (ItemPtr const& l_file : *lp_files)
-                if ((!l_found || l_file < l_found) && l_other.count(l_file[lp_otherType]))
-                    l_found = l_file;
+        for (ItemPtr const& l_file : l_item->ConnectedItemsOf(lp_fileType))
+            if ((!l_found || l_file < l_found) && l_other.count(l_file[lp_otherType]))
+                l_found = l_file;
     return l_found;
 }
 

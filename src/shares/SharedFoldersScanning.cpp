@@ -96,8 +96,8 @@ bool MayBeIndexed(QString const& i_name)
 
 Item* FirstOf(Item* ip_item, Type* ip_type)
 {
-    ItemSet const* lp_items = ip_item->ConnectedItemsOf(ip_type);
-    return lp_items ? lp_items->begin()->GetPtr() : nullptr;
+    ItemRange const l_items = ip_item->ConnectedItemsOf(ip_type);
+    return l_items ? l_items.First() : nullptr;
 }
 } // namespace
 

@@ -52,13 +52,12 @@ public:
     {
         auto const [l_it, l_isNew] = m_known.try_emplace(i_folder.GetPtr(), false);
         if (l_isNew)
-            if (ItemSet const* lp_shared = i_folder->ConnectedItemsOf(mp_sharedFolderType))
-                for (ItemPtr const& l_shared : *lp_shared)
-                    if (m_visible.count(l_shared))
-                    {
-                        l_it->second = true;
-                        break;
-                    }
+            for (ItemPtr const& l_shared : i_folder->ConnectedItemsOf(mp_sharedFolderType))
+                if (m_visible.count(l_shared))
+                {
+                    l_it->second = true;
+                    break;
+                }
         return l_it->second;
     }
 
@@ -97,19 +96,19 @@ void SharedFoldersManager::ProcessSearch(QString i_user, unsigned int i_req, QSt
     // copy (a common word has as many files as the share).
     Type* const lp_tokenType = d["search_token"];
     Type* const lp_fileType = d["shared_file"];
-    std::vector<ItemSet const*> l_fileSets;
+    std::vector<ItemRange> l_fileSets;
     for (QString const& l_token : l_parser.GetIncludedTokenSet())
     {
         ItemPtr const l_item = lp_tokenType->HasItem(Value(l_token));
-        ItemSet const* lp_files = l_item ? l_item->ConnectedItemsOf(lp_fileType) : nullptr;
-        if (!lp_files)
+        ItemRange const l_files = l_item ? l_item->ConnectedItemsOf(lp_fileType) : nullptr;
+        if (!l_files)
             return;
-        l_fileSets.push_back(lp_files);
+        l_fileSets.push_back(l_files);
     }
     if (l_fileSets.empty())
         return;
     std::stable_sort(l_fileSets.begin(), l_fileSets.end(),
-                     [](ItemSet const* a, ItemSet const* b) { return a->size() < b->size(); });
+                     [](ItemRange const& a, ItemRange const& b) { return a.size() < b.size(); });
     ItemSet const l_visibleShares = GetUserSharedFolders(i_user);
     if (l_visibleShares.empty())
         return;
@@ -123,10 +122,10 @@ void SharedFoldersManager::ProcessSearch(QString i_user, unsigned int i_req, QSt
     bool const l_testsName = !l_excluded.empty() || !l_parts.empty();
     FolderVisibility l_visibility(l_visibleShares);
     std::vector<ItemPtr> l_answered;
-    for (ItemPtr const& l_file : *l_fileSets.front())
+    for (ItemPtr const& l_file : l_fileSets.front())
     {
         if (!std::all_of(l_fileSets.begin() + 1, l_fileSets.end(),
-                         [&](ItemSet const* ip_files) { return ip_files->count(l_file) > 0; }))
+                         [&](ItemRange const& i_files) { return i_files.count(l_file) > 0; }))
             continue;
         if (l_testsName)
         {

@@ -24,8 +24,10 @@ ItemSet VisibleFolderItems(ItemSet const& i_sharedFolders)
     Type* const lp_folderType = d["shared_file_folder"];
     ItemSet l_folders;
     for (ItemPtr const& l_shared : i_sharedFolders)
-        if (ItemSet const* lp_below = l_shared->ConnectedItemsOf(lp_folderType))
-            l_folders.insert(lp_below->begin(), lp_below->end());
+    {
+        ItemRange const l_below = l_shared->ConnectedItemsOf(lp_folderType);
+        l_folders.insert(l_below.begin(), l_below.end());
+    }
     return l_folders;
 }
 } // namespace
@@ -41,13 +43,13 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString i_user, FileInfoMap
         // Folders without files are listed too.
         std::set<FileInfo>& l_files =
             io_share[StringReplace(l_folder->GetValue().GetBytes(), "/", "\\")];
-        ItemSet const* lp_files = l_folder->ConnectedItemsOf(lp_fileType);
-        if (!lp_files)
+        ItemRange const l_folderFiles = l_folder->ConnectedItemsOf(lp_fileType);
+        if (!l_folderFiles)
             continue;
         // Sorted first, the set is filled from the end in one pass of hinted inserts.
         l_records.clear();
-        l_records.reserve(lp_files->size());
-        for (ItemPtr const& l_file : *lp_files)
+        l_records.reserve(l_folderFiles.size());
+        for (ItemPtr const& l_file : l_folderFiles)
             l_records.push_back(SharedFileRecords::Record(
                 l_file, SharedFileRecords::NameOf(l_file, l_types), l_types, true));
         std::stable_sort(l_records.begin(), l_records.end());

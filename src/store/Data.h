@@ -50,6 +50,9 @@
 //     d.AddPathEventHandler(root, CreateHandler(this, &Me::OnUserOnline));     // (ItemPtr root)
 //   `explicit operator bool`: write `if (item)` or item.IsNotNull(), not `bool b = item`.
 
+#include "store/ConnectionTable.h"
+#include "store/ValueIndex.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -217,8 +220,9 @@ public:
     Type* GetType() const;
     Value const& GetValue() const;
     void GetConnectedItems(TypeItemSets& result) const;
-    // Connections by type, read-only (no copy). Needs a non-null handle.
-    TypeItemSets const& Connections() const;
+    // Connections by type as (type, ItemRange), read-only (no copy), valid until the
+    // item's connections change. Needs a non-null handle.
+    ConnectionGroups Connections() const;
 
     // Readers: raw bytes, text (ToQString) and Qt base-10 numbers; 0/"" for null.
     std::string AsStdString() const;
@@ -251,6 +255,9 @@ public:
     ItemSet(ItemSet&&) = default;
     ItemSet& operator=(ItemSet const&) = default;
     ItemSet& operator=(ItemSet&&) = default;
+
+    // A copy of one item's group of connections.
+    ItemSet(ItemRange const& range) : std::set<ItemPtr>(range.begin(), range.end()) {}
 
     // The member with the lowest address, or a null handle.
     operator ItemPtr() const { return empty() ? ItemPtr() : *begin(); }
@@ -474,7 +481,12 @@ public:
     Type* GetType() const { return mp_type; }
     Value const& GetValue() const { return m_value; }
     bool IsRemoved() const { return m_removed; }
-    TypeItemSets const& Connections() const { return m_connections; }
+    ConnectionGroups Connections() const { return m_connections.Groups(); }
+    // Where the connection storage lies, for callers that fetch it ahead.
+    void const* ConnectionsAddress() const { return m_connections.Address(); }
+    // For the store's census (StoreCensus).
+    std::size_t ConnectionsHeapBytes() const { return m_connections.HeapBytes(); }
+    std::size_t ConnectionCount() const { return m_connections.Count(); }
 
     ItemPtr Connect(Item* other);
     // Connect(first, second) for each pair in turn, with the events and results of those
@@ -485,11 +497,11 @@ public:
     bool IsConnected(Item const* other) const;
     bool IsConnected(Type* type) const;
     bool IsDisconnectedFromAll() const { return m_connections.empty(); }
-    // The connected items of `type`, or null when none (no copy).
-    ItemSet const* ConnectedItemsOf(Type* type) const;
+    // The connected items of `type`, false when none (a view, no copy; see ItemRange).
+    ItemRange ConnectedItemsOf(Type* type) const { return m_connections.Find(type); }
     ItemPtr NewItem(char const* nullTypeName);
     void Remove();
-    void GetConnectedItems(TypeItemSets& result) const { result = m_connections; }
+    void GetConnectedItems(TypeItemSets& result) const;
     void GetUniqueItems(ItemPaths& result);
     void GetUniqueToItems(ItemPaths& result);
     void GetUniqueItemsFromOrTo(Path const& path, ItemPaths& result, bool forward);
@@ -504,7 +516,7 @@ private:
 
     Type* mp_type;
     Value m_value;
-    TypeItemSets m_connections;
+    ConnectionTable m_connections;
     bool m_removed = false;
     std::uint8_t m_sweepState = 0; // used only inside Data::RemoveDisconnectedItems
 };
@@ -558,12 +570,17 @@ public:
     // Adds the keyed items to `result`; for a null type replaces it with the null items.
     void GetItems(ItemSet& result) const;
     std::size_t GetItemCount() const { return m_isNull ? m_nullItems.size() : m_items.size(); }
+    // Makes room for `count` more keyed items, so a bulk load does not grow the value
+    // look-up table step by step.
+    void ReserveItems(std::size_t count) { m_index.Reserve(m_index.Size() + count); }
     // Keyed items in value order / null items in address order (read-only, no copy).
     std::set<Item*, ItemValueLess> const& KeyedItems() const { return m_items; }
     std::set<Item*> const& NullItems() const { return m_nullItems; }
 
     void RemoveAllItems();
     void Remove();
+    // Heap bytes of the type's own tables beside its items (for StoreCensus).
+    std::size_t HeapBytes() const;
 
 private:
     friend class Data;
@@ -580,7 +597,8 @@ private:
     bool m_isNull;
     bool m_createOnGet;
     std::map<Type*, RelationInfo> m_relations;
-    std::set<Item*, ItemValueLess> m_items;
+    std::set<Item*, ItemValueLess> m_items; // the order
+    mutable ValueIndex m_index;             // the look-ups (settles on use)
     std::set<Item*> m_nullItems;
 };
 
@@ -713,6 +731,22 @@ ItemSet g(char const* typeName);
 
 // ---------------------------------------------------------------------------------
 // Inline definitions
+
+struct ItemRange::const_iterator::Arrow
+{
+    ItemPtr m_item;
+    ItemPtr const* operator->() const { return &m_item; }
+};
+
+inline ItemPtr ItemRange::const_iterator::operator*() const
+{
+    return ItemPtr(GetPtr());
+}
+
+inline ItemRange::const_iterator::Arrow ItemRange::const_iterator::operator->() const
+{
+    return Arrow{ItemPtr(GetPtr())};
+}
 
 template <class Compare> ItemList ItemSet::Sort(Compare compare) const
 {

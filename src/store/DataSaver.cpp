@@ -134,12 +134,7 @@ void FetchValue(Item const* item)
 
 void FetchTable(Item const* item)
 {
-    TypeItemSets const& l_table = item->Connections();
-    if (!l_table.empty())
-    {
-        __builtin_prefetch(&*l_table.begin());
-        __builtin_prefetch(&*l_table.rbegin());
-    }
+    __builtin_prefetch(item->ConnectionsAddress());
 }
 
 // Ids of the written items by item address. Open addressing keeps a lookup to about
@@ -594,6 +589,19 @@ void ApplyPlan(LoadPlan& plan)
     // Handlers fired below may remove items; a removed item stays allocated and
     // connecting it does nothing, so no handle dangles.
     StoreOperation l_operation;
+    // Each type's look-up table is sized once for what is coming, not grown step by step.
+    std::map<Type*, std::size_t> l_counts;
+    Type* lp_counted = nullptr;
+    std::size_t* lp_count = nullptr;
+    for (LoadRecord const& l_record : plan.m_records)
+        if (!l_record.mp_type->IsNull())
+        {
+            if (l_record.mp_type != lp_counted)
+                lp_count = &l_counts[lp_counted = l_record.mp_type];
+            ++*lp_count;
+        }
+    for (auto const& [lp_type, l_count] : l_counts)
+        lp_type->ReserveItems(l_count);
     for (LoadRecord const& l_record : plan.m_records)
     {
         // A valued item meets the item the type already holds under that value, which

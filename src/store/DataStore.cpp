@@ -155,8 +155,8 @@ ItemSet Data::GetItems(ItemSet const& set, char const* typeName)
     {
         if (!l_member->GetType()->IsRelated(lp_type))
             throw new NotRelatedException;
-        if (ItemSet const* lp_set = l_member->ConnectedItemsOf(lp_type))
-            l_result.insert(lp_set->begin(), lp_set->end());
+        if (ItemRange const l_set = l_member->ConnectedItemsOf(lp_type))
+            l_result.insert(l_set.begin(), l_set.end());
     }
     return l_result;
 }
@@ -166,30 +166,28 @@ ItemSet Data::GetItemSubset(ItemSet const& set, char const* typeName)
     Type* const lp_type = GetType(typeName);
     if (set.empty())
         return ItemSet();
-    std::vector<ItemSet const*> l_sets;
+    std::vector<ItemRange> l_sets;
     l_sets.reserve(set.size());
+    std::size_t l_smallest = 0;
     for (ItemPtr const& l_member : set)
     {
-        ItemSet const* lp_set = l_member->ConnectedItemsOf(lp_type);
-        if (!lp_set)
+        ItemRange const l_set = l_member->ConnectedItemsOf(lp_type);
+        if (!l_set)
             return ItemSet();
-        l_sets.push_back(lp_set);
+        if (!l_sets.empty() && l_set.size() < l_sets[l_smallest].size())
+            l_smallest = l_sets.size();
+        l_sets.push_back(l_set);
     }
-    std::stable_sort(l_sets.begin(), l_sets.end(),
-                     [](ItemSet const* a, ItemSet const* b) { return a->size() < b->size(); });
-    ItemSet l_result = *l_sets.front();
-    for (std::size_t l_index = 1; l_index < l_sets.size(); ++l_index)
+    // Walk the smallest group and keep what every other group holds: the result is
+    // built in order, once, and the large groups are only searched.
+    ItemSet l_result;
+    for (ItemPtr const& l_candidate : l_sets[l_smallest])
     {
-        ItemSet const& l_connected = *l_sets[l_index];
-        for (auto l_it = l_result.begin(); l_it != l_result.end();)
-        {
-            if (l_connected.count(*l_it))
-                ++l_it;
-            else
-                l_it = l_result.erase(l_it);
-        }
-        if (l_result.empty())
-            return l_result;
+        bool l_inAll = true;
+        for (std::size_t l_index = 0; l_inAll && l_index < l_sets.size(); ++l_index)
+            l_inAll = l_index == l_smallest || l_sets[l_index].Contains(l_candidate.GetPtr());
+        if (l_inAll)
+            l_result.insert(l_result.end(), l_candidate);
     }
     return l_result;
 }

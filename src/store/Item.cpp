@@ -3,21 +3,21 @@
 
 #include "store/Data.h"
 
-ItemSet const* Item::ConnectedItemsOf(Type* type) const
-{
-    auto const l_it = m_connections.find(type);
-    return l_it == m_connections.end() ? nullptr : &l_it->second;
-}
-
 bool Item::IsConnected(Item const* other) const
 {
-    ItemSet const* lp_set = ConnectedItemsOf(other->mp_type);
-    return lp_set && lp_set->count(ItemPtr(const_cast<Item*>(other))) != 0;
+    return m_connections.Contains(other->mp_type, other);
 }
 
 bool Item::IsConnected(Type* type) const
 {
-    return m_connections.count(type) != 0;
+    return !m_connections.Find(type).empty();
+}
+
+void Item::GetConnectedItems(TypeItemSets& result) const
+{
+    result.clear();
+    for (auto const& [lp_type, l_items] : m_connections.Groups())
+        result.emplace_hint(result.end(), lp_type, ItemSet(l_items));
 }
 
 namespace
@@ -115,41 +115,36 @@ ItemPtr Item::Connect(Item* other)
     EndClaim l_claim(lp_a, lp_b, l_relation);
     // Handlers run between the displacements, so the live state is checked again after
     // each of them.
-    TypeItemSets::iterator l_aSet;
     for (;;)
     {
         if (lp_a->m_removed || lp_b->m_removed)
             return ItemPtr(lp_b);
-        l_aSet = lp_a->m_connections.lower_bound(lp_bType);
-        bool const l_aHolds = l_aSet != lp_a->m_connections.end() && l_aSet->first == lp_bType;
-        if (l_aHolds)
+        ItemRange const l_aHeld = lp_a->m_connections.Find(lp_bType);
+        if (l_aHeld)
         {
-            if (l_aSet->second.count(ItemPtr(lp_b)))
+            if (l_aHeld.Contains(lp_b))
                 return ItemPtr(lp_b);
             if (l_relation.m_otherOneOrMany == One)
             {
                 l_claim.Claim();
-                lp_a->DisconnectNoCheck(l_aSet->second.begin()->GetPtr());
+                lp_a->DisconnectNoCheck(l_aHeld.First());
                 continue;
             }
         }
         if (l_relation.m_thisOneOrMany == One)
         {
-            ItemSet const* lp_held = lp_b->ConnectedItemsOf(lp_aType);
-            if (lp_held)
+            if (ItemRange const l_bHeld = lp_b->m_connections.Find(lp_aType))
             {
                 l_claim.Claim();
-                lp_b->DisconnectNoCheck(lp_held->begin()->GetPtr());
+                lp_b->DisconnectNoCheck(l_bHeld.First());
                 continue;
             }
         }
         break;
     }
     l_claim.Release();
-    // The position found above is still good: nothing has run since.
-    l_aSet = lp_a->m_connections.try_emplace(l_aSet, lp_bType);
-    l_aSet->second.insert(ItemPtr(lp_b));
-    lp_b->m_connections[lp_aType].insert(ItemPtr(lp_a));
+    lp_a->m_connections.Insert(lp_bType, lp_b);
+    lp_b->m_connections.Insert(lp_aType, lp_a);
 
     Data* const lp_data = lp_aType->GetData();
     {
@@ -185,8 +180,7 @@ void Item::ConnectAll(std::vector<std::pair<Item*, Item*>> const& pairs)
     };
     auto const l_fetchTable = [](Item* item)
     {
-        if (!item->m_connections.empty())
-            __builtin_prefetch(&*item->m_connections.begin());
+        __builtin_prefetch(item->m_connections.Address());
     };
     std::size_t const l_count = pairs.size();
     for (std::size_t l_index = 0; l_index < l_count; ++l_index)
@@ -217,17 +211,8 @@ void Item::DisconnectNoCheck(Item* other)
 {
     Item* const lp_a = this;
     Item* const lp_b = other;
-    auto const l_eraseFrom = [](Item* from, Item* gone)
-    {
-        auto const l_it = from->m_connections.find(gone->mp_type);
-        if (l_it == from->m_connections.end())
-            return;
-        l_it->second.erase(ItemPtr(gone));
-        if (l_it->second.empty())
-            from->m_connections.erase(l_it);
-    };
-    l_eraseFrom(lp_a, lp_b);
-    l_eraseFrom(lp_b, lp_a);
+    lp_a->m_connections.Erase(lp_b->mp_type, lp_b);
+    lp_b->m_connections.Erase(lp_a->mp_type, lp_a);
 
     Data* const lp_data = lp_a->mp_type->GetData();
     {
@@ -249,18 +234,17 @@ void Item::Disconnect(char const* typeName)
 {
     Type* const lp_type = mp_type->GetData()->GetType(typeName);
     StoreOperation l_operation;
-    ItemSet const* lp_live = ConnectedItemsOf(lp_type);
-    if (!lp_live)
+    ItemRange const l_live = ConnectedItemsOf(lp_type);
+    if (!l_live)
         return;
-    std::vector<ItemPtr> const l_copy(lp_live->begin(), lp_live->end());
+    std::vector<ItemPtr> const l_copy(l_live.begin(), l_live.end());
     for (ItemPtr const& l_other : l_copy)
     {
         // Check the live table: a handler may have disconnected or removed it meanwhile.
-        lp_live = ConnectedItemsOf(lp_type);
-        if (!lp_live)
-            return;
-        if (lp_live->count(l_other))
+        if (m_connections.Contains(lp_type, l_other.GetPtr()))
             DisconnectNoCheck(l_other.GetPtr());
+        else if (!IsConnected(lp_type))
+            return;
     }
 }
 
@@ -276,9 +260,8 @@ ItemPtr Item::NewItem(char const* nullTypeName)
         return ItemPtr();
     if (l_relation.m_otherOneOrMany == One)
     {
-        ItemSet const* lp_held = ConnectedItemsOf(lp_flagType);
-        if (lp_held && !lp_held->empty())
-            return *lp_held->begin();
+        if (ItemRange const l_held = ConnectedItemsOf(lp_flagType))
+            return ItemPtr(l_held.First());
         ItemPtr const l_flag = l_relation.m_thisOneOrMany == Many ? lp_flagType->GetGlobalNullItem()
                                                                   : lp_flagType->NewItem();
         Connect(l_flag.GetPtr());
@@ -303,6 +286,7 @@ void Item::Remove()
         auto const l_it = mp_type->m_items.find(m_value);
         if (l_it != mp_type->m_items.end() && *l_it == this)
             mp_type->m_items.erase(l_it);
+        mp_type->m_index.Erase(this);
     }
     // 2. Item-removed events while every connection still stands.
     {
@@ -317,7 +301,7 @@ void Item::Remove()
     //    the first live connection each time skips what handlers have already undone;
     //    nothing can be connected to a removed item.
     while (!m_connections.empty())
-        DisconnectNoCheck(m_connections.begin()->second.begin()->GetPtr());
+        DisconnectNoCheck(m_connections.First());
     // 4. Freed when the outermost store operation ends.
     StoreOperation::DeferDelete(this);
 }
@@ -339,14 +323,14 @@ void Item::GetUniqueItemsFromOrTo(Path const& path, ItemPaths& result, bool forw
     Path l_path = path;
     l_path.push_back(mp_type);
     result[this] = l_path;
-    for (auto const& [lp_type, l_items] : m_connections)
+    for (auto const& [lp_type, l_items] : m_connections.Groups())
     {
         RelationInfo const& l_relation = mp_type->GetRelation(lp_type);
         if (forward)
         {
             if (l_relation.m_otherOneOrMany != One)
                 continue;
-            Item* const lp_next = l_items.begin()->GetPtr();
+            Item* const lp_next = l_items.First();
             if (!result.count(lp_next))
                 lp_next->GetUniqueItemsFromOrTo(l_path, result, true);
         }
@@ -411,9 +395,9 @@ ItemPtr ItemPtr::operator[](char const* typeName) const
 
 ItemPtr ItemPtr::GetItem(char const* typeName) const
 {
-    ItemSet const* lp_set =
+    ItemRange const l_set =
         mp_item->ConnectedItemsOf(mp_item->GetType()->GetData()->GetType(typeName));
-    return lp_set ? *lp_set->begin() : ItemPtr();
+    return l_set ? ItemPtr(l_set.First()) : ItemPtr();
 }
 
 ItemPtr ItemPtr::HasItem(char const* typeName) const
@@ -438,8 +422,8 @@ void ItemPtr::GetItems(char const* typeName, ItemSet& result) const
     Type* const lp_type = mp_item->GetType()->GetData()->GetType(typeName);
     if (!mp_item->GetType()->IsRelated(lp_type))
         throw new NotRelatedException;
-    if (ItemSet const* lp_set = mp_item->ConnectedItemsOf(lp_type))
-        result = *lp_set;
+    if (ItemRange const l_set = mp_item->ConnectedItemsOf(lp_type))
+        result = ItemSet(l_set);
 }
 
 ItemPtr ItemPtr::NewItem(char const* nullTypeName) const
@@ -467,7 +451,7 @@ void ItemPtr::GetConnectedItems(TypeItemSets& result) const
     mp_item->GetConnectedItems(result);
 }
 
-TypeItemSets const& ItemPtr::Connections() const
+ConnectionGroups ItemPtr::Connections() const
 {
     return mp_item->Connections();
 }

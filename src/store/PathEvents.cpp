@@ -211,7 +211,7 @@ bool Data::VerifyPathNodeSubNodeConnections(ItemPtr item, PathNode* node, PathNo
     {
         if (lp_child == exclude)
             continue;
-        ItemSet const* lp_items = item->ConnectedItemsOf(lp_child->mp_type);
+        ItemRange const l_items = item->ConnectedItemsOf(lp_child->mp_type);
         switch (l_relation)
         {
         case PathConnecting:
@@ -220,10 +220,10 @@ bool Data::VerifyPathNodeSubNodeConnections(ItemPtr item, PathNode* node, PathNo
         case PathConnected:
         case PathConnectedSilent:
         {
-            if (!lp_items)
+            if (!l_items)
                 return false;
             bool l_any = false;
-            for (ItemPtr const& l_z : *lp_items)
+            for (ItemPtr const& l_z : *l_items)
                 if (VerifyPathNodeSubNodeConnections(l_z, lp_child, nullptr))
                 {
                     l_any = true;
@@ -236,10 +236,10 @@ bool Data::VerifyPathNodeSubNodeConnections(ItemPtr item, PathNode* node, PathNo
         case PathNotConnected:
         case PathNotConnectedSilent:
         {
-            if (!lp_items)
+            if (!l_items)
                 break;
             bool l_anyFails = false;
-            for (ItemPtr const& l_z : *lp_items)
+            for (ItemPtr const& l_z : *l_items)
                 if (!VerifyPathNodeSubNodeConnections(l_z, lp_child, nullptr))
                 {
                     l_anyFails = true;
@@ -265,7 +265,7 @@ bool Data::VerifyPathNodeParentNodeConnections(ItemPtr item, PathNode* node, Pat
         root = item;
         return true;
     }
-    ItemSet const* lp_parents = item->ConnectedItemsOf(node->mp_parent->mp_type);
+    ItemRange const l_parents = item->ConnectedItemsOf(node->mp_parent->mp_type);
     switch (node->m_relation)
     {
     case PathConnecting:
@@ -273,9 +273,9 @@ bool Data::VerifyPathNodeParentNodeConnections(ItemPtr item, PathNode* node, Pat
         return false;
     case PathConnected:
     case PathConnectedSilent:
-        if (!lp_parents)
+        if (!l_parents)
             return false;
-        for (ItemPtr const& l_q : *lp_parents)
+        for (ItemPtr const& l_q : *l_parents)
             if (VerifyPathNodeParentNodeConnections(l_q, node->mp_parent, node, root))
                 return true;
         return false;
@@ -283,9 +283,9 @@ bool Data::VerifyPathNodeParentNodeConnections(ItemPtr item, PathNode* node, Pat
     case PathNotConnectedSilent:
         // Holds without reaching the root, so there is no root item to hand over; the
         // caller skips the call rather than hand a handler a null root.
-        if (!lp_parents)
+        if (!l_parents)
             return true;
-        for (ItemPtr const& l_q : *lp_parents)
+        for (ItemPtr const& l_q : *l_parents)
         {
             ItemPtr l_ignored;
             if (!VerifyPathNodeParentNodeConnections(l_q, node->mp_parent, node, l_ignored))

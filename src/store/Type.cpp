@@ -1,6 +1,7 @@
 // Types: relations, keyed and null items, bulk removal.
 
 #include "store/Data.h"
+#include "store/StoreCensus.h"
 
 Type::Type(Data* data, std::string name, Primacy primacy, bool isNull, bool createOnGet)
     : mp_data(data), m_name(std::move(name)), m_primacy(primacy), m_isNull(isNull),
@@ -47,30 +48,20 @@ Item* Type::CreateItem(Value value)
     return new Item(this, std::move(value));
 }
 
-namespace
-{
-// Where a value belongs in a type's value table. Loads and most bulk creation arrive in
-// ascending value order, so the largest value is checked first: a new largest value
-// then costs one comparison instead of a descent through the whole tree.
-std::set<Item*, ItemValueLess>::iterator KeyedPosition(std::set<Item*, ItemValueLess>& items,
-                                                        Value const& value)
-{
-    if (items.empty() || (*items.rbegin())->GetValue() < value)
-        return items.end();
-    return items.lower_bound(value);
-}
-} // namespace
-
 template <class V> ItemPtr Type::NewKeyedItem(V&& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto const l_it = KeyedPosition(m_items, value);
-    if (l_it != m_items.end() && (*l_it)->GetValue() == value)
-        return ItemPtr(*l_it);
+    // A value past the largest (the common case of a load) is new without a look-up.
+    bool const l_past = m_items.empty() || (*m_items.rbegin())->GetValue() < value;
+    if (!l_past)
+        if (Item* const lp_found = m_index.Find(value.GetBytes()))
+            return ItemPtr(lp_found);
     StoreOperation l_operation;
+    auto const l_it = l_past ? m_items.end() : m_items.lower_bound(value);
     Item* const lp_item = CreateItem(std::forward<V>(value));
     m_items.insert(l_it, lp_item);
+    m_index.Insert(lp_item);
     {
         ItemPtr l_new(lp_item);
         m_itemAddedEvent.Notify(l_new);
@@ -96,9 +87,8 @@ ItemPtr Type::GetItem(Value const& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto const l_it = m_items.find(value);
-    if (l_it != m_items.end())
-        return ItemPtr(*l_it);
+    if (Item* const lp_found = m_index.Find(value.GetBytes()))
+        return ItemPtr(lp_found);
     if (!m_createOnGet)
         return ItemPtr();
     return NewItem(value);
@@ -108,8 +98,7 @@ ItemPtr Type::HasItem(Value const& value) const
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto const l_it = m_items.find(value);
-    return l_it == m_items.end() ? ItemPtr() : ItemPtr(*l_it);
+    return ItemPtr(m_index.Find(value.GetBytes()));
 }
 
 ItemPtr Type::NewItem()
@@ -185,4 +174,9 @@ void Type::Remove()
     mp_data->m_typeRemovedEvent.Notify(lp_self);
     mp_data->ForgetType(this);
     StoreOperation::DeferDelete(this);
+}
+
+std::size_t Type::HeapBytes() const
+{
+    return m_index.CapacityBytes() ? StoreCensus::HeapBlock(m_index.CapacityBytes()) : 0;
 }

@@ -405,8 +405,8 @@ namespace
 // The first connected item of the type, as operator[] finds it, without the name look-up.
 ItemPtr Connected(ItemPtr i_item, Type* ip_type)
 {
-    ItemSet const* const lp_items = i_item ? i_item->ConnectedItemsOf(ip_type) : nullptr;
-    return lp_items && !lp_items->empty() ? *lp_items->begin() : ItemPtr();
+    ItemRange const l_items = i_item ? i_item->ConnectedItemsOf(ip_type) : nullptr;
+    return l_items ? ItemPtr(l_items.First()) : ItemPtr();
 }
 } // namespace
 

@@ -94,30 +94,29 @@ ItemPtr SearchResultsStore::Store(ItemPtr i_request, QString const& i_userName,
 std::size_t SearchResultsStore::CountFiles(ItemPtr i_request) const
 {
     std::size_t l_count = 0;
-    if (ItemSet const* lp_replies = i_request->ConnectedItemsOf(mp_resultsType))
+    if (auto const lp_replies = i_request->ConnectedItemsOf(mp_resultsType))
         for (ItemPtr const& l_reply : *lp_replies)
-            if (ItemSet const* lp_files = l_reply->ConnectedItemsOf(mp_resultType))
+            if (auto const lp_files = l_reply->ConnectedItemsOf(mp_resultType))
                 l_count += lp_files->size();
     return l_count;
 }
 
 bool SearchResultsStore::IsReportedBy(Item* ip_name, Item* ip_folder, Item* ip_user) const
 {
-    ItemSet const* lp_byName = ip_name->ConnectedItemsOf(mp_resultType);
-    ItemSet const* lp_byFolder = ip_folder->ConnectedItemsOf(mp_resultType);
-    if (!lp_byName || !lp_byFolder)
+    ItemRange const l_byName = ip_name->ConnectedItemsOf(mp_resultType);
+    ItemRange const l_byFolder = ip_folder->ConnectedItemsOf(mp_resultType);
+    if (!l_byName || !l_byFolder)
         return false;
     // A popular name or a big folder has many results; walk the smaller side only.
-    ItemSet const& l_walked = lp_byName->size() <= lp_byFolder->size() ? *lp_byName : *lp_byFolder;
-    ItemSet const& l_other = &l_walked == lp_byName ? *lp_byFolder : *lp_byName;
+    bool const l_nameSmaller = l_byName.size() <= l_byFolder.size();
+    ItemRange const& l_walked = l_nameSmaller ? l_byName : l_byFolder;
+    ItemRange const& l_other = l_nameSmaller ? l_byFolder : l_byName;
     for (ItemPtr const& l_result : l_walked)
     {
-        if (l_other.find(l_result) == l_other.end())
+        if (!l_other.count(l_result))
             continue;
-        ItemSet const* lp_owners = l_result->ConnectedItemsOf(mp_resultsType);
-        if (!lp_owners)
-            continue;
-        for (ItemPtr const& l_owner : *lp_owners)
+        ItemRange const l_owners = l_result->ConnectedItemsOf(mp_resultsType);
+        for (ItemPtr const& l_owner : l_owners)
             if (l_owner->IsConnected(ip_user))
                 return true;
     }

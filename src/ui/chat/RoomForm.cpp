@@ -39,8 +39,8 @@ ItemPtr Attribute(ItemPtr i_item, Type* ip_type)
 {
     if (!i_item)
         return ItemPtr();
-    ItemSet const* const lp_items = i_item->ConnectedItemsOf(ip_type);
-    return lp_items && !lp_items->empty() ? *lp_items->begin() : ItemPtr();
+    ItemRange const l_items = i_item->ConnectedItemsOf(ip_type);
+    return l_items ? ItemPtr(l_items.First()) : ItemPtr();
 }
 
 QString AutojoinText(bool i_on)
@@ -248,8 +248,7 @@ void RoomForm::OnURLClicked(QUrl i_url)
 void RoomForm::OnUserAdded(ItemPtr i_user)
 {
     if (m_rows.isEmpty())
-        if (ItemSet const* const lp_members = m_roomItem->ConnectedItemsOf(m_types.user))
-            m_rows.reserve(static_cast<qsizetype>(lp_members->size()));
+        m_rows.reserve(static_cast<qsizetype>(m_roomItem->ConnectedItemsOf(m_types.user).size()));
     // Later changes of a listed member fire the pattern again; the row stays as it is.
     QRoomUserListItemWidget*& lp_slot = m_rows[i_user.GetPtr()];
     if (lp_slot)
@@ -338,8 +337,7 @@ void RoomForm::OnUserRemoved(ItemPtr i_user)
 
 void RoomForm::UpdateUserCount()
 {
-    ItemSet const* const lp_users = m_roomItem->ConnectedItemsOf(m_types.user);
-    qint64 const l_count = lp_users ? static_cast<qint64>(lp_users->size()) : 0;
+    qint64 const l_count = static_cast<qint64>(m_roomItem->ConnectedItemsOf(m_types.user).size());
     // A join links every member before the first row is made, so the count is mostly
     // the one this form wrote last, still in place.
     ItemPtr const l_current = Attribute(m_roomItem, m_types.userCount);

@@ -99,13 +99,13 @@ void ShareBrowserTree::KeepFolderNames(QTreeWidgetItem const* ip_row, ItemPtr i_
 {
     FolderNames& l_kept = m_folderNames[ip_row];
     l_kept.m_text = ip_row->text(0);
-    ItemSet const* const lp_files = i_folder->ConnectedItemsOf(ip_files);
+    auto const lp_files = i_folder->ConnectedItemsOf(ip_files);
     if (!lp_files)
         return;
     l_kept.m_ends.reserve(lp_files->size());
     for (ItemPtr const& l_file : *lp_files)
     {
-        ItemSet const* const lp_name = l_file->ConnectedItemsOf(ip_names);
+        auto const lp_name = l_file->ConnectedItemsOf(ip_names);
         if (lp_name && !lp_name->empty())
             l_kept.m_names += lp_name->begin()->GetValue().GetBytes();
         l_kept.m_ends.push_back(std::uint32_t(l_kept.m_names.size()));
@@ -230,18 +230,18 @@ int ShareBrowserTree::CountMatchingFiles(QTreeWidgetItem const* ip_row, ItemPtr 
         return l_count;
     }
     ::Type* const lp_names = d["user_share_file_name"];
-    ItemSet const* const lp_folderFiles = i_folder->ConnectedItemsOf(d["user_share_file"]);
-    if (!lp_folderFiles)
+    ItemRange const l_folderFiles = i_folder->ConnectedItemsOf(d["user_share_file"]);
+    if (!l_folderFiles)
         return 0;
     // Without attribute conditions every file passes them; its attributes need no reading.
     bool const l_attributes = io_filter.HasAttributes();
     int l_count = 0;
-    for (ItemPtr const& l_file : *lp_folderFiles)
+    for (ItemPtr const& l_file : l_folderFiles)
     {
-        ItemSet const* const lp_name = l_file->ConnectedItemsOf(lp_names);
+        ItemRange const l_nameItems = l_file->ConnectedItemsOf(lp_names);
         std::string_view const l_name =
-            lp_name && !lp_name->empty() ? std::string_view(lp_name->begin()->GetValue().GetBytes())
-                                         : std::string_view();
+            l_nameItems ? std::string_view(l_nameItems.First()->GetValue().GetBytes())
+                        : std::string_view();
         if (io_filter.IsMatchingStored(l_name, l_attributes ? l_file : ItemPtr()) == 0 &&
             ++l_count >= i_enough)
             break;
