@@ -3,6 +3,7 @@
 #include "store/Data.h"
 #include "store/StoreCensus.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -75,6 +76,14 @@ void ConnectionTable::Reserve(std::uint32_t capacity)
     if (l_new)
         mp_block->m_size = 0;
     mp_block->m_capacity = capacity;
+}
+
+void ConnectionTable::ReserveMore(std::size_t more)
+{
+    std::uint32_t const l_size = mp_block ? mp_block->m_size : 0;
+    std::size_t const l_more = std::min(more, c_largeFrom);
+    if (l_more > 0)
+        Reserve(l_size + std::uint32_t(l_more));
 }
 
 void ConnectionTable::Open(std::uint32_t at, std::uint32_t count)

@@ -225,6 +225,11 @@ public:
     }
     void Clear();
     void const* Address() const { return mp_block; }
+    // Room for `more` connections beyond those held, for a caller that knows what is
+    // coming: one block of the final size instead of a move at every step of growth.
+    // More than a group of the array holds is not reserved, since a large group takes
+    // one entry.
+    void ReserveMore(std::size_t more);
 
     // Heap bytes held, as the allocator counts them, and connection ends held (for the
     // store's census).

@@ -492,6 +492,8 @@ public:
     // Connect(first, second) for each pair in turn, with the events and results of those
     // calls in the same order; long lists go faster as the items are fetched ahead.
     static void ConnectAll(std::vector<std::pair<Item*, Item*>> const& pairs);
+    // Room for `count` more connections (a hint; see ConnectionTable::ReserveMore).
+    void ReserveConnections(std::size_t count) { m_connections.ReserveMore(count); }
     void Disconnect(Item* other);
     void Disconnect(char const* typeName);
     bool IsConnected(Item const* other) const;
@@ -558,6 +560,7 @@ public:
     // The same; a new item takes the value over instead of copying it.
     ItemPtr NewItem(Value&& value);
     ItemPtr GetItem(Value const& value);
+    ItemPtr GetItem(Value&& value);
     ItemPtr operator[](Value const& value) { return GetItem(value); }
     ItemPtr HasItem(Value const& value) const;
     // Null items.
@@ -589,7 +592,8 @@ private:
     Type(Data* data, std::string name, Primacy primacy, bool isNull, bool createOnGet);
     ~Type() = default;
     Item* CreateItem(Value value);
-    template <class V> ItemPtr NewKeyedItem(V&& value);
+    // `knownNew`: the caller has just looked the value up and not found it.
+    template <class V> ItemPtr NewKeyedItem(V&& value, bool knownNew);
 
     Data* mp_data;
     std::string m_name;

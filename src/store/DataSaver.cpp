@@ -612,6 +612,18 @@ void ApplyPlan(LoadPlan& plan)
             l_items.push_back(
                 l_record.mp_type->NewItem(Value(std::string(l_record.m_value))).GetPtr());
     }
+    // Each item's connection storage is sized once for the pairs it takes part in.
+    {
+        std::vector<std::uint32_t> l_ends(l_items.size(), 0);
+        for (auto const& l_connection : plan.m_connections)
+        {
+            ++l_ends[l_connection.first];
+            ++l_ends[l_connection.second];
+        }
+        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
+            if (l_ends[l_index] > 1)
+                l_items[l_index]->ReserveConnections(l_ends[l_index]);
+    }
     for (auto const& l_connection : plan.m_connections)
     {
         Item* const lp_first = l_items[l_connection.first];

@@ -48,13 +48,13 @@ Item* Type::CreateItem(Value value)
     return new Item(this, std::move(value));
 }
 
-template <class V> ItemPtr Type::NewKeyedItem(V&& value)
+template <class V> ItemPtr Type::NewKeyedItem(V&& value, bool knownNew)
 {
     if (m_isNull)
         throw new NullTypeException;
     // A value past the largest (the common case of a load) is new without a look-up.
     bool const l_past = m_items.empty() || (*m_items.rbegin())->GetValue() < value;
-    if (!l_past)
+    if (!l_past && !knownNew)
         if (Item* const lp_found = m_index.Find(value.GetBytes()))
             return ItemPtr(lp_found);
     StoreOperation l_operation;
@@ -75,12 +75,12 @@ template <class V> ItemPtr Type::NewKeyedItem(V&& value)
 
 ItemPtr Type::NewItem(Value const& value)
 {
-    return NewKeyedItem(value);
+    return NewKeyedItem(value, false);
 }
 
 ItemPtr Type::NewItem(Value&& value)
 {
-    return NewKeyedItem(std::move(value));
+    return NewKeyedItem(std::move(value), false);
 }
 
 ItemPtr Type::GetItem(Value const& value)
@@ -91,7 +91,20 @@ ItemPtr Type::GetItem(Value const& value)
         return ItemPtr(lp_found);
     if (!m_createOnGet)
         return ItemPtr();
-    return NewItem(value);
+    // The look-up above found nothing: no second one.
+    return NewKeyedItem(value, true);
+}
+
+ItemPtr Type::GetItem(Value&& value)
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    if (Item* const lp_found = m_index.Find(value.GetBytes()))
+        return ItemPtr(lp_found);
+    if (!m_createOnGet)
+        return ItemPtr();
+    // A temporary value moves into the new item instead of being copied.
+    return NewKeyedItem(std::move(value), true);
 }
 
 ItemPtr Type::HasItem(Value const& value) const
@@ -107,7 +120,8 @@ ItemPtr Type::NewItem()
         throw new NullTypeException;
     StoreOperation l_operation;
     Item* const lp_item = CreateItem(Value());
-    m_nullItems.insert(lp_item);
+    // Items made in a row tend to lie at rising addresses: try the end first.
+    m_nullItems.emplace_hint(m_nullItems.end(), lp_item);
     {
         ItemPtr l_new(lp_item);
         m_itemAddedEvent.Notify(l_new);

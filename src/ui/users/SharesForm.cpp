@@ -127,6 +127,12 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslati
     Type* const lp_files = d["user_share_file"];
     std::vector<std::pair<Item*, Item*>> l_pairs;
     bool l_cutLogged = false;
+    // The name index is sized once for every name the list may add, instead of being
+    // rebuilt at each doubling of a large share.
+    std::size_t l_fileCount = 0;
+    for (auto const& l_folder : i_share)
+        l_fileCount += l_folder.second.size();
+    lp_fileNames->ReserveItems(l_fileCount);
     // Folders are visited parents first, so the map of paths to this share's folders
     // answers the parent lookups without walking the name items of every share.
     std::map<std::string const*, ItemPtr, bool (*)(std::string const*, std::string const*)> l_folders(
@@ -160,9 +166,14 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslati
         // The files' links go in one batch: connecting is bound by memory latency, and
         // the batch overlaps the misses of many links.
         l_pairs.clear();
+        // Each item's connection storage is sized once for the links it is about to get.
+        l_folder.GetPtr()->ReserveConnections(l_files.size());
         for (FileInfo const& l_info : l_files)
         {
             Item* const lp_file = lp_files->NewItem().GetPtr();
+            lp_file->ReserveConnections(
+                3 + std::count_if(l_info.m_attributes.m_pairs.begin(), l_info.m_attributes.m_pairs.end(),
+                                  [](auto const& pair) { return pair.first <= 2; }));
             l_pairs.emplace_back(l_folder.GetPtr(), lp_file);
             l_pairs.emplace_back(lp_file, lp_fileNames->GetItem(Value(l_info.m_name)).GetPtr());
             l_pairs.emplace_back(lp_file, lp_sizes->GetItem(Value(l_info.m_size)).GetPtr());
