@@ -163,7 +163,12 @@ private slots:
                 if (l_kind % 2 == 0)
                     b = w.items[l_random() % 3]; // three hubs take half the connections
                 if (l_kind < (l_growing ? 70u : 25u))
+                {
+                    // A room hint, sometimes past what the array holds, changes no query.
+                    if (l_kind % 7 == 0)
+                        a.GetPtr()->ReserveConnections(l_kind);
                     w.Connect(a, l_kind % 17 == 0 ? a : b);
+                }
                 else if (l_kind < 97)
                 {
                     auto const& l_held = w.model[a.GetPtr()];
