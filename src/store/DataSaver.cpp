@@ -602,27 +602,26 @@ void ApplyPlan(LoadPlan& plan)
         }
     for (auto const& [lp_type, l_count] : l_counts)
         lp_type->ReserveItems(l_count);
-    for (LoadRecord const& l_record : plan.m_records)
+    // Each item's connection storage is sized once for the pairs it takes part in, as
+    // the item is made (and still in the cache).
+    std::vector<std::uint32_t> l_ends(plan.m_records.size(), 0);
+    for (auto const& l_connection : plan.m_connections)
     {
+        ++l_ends[l_connection.first];
+        ++l_ends[l_connection.second];
+    }
+    for (std::size_t l_index = 0; l_index < plan.m_records.size(); ++l_index)
+    {
+        LoadRecord const& l_record = plan.m_records[l_index];
         // A valued item meets the item the type already holds under that value, which
         // is how loaded settings replace the defaults written before the load.
-        if (l_record.mp_type->IsNull())
-            l_items.push_back(l_record.mp_type->NewItem().GetPtr());
-        else
-            l_items.push_back(
-                l_record.mp_type->NewItem(Value(std::string(l_record.m_value))).GetPtr());
-    }
-    // Each item's connection storage is sized once for the pairs it takes part in.
-    {
-        std::vector<std::uint32_t> l_ends(l_items.size(), 0);
-        for (auto const& l_connection : plan.m_connections)
-        {
-            ++l_ends[l_connection.first];
-            ++l_ends[l_connection.second];
-        }
-        for (std::size_t l_index = 0; l_index < l_items.size(); ++l_index)
-            if (l_ends[l_index] > 1)
-                l_items[l_index]->ReserveConnections(l_ends[l_index]);
+        Item* const lp_item =
+            l_record.mp_type->IsNull()
+                ? l_record.mp_type->NewItem().GetPtr()
+                : l_record.mp_type->NewItem(Value(std::string(l_record.m_value))).GetPtr();
+        if (l_ends[l_index] > 1)
+            lp_item->ReserveConnections(l_ends[l_index]);
+        l_items.push_back(lp_item);
     }
     for (auto const& l_connection : plan.m_connections)
     {

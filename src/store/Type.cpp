@@ -3,6 +3,8 @@
 #include "store/Data.h"
 #include "store/StoreCensus.h"
 
+#include <algorithm>
+
 Type::Type(Data* data, std::string name, Primacy primacy, bool isNull, bool createOnGet)
     : mp_data(data), m_name(std::move(name)), m_primacy(primacy), m_isNull(isNull),
       m_createOnGet(createOnGet)
@@ -103,7 +105,11 @@ ItemPtr Type::GetItem(Value&& value)
         return ItemPtr(lp_found);
     if (!m_createOnGet)
         return ItemPtr();
-    // A temporary value moves into the new item instead of being copied.
+    // A temporary value moves into the new item instead of being copied, unless its
+    // bytes sit in a larger heap block than they need: a copy is exact, and a million
+    // items keep what they are given.
+    if (value.GetBytes().capacity() > std::max(value.GetBytes().size(), std::string().capacity()))
+        return NewKeyedItem(value, true);
     return NewKeyedItem(std::move(value), true);
 }
 
