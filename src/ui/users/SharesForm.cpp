@@ -127,12 +127,14 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslati
     Type* const lp_files = d["user_share_file"];
     std::vector<std::pair<Item*, Item*>> l_pairs;
     bool l_cutLogged = false;
-    // The name index is sized once for every name the list may add, instead of being
-    // rebuilt at each doubling of a large share.
+    // The name and size indexes are sized once for every value the list may add (in
+    // a real share nearly every file brings its own), instead of being rebuilt at each
+    // doubling of a large share.
     std::size_t l_fileCount = 0;
     for (auto const& l_folder : i_share)
         l_fileCount += l_folder.second.size();
     lp_fileNames->ReserveItems(l_fileCount);
+    lp_sizes->ReserveItems(l_fileCount);
     // Folders are visited parents first, so the map of paths to this share's folders
     // answers the parent lookups without walking the name items of every share.
     std::map<std::string const*, ItemPtr, bool (*)(std::string const*, std::string const*)> l_folders(
