@@ -275,6 +275,18 @@ private slots:
         QCOMPARE(cog->HasItem("x"), x);
         QCOMPARE(cog->NewItem("x"), x);
         QVERIFY(l_rec.Take().empty());
+        // Long values, given as temporaries (with and without spare room) and as a
+        // named value: each made once, with its bytes, and found again.
+        std::string l_roomy(40, 'r');
+        l_roomy.reserve(200);
+        Value const l_named(std::string(40, 'n'));
+        for (ItemPtr const& l_made : {cog->GetItem(Value(l_roomy)), cog->GetItem(std::string(40, 'e')),
+                                      cog->GetItem(l_named)})
+        {
+            QCOMPARE(l_made.AsStdString().size(), std::size_t(40));
+            QCOMPARE(cog->GetItem(l_made.GetValue()), l_made);
+        }
+        QCOMPARE(l_rec.Take().size(), std::size_t(6));
         ItemPtr y = plain->NewItem("y");
         QCOMPARE(plain->NewItem("y"), y);
         QCOMPARE(plain->GetItem("y"), y);
