@@ -280,8 +280,8 @@ private slots:
         std::string l_roomy(40, 'r');
         l_roomy.reserve(200);
         Value const l_named(std::string(40, 'n'));
-        for (ItemPtr const& l_made : {cog->GetItem(Value(l_roomy)), cog->GetItem(std::string(40, 'e')),
-                                      cog->GetItem(l_named)})
+        for (ItemPtr const& l_made : {cog->GetItem(Value(std::move(l_roomy))),
+                                      cog->GetItem(std::string(40, 'e')), cog->GetItem(l_named)})
         {
             QCOMPARE(l_made.AsStdString().size(), std::size_t(40));
             QCOMPARE(cog->GetItem(l_made.GetValue()), l_made);

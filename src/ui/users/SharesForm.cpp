@@ -173,9 +173,10 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& i_share, AttributeTranslati
         for (FileInfo const& l_info : l_files)
         {
             Item* const lp_file = lp_files->NewItem().GetPtr();
-            lp_file->ReserveConnections(
-                3 + std::count_if(l_info.m_attributes.m_pairs.begin(), l_info.m_attributes.m_pairs.end(),
-                                  [](auto const& pair) { return pair.first <= 2; }));
+            lp_file->ReserveConnections(3 + std::count_if(l_info.m_attributes.m_pairs.begin(),
+                                                          l_info.m_attributes.m_pairs.end(),
+                                                          [](auto const& pair)
+                                                          { return pair.first <= 2; }));
             l_pairs.emplace_back(l_folder.GetPtr(), lp_file);
             l_pairs.emplace_back(lp_file, lp_fileNames->GetItem(Value(l_info.m_name)).GetPtr());
             l_pairs.emplace_back(lp_file, lp_sizes->GetItem(Value(l_info.m_size)).GetPtr());
