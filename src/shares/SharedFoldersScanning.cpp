@@ -33,15 +33,48 @@ bool IsMp3Name(QString const& i_name)
 // A file's path is its folder, "\" and its name; "\" ends a run in both passes, so the
 // tokens of the path are those of the folder and those of the name together, and the
 // folder's share can be worked out once for all files of a folder.
+void AppendNameTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderTokens,
+                          std::vector<Item*> const& i_nameTokens,
+                          std::vector<std::pair<Item*, Item*>>& io_pairs)
+{
+    for (Item* lp_token : i_nameTokens)
+        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) == i_folderTokens.end())
+            io_pairs.emplace_back(ip_file, lp_token);
+}
+
 void AppendTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderTokens,
                       std::vector<Item*> const& i_nameTokens,
                       std::vector<std::pair<Item*, Item*>>& io_pairs)
 {
     for (Item* lp_token : i_folderTokens)
         io_pairs.emplace_back(ip_file, lp_token);
-    for (Item* lp_token : i_nameTokens)
-        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) == i_folderTokens.end())
-            io_pairs.emplace_back(ip_file, lp_token);
+    AppendNameTokenPairs(ip_file, i_folderTokens, i_nameTokens, io_pairs);
+}
+
+// The pairs of a folder's tokenized files ordered token by token, files in address
+// order, as sorting all of them would give: consecutive links then land in the same
+// (often large) set of a token's files, whose touched part stays in the cache. Each of
+// the folder's own tokens goes with every file, so only the names' pairs need a sort.
+std::vector<std::pair<Item*, Item*>> PairsByToken(std::vector<Item*> i_folderTokens,
+                                                  std::vector<Item*> i_files,
+                                                  std::vector<std::pair<Item*, Item*>> i_namePairs)
+{
+    std::sort(i_folderTokens.begin(), i_folderTokens.end());
+    std::sort(i_files.begin(), i_files.end());
+    std::sort(i_namePairs.begin(), i_namePairs.end(),
+              [](auto const& a, auto const& b) { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
+    std::vector<std::pair<Item*, Item*>> l_pairs;
+    l_pairs.reserve(i_folderTokens.size() * i_files.size() + i_namePairs.size());
+    auto l_name = i_namePairs.cbegin();
+    for (Item* lp_token : i_folderTokens)
+    {
+        for (; l_name != i_namePairs.cend() && l_name->second < lp_token; ++l_name)
+            l_pairs.push_back(*l_name);
+        for (Item* lp_file : i_files)
+            l_pairs.emplace_back(lp_file, lp_token);
+    }
+    l_pairs.insert(l_pairs.end(), l_name, i_namePairs.cend());
+    return l_pairs;
 }
 
 // Whether a file of this name could be in the index under some letter case: a name
@@ -122,7 +155,8 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
     FolderTokenItems l_tokens(lp_tokenType);
     std::vector<Item*> l_folderTokens;
     bool l_haveFolderTokens = false;
-    std::vector<std::pair<Item*, Item*>> l_tokenPairs;
+    std::vector<Item*> l_tokenizedFiles;
+    std::vector<std::pair<Item*, Item*>> l_nameTokenPairs;
 
     QFileInfoList const l_entries =
         QDir(i_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
@@ -162,14 +196,12 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
                 l_folderTokens = l_tokens.Of(i_folder);
                 l_haveFolderTokens = true;
             }
-            AppendTokenPairs(l_file.GetPtr(), l_folderTokens, l_tokens.Of(l_name), l_tokenPairs);
+            l_tokenizedFiles.push_back(l_file.GetPtr());
+            AppendNameTokenPairs(l_file.GetPtr(), l_folderTokens, l_tokens.Of(l_name), l_nameTokenPairs);
         }
     }
-    // Token by token: consecutive links then land in the same (often large) set of a
-    // token's files, whose touched part stays in the cache.
-    std::sort(l_tokenPairs.begin(), l_tokenPairs.end(),
-              [](auto const& a, auto const& b) { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
-    Item::ConnectAll(l_tokenPairs);
+    Item::ConnectAll(PairsByToken(std::move(l_folderTokens), std::move(l_tokenizedFiles),
+                                  std::move(l_nameTokenPairs)));
 
     for (ItemPtr const& l_gone : l_old)
     {
