@@ -3,6 +3,7 @@
 
 #include "shares/SharedFoldersManager.h"
 
+#include "shares/FolderFileSizes.h"
 #include "shares/FolderTokenItems.h"
 
 #include "store/Log.h"
@@ -158,6 +159,7 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
     std::vector<Item*> l_tokenizedFiles;
     std::vector<std::pair<Item*, Item*>> l_nameTokenPairs;
 
+    FolderFileSizes l_sizes(i_folder);
     QFileInfoList const l_entries =
         QDir(i_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
     for (QFileInfo const& l_entry : l_entries)
@@ -183,7 +185,7 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
                 continue;
             l_file = l_folder.NewItem("shared_file");
             l_file += lp_nameType->GetItem(Value(l_nameBytes));
-            l_file += lp_sizeType->GetItem(Value(l_entry.size()));
+            l_file += lp_sizeType->GetItem(Value(l_sizes.Of(l_entry)));
             ++m_filesAdded;
         }
         if (IsMp3Name(l_name) && !l_file->IsConnected(lp_scannedType))
