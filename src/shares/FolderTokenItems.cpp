@@ -13,7 +13,8 @@ bool IsBlankOrPathSeparator(char16_t i_code)
 
 bool IsAscii(QStringView i_text)
 {
-    return std::all_of(i_text.begin(), i_text.end(), [](QChar i_char) { return i_char.unicode() < 0x80; });
+    return std::all_of(i_text.begin(), i_text.end(),
+                       [](QChar i_char) { return i_char.unicode() < 0x80; });
 }
 
 // Calls i_take(start, end) for every maximal run of characters for which i_isSeparator
@@ -78,9 +79,12 @@ void FolderTokenItems::SplitAscii(QStringView i_text)
     auto const l_take = [&](qsizetype i_start, qsizetype i_end)
     { m_runs.emplace_back(l_lowered + std::size_t(i_start), std::size_t(i_end - i_start)); };
     ForEachRun(
-        l_text, [](char i_char) { return SharedFoldersManager::IsSearchTokenSeparator(QChar(char16_t(i_char))); },
+        l_text,
+        [](char i_char)
+        { return SharedFoldersManager::IsSearchTokenSeparator(QChar(char16_t(i_char))); },
         l_take);
-    ForEachRun(l_text, [](char i_char) { return IsBlankOrPathSeparator(char16_t(i_char)); }, l_take);
+    ForEachRun(
+        l_text, [](char i_char) { return IsBlankOrPathSeparator(char16_t(i_char)); }, l_take);
 }
 
 void FolderTokenItems::SplitLowered(QString const& i_lower)
@@ -92,5 +96,6 @@ void FolderTokenItems::SplitLowered(QString const& i_lower)
         m_bytes.append(l_bytes.constData(), std::size_t(l_bytes.size()));
     };
     ForEachRun(i_lower, &SharedFoldersManager::IsSearchTokenSeparator, l_take);
-    ForEachRun(i_lower, [](QChar i_char) { return IsBlankOrPathSeparator(i_char.unicode()); }, l_take);
+    ForEachRun(
+        i_lower, [](QChar i_char) { return IsBlankOrPathSeparator(i_char.unicode()); }, l_take);
 }

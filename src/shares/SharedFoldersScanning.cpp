@@ -39,7 +39,8 @@ void AppendNameTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderToken
                           std::vector<std::pair<Item*, Item*>>& io_pairs)
 {
     for (Item* lp_token : i_nameTokens)
-        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) == i_folderTokens.end())
+        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) ==
+            i_folderTokens.end())
             io_pairs.emplace_back(ip_file, lp_token);
 }
 
@@ -63,7 +64,8 @@ std::vector<std::pair<Item*, Item*>> PairsByToken(std::vector<Item*> i_folderTok
     std::sort(i_folderTokens.begin(), i_folderTokens.end());
     std::sort(i_files.begin(), i_files.end());
     std::sort(i_namePairs.begin(), i_namePairs.end(),
-              [](auto const& a, auto const& b) { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
+              [](auto const& a, auto const& b)
+              { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
     std::vector<std::pair<Item*, Item*>> l_pairs;
     l_pairs.reserve(i_folderTokens.size() * i_files.size() + i_namePairs.size());
     auto l_name = i_namePairs.cbegin();
@@ -173,7 +175,8 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         QString const l_name = l_entry.fileName();
         QByteArray const l_nameBytes = l_name.toUtf8();
         ItemPtr l_file;
-        auto const l_known = l_oldByName.find(std::string_view(l_nameBytes.constData(), l_nameBytes.size()));
+        auto const l_known =
+            l_oldByName.find(std::string_view(l_nameBytes.constData(), l_nameBytes.size()));
         if (l_known != l_oldByName.end() && l_old.erase(ItemPtr(l_known->second)))
             l_file = l_known->second;
         if (!l_file)
@@ -181,7 +184,8 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
             // A file indexed under the same path but for letter case or doubled
             // separators keeps its place; this one stays out of the index. (Asked
             // before the name item is made, so a skipped file leaves nothing behind.)
-            if (MayBeIndexed(mp_lowercaseNames, l_name, l_nameBytes) && GetSharedFileItem(l_entry.absoluteFilePath()))
+            if (MayBeIndexed(mp_lowercaseNames, l_name, l_nameBytes) &&
+                GetSharedFileItem(l_entry.absoluteFilePath()))
                 continue;
             l_file = l_folder.NewItem("shared_file");
             l_file += lp_nameType->GetItem(Value(l_nameBytes));
@@ -199,7 +203,8 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
                 l_haveFolderTokens = true;
             }
             l_tokenizedFiles.push_back(l_file.GetPtr());
-            AppendNameTokenPairs(l_file.GetPtr(), l_folderTokens, l_tokens.Of(l_name), l_nameTokenPairs);
+            AppendNameTokenPairs(l_file.GetPtr(), l_folderTokens, l_tokens.Of(l_name),
+                                 l_nameTokenPairs);
         }
     }
     Item::ConnectAll(PairsByToken(std::move(l_folderTokens), std::move(l_tokenizedFiles),
@@ -266,8 +271,8 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
     FolderTokenItems l_tokens(lp_tokenType);
     std::vector<Item*> const l_folderTokens = l_tokens.Of(i_file["shared_file_folder"].AsString());
     std::vector<std::pair<Item*, Item*>> l_pairs;
-    AppendTokenPairs(i_file.GetPtr(), l_folderTokens, l_tokens.Of(i_file["shared_file_name"].AsString()),
-                     l_pairs);
+    AppendTokenPairs(i_file.GetPtr(), l_folderTokens,
+                     l_tokens.Of(i_file["shared_file_name"].AsString()), l_pairs);
     Item::ConnectAll(l_pairs);
 }
 

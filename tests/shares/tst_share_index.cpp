@@ -149,12 +149,13 @@ void TestShareIndex::searchTokens()
     // A walk tokenizes a folder's files together: each file gets the tokens it gets on its
     // own, and each name (plain, already lower, accented, holding a backslash) its twin.
     SharesTestEnv::Tree l_tree;
-    QStringList const l_names = {"01 - Song.MP3", "02 - song.mp3", u"Caf\u00E9 \u00C9T\u00C9.txt"_qs,
-                                 "x\\Y.txt", "lower"};
+    QStringList const l_names = {"01 - Song.MP3", "02 - song.mp3",
+                                 u"Caf\u00E9 \u00C9T\u00C9.txt"_qs, "x\\Y.txt", "lower"};
     for (QString const& l_name : l_names)
         QVERIFY(l_tree.File("Best Of/" + l_name));
     m_env.shares().AddSharedFolder(l_tree.Path("Best Of"));
-    ItemSet const l_walked = d["shared_file_folder"]->GetItem(Value(l_tree.Path("Best Of"))).GetItems("shared_file");
+    ItemSet const l_walked =
+        d["shared_file_folder"]->GetItem(Value(l_tree.Path("Best Of"))).GetItems("shared_file");
     QCOMPARE(l_walked.size(), std::size_t(l_names.size()));
     for (ItemPtr const& l_file : l_walked)
     {
