@@ -90,6 +90,29 @@ SavedRow const c_saved[] = {
     {"bitrate", "shared_file"},
 };
 
+// The lower-case item of a name or folder path. Plain ASCII without separators (nearly
+// every file name, from a listing or the store file) needs nothing of LowerCaseKey but
+// its capitals lowered, done on the bytes; such a name already in lower case is its own
+// key.
+ItemPtr LowerCaseItem(Type* ip_type, Value const& i_value)
+{
+    std::string const& l_bytes = i_value.GetBytes();
+    bool l_hasCapitals = false;
+    for (char const l_byte : l_bytes)
+    {
+        if ((l_byte & 0x80) != 0 || l_byte == '/' || l_byte == '\\')
+            return ip_type->GetItem(Value(SharedFoldersManager::LowerCaseKey(i_value.AsString())));
+        l_hasCapitals = l_hasCapitals || (l_byte >= 'A' && l_byte <= 'Z');
+    }
+    if (!l_hasCapitals)
+        return ip_type->GetItem(i_value);
+    std::string l_key = l_bytes;
+    for (char& l_byte : l_key)
+        if (l_byte >= 'A' && l_byte <= 'Z')
+            l_byte = char(l_byte + ('a' - 'A'));
+    return ip_type->GetItem(Value(std::move(l_key)));
+}
+
 void RegisterSaved(SavedRow const& i_row)
 {
     if (i_row.m_whenConnectedTo)
@@ -142,6 +165,8 @@ void SharedFoldersManager::CreateData()
     RelateTypes(c_relations);
     for (SavedRow const& l_row : c_saved)
         RegisterSaved(l_row);
+    mp_lowercaseNames = d["shared_file_lowercase_name"];
+    mp_lowercaseFolders = d["shared_file_folder_lowercase_name"];
 
     // Loading the store file creates names and folders through the same events, so the
     // twins exist for loaded items too.
@@ -153,10 +178,10 @@ void SharedFoldersManager::CreateData()
 
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr i_name)
 {
-    i_name += d["shared_file_lowercase_name"]->GetItem(Value(LowerCaseKey(i_name.AsString())));
+    i_name += LowerCaseItem(mp_lowercaseNames, i_name->GetValue());
 }
 
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr i_folder)
 {
-    i_folder += d["shared_file_folder_lowercase_name"]->GetItem(Value(LowerCaseKey(i_folder.AsString())));
+    i_folder += LowerCaseItem(mp_lowercaseFolders, i_folder->GetValue());
 }

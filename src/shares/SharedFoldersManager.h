@@ -132,6 +132,9 @@ private:
     std::set<QString> m_foldersBeingAdded;
     // The real folders the walk of one shared folder has entered: each is walked once.
     FolderWalk m_walk;
+    // Types looked up on every new name and folder.
+    Type* mp_lowercaseNames = nullptr;
+    Type* mp_lowercaseFolders = nullptr;
     std::function<bool()> m_isFreeToUpload;
     std::function<std::uint32_t()> m_queuedUploadCount;
 };

@@ -3,6 +3,9 @@
 
 #include "shares/SharedFoldersManager.h"
 
+#include "shares/FolderFileSizes.h"
+#include "shares/FolderTokenItems.h"
+
 #include "store/Log.h"
 #include "store/Settings.h"
 
@@ -25,73 +28,74 @@ bool IsMp3Name(QString const& i_name)
            (i_name.endsWith(QLatin1String(".mp3")) || i_name.endsWith(QLatin1String(".MP3")));
 }
 
-bool IsPathSeparatorOrBlank(QChar i_char)
-{
-    return i_char == QLatin1Char(' ') || i_char == QLatin1Char('/') || i_char == QLatin1Char('\\');
-}
-
-// Appends the UTF-8 bytes of every maximal run of characters for which i_isSeparator
-// is false (the bytes the token items are keyed by).
-template <class IsSeparator>
-void AppendRuns(QString const& i_text, IsSeparator i_isSeparator, std::vector<std::string>& io_runs)
-{
-    qsizetype l_start = -1;
-    for (qsizetype l_index = 0; l_index <= i_text.size(); ++l_index)
-    {
-        bool const l_separator = l_index == i_text.size() || i_isSeparator(i_text[l_index]);
-        if (l_separator && l_start >= 0)
-        {
-            QByteArray const l_bytes = QStringView(i_text).mid(l_start, l_index - l_start).toUtf8();
-            io_runs.emplace_back(l_bytes.constData(), static_cast<std::size_t>(l_bytes.size()));
-            l_start = -1;
-        }
-        else if (!l_separator && l_start < 0)
-            l_start = l_index;
-    }
-}
-
-// The token items of a text, each once: the runs of token characters and the runs
-// between blanks and separators of its lower-case form.
+// The pairs that join the file to the folder's and the name's token items (a token in
+// both once).
 //
 // A file's path is its folder, "\" and its name; "\" ends a run in both passes, so the
 // tokens of the path are those of the folder and those of the name together, and the
 // folder's share can be worked out once for all files of a folder.
-std::vector<Item*> TokenItems(Type* ip_tokenType, QString const& i_text)
+void AppendNameTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderTokens,
+                          std::vector<Item*> const& i_nameTokens,
+                          std::vector<std::pair<Item*, Item*>>& io_pairs)
 {
-    QString const l_lower = i_text.toLower();
-    std::vector<std::string> l_tokens;
-    AppendRuns(l_lower, &SharedFoldersManager::IsSearchTokenSeparator, l_tokens);
-    AppendRuns(l_lower, &IsPathSeparatorOrBlank, l_tokens);
-    std::sort(l_tokens.begin(), l_tokens.end());
-    l_tokens.erase(std::unique(l_tokens.begin(), l_tokens.end()), l_tokens.end());
-    std::vector<Item*> l_items;
-    l_items.reserve(l_tokens.size());
-    for (std::string& l_token : l_tokens)
-        l_items.push_back(ip_tokenType->GetItem(Value(std::move(l_token))).GetPtr());
-    return l_items;
+    for (Item* lp_token : i_nameTokens)
+        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) ==
+            i_folderTokens.end())
+            io_pairs.emplace_back(ip_file, lp_token);
 }
 
-// The pairs that join the file to the folder's and the name's token items (a token in
-// both once).
 void AppendTokenPairs(Item* ip_file, std::vector<Item*> const& i_folderTokens,
                       std::vector<Item*> const& i_nameTokens,
                       std::vector<std::pair<Item*, Item*>>& io_pairs)
 {
     for (Item* lp_token : i_folderTokens)
         io_pairs.emplace_back(ip_file, lp_token);
-    for (Item* lp_token : i_nameTokens)
-        if (std::find(i_folderTokens.begin(), i_folderTokens.end(), lp_token) == i_folderTokens.end())
-            io_pairs.emplace_back(ip_file, lp_token);
+    AppendNameTokenPairs(ip_file, i_folderTokens, i_nameTokens, io_pairs);
+}
+
+// The pairs of a folder's tokenized files ordered token by token, files in address
+// order, as sorting all of them would give: consecutive links then land in the same
+// (often large) set of a token's files, whose touched part stays in the cache. Each of
+// the folder's own tokens goes with every file, so only the names' pairs need a sort.
+std::vector<std::pair<Item*, Item*>> PairsByToken(std::vector<Item*> i_folderTokens,
+                                                  std::vector<Item*> i_files,
+                                                  std::vector<std::pair<Item*, Item*>> i_namePairs)
+{
+    std::sort(i_folderTokens.begin(), i_folderTokens.end());
+    std::sort(i_files.begin(), i_files.end());
+    std::sort(i_namePairs.begin(), i_namePairs.end(),
+              [](auto const& a, auto const& b)
+              { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
+    std::vector<std::pair<Item*, Item*>> l_pairs;
+    l_pairs.reserve(i_folderTokens.size() * i_files.size() + i_namePairs.size());
+    auto l_name = i_namePairs.cbegin();
+    for (Item* lp_token : i_folderTokens)
+    {
+        for (; l_name != i_namePairs.cend() && l_name->second < lp_token; ++l_name)
+            l_pairs.push_back(*l_name);
+        for (Item* lp_file : i_files)
+            l_pairs.emplace_back(lp_file, lp_token);
+    }
+    l_pairs.insert(l_pairs.end(), l_name, i_namePairs.cend());
+    return l_pairs;
 }
 
 // Whether a file of this name could be in the index under some letter case: a name
 // without separators is its own last path component, so without a lower-case name
 // item of its form no path ending in it is indexed. A quick test for the common case
 // of a new name; names holding a backslash are always looked up in full.
-bool MayBeIndexed(QString const& i_name)
+bool MayBeIndexed(Type* ip_lowercaseNames, QString const& i_name, QByteArray const& i_bytes)
 {
-    return i_name.contains(QLatin1Char('\\')) ||
-           d["shared_file_lowercase_name"]->HasItem(Value(i_name.toLower()));
+    if (i_bytes.contains('\\'))
+        return true;
+    // Plain ASCII (UTF-8 bytes as long as the name) lowers byte by byte.
+    if (i_bytes.size() != i_name.size())
+        return bool(ip_lowercaseNames->HasItem(Value(i_name.toLower())));
+    std::string l_lower(i_bytes.constData(), std::size_t(i_bytes.size()));
+    for (char& l_byte : l_lower)
+        if (l_byte >= 'A' && l_byte <= 'Z')
+            l_byte = char(l_byte + ('a' - 'A'));
+    return bool(ip_lowercaseNames->HasItem(Value(std::move(l_lower))));
 }
 
 Item* FirstOf(Item* ip_item, Type* ip_type)
@@ -151,10 +155,13 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
     // Worked out when the first file of the folder needs its tokens. The files of a
     // folder are joined to their tokens together once the listing is through: the
     // store connects a long list faster, fetching items ahead.
+    FolderTokenItems l_tokens(lp_tokenType);
     std::vector<Item*> l_folderTokens;
     bool l_haveFolderTokens = false;
-    std::vector<std::pair<Item*, Item*>> l_tokenPairs;
+    std::vector<Item*> l_tokenizedFiles;
+    std::vector<std::pair<Item*, Item*>> l_nameTokenPairs;
 
+    FolderFileSizes l_sizes(i_folder);
     QFileInfoList const l_entries =
         QDir(i_folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
     for (QFileInfo const& l_entry : l_entries)
@@ -168,7 +175,8 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         QString const l_name = l_entry.fileName();
         QByteArray const l_nameBytes = l_name.toUtf8();
         ItemPtr l_file;
-        auto const l_known = l_oldByName.find(std::string_view(l_nameBytes.constData(), l_nameBytes.size()));
+        auto const l_known =
+            l_oldByName.find(std::string_view(l_nameBytes.constData(), l_nameBytes.size()));
         if (l_known != l_oldByName.end() && l_old.erase(ItemPtr(l_known->second)))
             l_file = l_known->second;
         if (!l_file)
@@ -176,11 +184,12 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
             // A file indexed under the same path but for letter case or doubled
             // separators keeps its place; this one stays out of the index. (Asked
             // before the name item is made, so a skipped file leaves nothing behind.)
-            if (MayBeIndexed(l_name) && GetSharedFileItem(l_entry.absoluteFilePath()))
+            if (MayBeIndexed(mp_lowercaseNames, l_name, l_nameBytes) &&
+                GetSharedFileItem(l_entry.absoluteFilePath()))
                 continue;
             l_file = l_folder.NewItem("shared_file");
             l_file += lp_nameType->GetItem(Value(l_nameBytes));
-            l_file += lp_sizeType->GetItem(Value(l_entry.size()));
+            l_file += lp_sizeType->GetItem(Value(l_sizes.Of(l_entry)));
             ++m_filesAdded;
         }
         if (IsMp3Name(l_name) && !l_file->IsConnected(lp_scannedType))
@@ -190,17 +199,16 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         {
             if (!l_haveFolderTokens)
             {
-                l_folderTokens = TokenItems(lp_tokenType, i_folder);
+                l_folderTokens = l_tokens.Of(i_folder);
                 l_haveFolderTokens = true;
             }
-            AppendTokenPairs(l_file.GetPtr(), l_folderTokens, TokenItems(lp_tokenType, l_name), l_tokenPairs);
+            l_tokenizedFiles.push_back(l_file.GetPtr());
+            AppendNameTokenPairs(l_file.GetPtr(), l_folderTokens, l_tokens.Of(l_name),
+                                 l_nameTokenPairs);
         }
     }
-    // Token by token: consecutive links then land in the same (often large) set of a
-    // token's files, whose touched part stays in the cache.
-    std::sort(l_tokenPairs.begin(), l_tokenPairs.end(),
-              [](auto const& a, auto const& b) { return std::pair(a.second, a.first) < std::pair(b.second, b.first); });
-    Item::ConnectAll(l_tokenPairs);
+    Item::ConnectAll(PairsByToken(std::move(l_folderTokens), std::move(l_tokenizedFiles),
+                                  std::move(l_nameTokenPairs)));
 
     for (ItemPtr const& l_gone : l_old)
     {
@@ -260,9 +268,11 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr i_file)
     Type* const lp_tokenType = d["search_token"];
     if (i_file->IsConnected(lp_tokenType))
         return;
+    FolderTokenItems l_tokens(lp_tokenType);
+    std::vector<Item*> const l_folderTokens = l_tokens.Of(i_file["shared_file_folder"].AsString());
     std::vector<std::pair<Item*, Item*>> l_pairs;
-    AppendTokenPairs(i_file.GetPtr(), TokenItems(lp_tokenType, i_file["shared_file_folder"].AsString()),
-                     TokenItems(lp_tokenType, i_file["shared_file_name"].AsString()), l_pairs);
+    AppendTokenPairs(i_file.GetPtr(), l_folderTokens,
+                     l_tokens.Of(i_file["shared_file_name"].AsString()), l_pairs);
     Item::ConnectAll(l_pairs);
 }
 

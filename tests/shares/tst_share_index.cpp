@@ -145,6 +145,29 @@ void TestShareIndex::searchTokens()
         l_case.tokens.sort();
         QCOMPARE(ValuesOf(l_file, "search_token"), l_case.tokens);
     }
+
+    // A walk tokenizes a folder's files together: each file gets the tokens it gets on its
+    // own, and each name (plain, already lower, accented, holding a backslash) its twin.
+    SharesTestEnv::Tree l_tree;
+    QStringList const l_names = {"01 - Song.MP3", "02 - song.mp3",
+                                 u"Caf\u00E9 \u00C9T\u00C9.txt"_qs, "x\\Y.txt", "lower"};
+    for (QString const& l_name : l_names)
+        QVERIFY(l_tree.File("Best Of/" + l_name));
+    m_env.shares().AddSharedFolder(l_tree.Path("Best Of"));
+    ItemSet const l_walked =
+        d["shared_file_folder"]->GetItem(Value(l_tree.Path("Best Of"))).GetItems("shared_file");
+    QCOMPARE(l_walked.size(), std::size_t(l_names.size()));
+    for (ItemPtr const& l_file : l_walked)
+    {
+        ItemPtr const l_name = l_file["shared_file_name"];
+        QCOMPARE(ValuesOf(l_name, "shared_file_lowercase_name"),
+                 QStringList{SharedFoldersManager::LowerCaseKey(l_name.AsString())});
+        ItemPtr const l_alone = l_file["shared_file_folder"].NewItem("shared_file");
+        l_alone += l_name;
+        m_env.shares().TokenizeSharedFile(l_alone);
+        QCOMPARE(ValuesOf(l_file, "search_token"), ValuesOf(l_alone, "search_token"));
+        QVERIFY(ValuesOf(l_file, "search_token").contains("best"));
+    }
 }
 
 void TestShareIndex::accessAndLookups()
