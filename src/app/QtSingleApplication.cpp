@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSysInfo>
 #include <QThread>
 
@@ -11,6 +12,8 @@ namespace
 {
 // A starting instance creates its lock file first and writes its owner right after.
 constexpr int c_ownerWriteTimeoutMs = 1000;
+// A lock file holds five short lines; more is not one.
+constexpr qint64 c_maxLockFileBytes = 4096;
 } // namespace
 
 QtSingleApplication::QtSingleApplication(QString const& i_id, int& io_argc, char** io_argv)
@@ -52,17 +55,12 @@ QtSingleApplication::LockOwner QtSingleApplication::TakeLock()
     l_clock.start();
     while (!mp_lock->getLockInfo(&l_pid, &l_host, &l_application))
     {
+        // A lock that names no owner, long after it was made, is held by nobody.
         if (l_clock.elapsed() >= c_ownerWriteTimeoutMs)
-        {
-            // A lock that names no owner, long after it was made, is held by nobody. Two
-            // starts that both find it must not remove each other's fresh lock.
-            QLockFile l_removal(LockFilePath() + QStringLiteral(".rmlock"));
-            if (l_removal.tryLock(0) && !mp_lock->getLockInfo(&l_pid, &l_host, &l_application))
-                mp_lock->removeStaleLockFile();
-            return mp_lock->tryLock(0) ? LockOwner::Self : LockOwner::ThisHost;
-        }
+            return TakeOverStaleLock(ReadLockFile()) ? LockOwner::Self : LockOwner::ThisHost;
         QThread::msleep(20);
     }
+    QByteArray const l_contents = ReadLockFile();
     if (!l_host.isEmpty() && l_host != QSysInfo::machineHostName())
     {
         qCritical().noquote() << QStringLiteral(
@@ -72,5 +70,38 @@ QtSingleApplication::LockOwner QtSingleApplication::TakeLock()
                                      .arg(LockFilePath(), l_host, QString::number(l_pid));
         return LockOwner::OtherHost;
     }
+    // The lock's process id can look alive although its owner is gone: in a sandbox with
+    // its own process ids every start gets the same low id, so a crashed client's lock
+    // names the process that reads it; and ids start again with every boot.
+    if (l_pid == QCoreApplication::applicationPid() || IsFromEarlierBoot(l_contents))
+        return TakeOverStaleLock(l_contents) ? LockOwner::Self : LockOwner::ThisHost;
     return LockOwner::ThisHost;
+}
+
+QByteArray QtSingleApplication::ReadLockFile()
+{
+    QFile l_file(LockFilePath());
+    return l_file.open(QIODevice::ReadOnly) ? l_file.read(c_maxLockFileBytes) : QByteArray();
+}
+
+bool QtSingleApplication::IsFromEarlierBoot(QByteArray const& i_contents)
+{
+    // Lines: process id, program, host, machine id, boot id. Another machine's boot
+    // (one that shares the host name) says nothing about this one's.
+    QList<QByteArray> const l_lines = i_contents.split('\n');
+    if (l_lines.size() < 5 || l_lines[4].isEmpty())
+        return false;
+    QByteArray const l_machine = QSysInfo::machineUniqueId();
+    QByteArray const l_boot = QSysInfo::bootUniqueId();
+    return l_lines[3] == l_machine && !l_boot.isEmpty() && l_lines[4] != l_boot;
+}
+
+bool QtSingleApplication::TakeOverStaleLock(QByteArray const& i_judged)
+{
+    // Two starts that both judge the lock stale must not remove each other's fresh lock:
+    // it goes only while it still holds what was judged, and under a lock of its own.
+    QLockFile l_removal(LockFilePath() + QStringLiteral(".rmlock"));
+    if (l_removal.tryLock(0) && ReadLockFile() == i_judged)
+        mp_lock->removeStaleLockFile();
+    return mp_lock->tryLock(0);
 }

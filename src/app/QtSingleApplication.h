@@ -4,7 +4,8 @@
 // takes a lock file beside the store file, held for the whole run.
 //
 // A lock that is taken already belongs to another instance unless its owner, as the lock
-// file records it, is a process of this host that is gone; only then is it taken over.
+// file records it, is a process of this host that is gone: a dead process id, the starting
+// process's own id, or a process of an earlier boot. Only then is it taken over.
 // The owner is never judged by anything that depends on the environment of the start
 // (a local socket lives in the temporary folder, which two starts need not share).
 
@@ -40,6 +41,11 @@ private:
     };
 
     LockOwner TakeLock();
+    static QByteArray ReadLockFile();
+    static bool IsFromEarlierBoot(QByteArray const& i_contents);
+    // Removes the lock judged stale from these contents and takes it; false when another
+    // start took it first.
+    bool TakeOverStaleLock(QByteArray const& i_judged);
 
     std::unique_ptr<QLockFile> mp_lock;
     LockOwner m_lockOwner;

@@ -1,8 +1,10 @@
 // The real client program, started twice in one home folder: the second start leaves at
 // once without a window, a login or a touch of the store file, also when it cannot reach
 // the first one's temporary folder; a lock left behind by a killed client, or naming a
-// process id that another program now has, does not keep a new start out; a lock held
-// from another host keeps it out with a failure.
+// process id that another program now has, does not keep a new start out; nor does a
+// crashed client's lock naming the id that a restart in a sandbox gets again, or a live
+// client's lock of an earlier boot; a lock held from another host keeps it out with a
+// failure.
 
 #include "ShellTestKit.h"
 
@@ -13,6 +15,9 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QTemporaryDir>
+#include <QUuid>
+
+#include <csignal>
 
 using namespace ShellTestKit;
 
@@ -28,10 +33,15 @@ private slots:
     void lockOfAnotherHostRefusesStart();
     void killedClientsLockDoesNotBlock();
     void lockOfAnotherLiveProgramDoesNotBlock();
+    void staleOwnerIsTakenOver_data();
+    void staleOwnerIsTakenOver();
 
 private:
-    // Starts the client in the home folder; true once it has logged in at the fake.
-    bool StartClient(QProcess& io_client, int i_loginsBefore);
+    // Starts the client in the home folder, in a process-id space of its own when
+    // sandboxed; true once it has logged in at the fake.
+    bool StartClient(QProcess& io_client, int i_loginsBefore, bool i_sandboxed = false,
+                     QString const& i_home = {});
+    void StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home = {});
     // Whether a new start keeps running (and logs in) instead of leaving.
     void ExpectNewStartRuns();
 
@@ -58,17 +68,33 @@ void TestSingleInstance::cleanup()
     m_first.waitForFinished();
 }
 
-bool TestSingleInstance::StartClient(QProcess& io_client, int i_loginsBefore)
+// The client becomes the first process of a new process-id space; it dies with the
+// starter.
+static QStringList const c_sandbox = {QStringLiteral("--pid"), QStringLiteral("--fork"),
+                                      QStringLiteral("--kill-child"),
+                                      QStringLiteral("--mount-proc")};
+
+bool TestSingleInstance::StartClient(QProcess& io_client, int i_loginsBefore, bool i_sandboxed,
+                                     QString const& i_home)
+{
+    StartProcess(io_client, i_sandboxed, i_home);
+    return io_client.waitForStarted() &&
+           QTest::qWaitFor([&] { return m_fake.FramesWithCode(1).size() > i_loginsBefore; }, 20000);
+}
+
+void TestSingleInstance::StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home)
 {
     QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
-    l_environment.insert(QStringLiteral("HOME"), m_home.path());
+    l_environment.insert(QStringLiteral("HOME"), i_home.isEmpty() ? m_home.path() : i_home);
     // A killed client never gets to report its leaks.
     l_environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     io_client.setProcessEnvironment(l_environment);
     io_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    io_client.start(QStringLiteral(KESTRUNE_EXECUTABLE), {});
-    return io_client.waitForStarted() &&
-           QTest::qWaitFor([&] { return m_fake.FramesWithCode(1).size() > i_loginsBefore; }, 20000);
+    if (i_sandboxed)
+        io_client.start(QStringLiteral("unshare"),
+                        c_sandbox + QStringList{QStringLiteral(KESTRUNE_EXECUTABLE)});
+    else
+        io_client.start(QStringLiteral(KESTRUNE_EXECUTABLE), {});
 }
 
 void TestSingleInstance::ExpectNewStartRuns()
@@ -168,6 +194,67 @@ void TestSingleInstance::lockOfAnotherHostRefusesStart()
     QVERIFY(l_second.readAllStandardError().contains("another-machine"));
     QVERIFY(ReadFile(l_lockPath) == l_lock && m_fake.FramesWithCode(1).size() == l_logins);
     QVERIFY(QFile::remove(l_lockPath));
+}
+
+void TestSingleInstance::staleOwnerIsTakenOver_data()
+{
+    QTest::addColumn<bool>("sandboxed");
+    QTest::addColumn<bool>("earlierBoot");
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("crashed client, restarted in a sandbox") << true << false << true;
+    QTest::newRow("live client of an earlier boot") << false << true << true;
+    QTest::newRow("live client of this boot") << false << false << false;
+}
+
+void TestSingleInstance::staleOwnerIsTakenOver()
+{
+    QFETCH(bool, sandboxed);
+    QFETCH(bool, earlierBoot);
+    QFETCH(bool, runs);
+    if (sandboxed && QProcess::execute(QStringLiteral("unshare"),
+                                       c_sandbox + QStringList{QStringLiteral("true")}) != 0)
+        QSKIP("This kernel gives no process-id space of its own here.");
+    // Outside the sandbox a live client runs in another home; the lock here names it, as a
+    // lock left in an earlier boot by a client that had the id it has now would.
+    QTemporaryDir l_elsewhere;
+    QString const l_home = sandboxed ? m_home.path() : l_elsewhere.path();
+    if (!sandboxed)
+        QVERIFY(QFile::copy(StorePath(m_home.path()), StorePath(l_home)));
+    QVERIFY(StartClient(m_first, m_fake.FramesWithCode(1).size(), sandboxed, l_home));
+    QString const l_lockPath = StorePath(m_home.path()) + QStringLiteral(".lock");
+    QList<QByteArray> l_lock = ReadFile(StorePath(l_home) + QStringLiteral(".lock")).split('\n');
+    QVERIFY(l_lock.size() >= 5);
+    if (sandboxed)
+    {
+        // The crash: the client, not its starter, dies, so its lock stays naming id 1.
+        qint64 const l_client =
+            ReadFile(QStringLiteral("/proc/%1/task/%1/children").arg(m_first.processId()))
+                .trimmed()
+                .toLongLong();
+        QVERIFY(l_client > 0 && ::kill(pid_t(l_client), SIGKILL) == 0);
+        QVERIFY(m_first.waitForFinished(5000));
+        QCOMPARE(l_lock[0], QByteArray("1"));
+    }
+    if (earlierBoot)
+        l_lock[4] = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    QVERIFY(WriteFile(l_lockPath, l_lock.join('\n')));
+
+    int const l_logins = m_fake.FramesWithCode(1).size();
+    QProcess l_second;
+    if (runs)
+    {
+        QVERIFY(StartClient(l_second, l_logins, sandboxed));
+        QCOMPARE(l_second.state(), QProcess::Running);
+        QCOMPARE(ReadFile(l_lockPath).split('\n').value(0),
+                 QByteArray::number(sandboxed ? 1 : l_second.processId()));
+        l_second.kill();
+        QVERIFY(l_second.waitForFinished(5000));
+        return;
+    }
+    StartProcess(l_second, false);
+    QVERIFY(l_second.waitForFinished(5000));
+    QVERIFY(l_second.exitStatus() == QProcess::NormalExit && l_second.exitCode() == 0);
+    QCOMPARE(m_fake.FramesWithCode(1).size(), l_logins);
 }
 
 QTEST_MAIN(TestSingleInstance)

@@ -2,6 +2,7 @@
 
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
+#include "store/GeneralFunctions.h"
 #include "ui/search/SearchResultsForm.h"
 #include "ui_SearchForm.h"
 #include "widgets/ActionSetToolBar.h"
@@ -171,9 +172,9 @@ void SearchForm::CreateSearchForm(unsigned int i_ticket, QString i_search, bool 
     lp_tree->expandAll();
 
     if (i_wishListSearch)
-        ui->wishListTabControl->addTab(lp_tab, QIcon(c_wishListIcon), i_search);
+        ui->wishListTabControl->addTab(lp_tab, QIcon(c_wishListIcon), EscapeMnemonics(i_search));
     else
-        ui->searchTabControl->addTab(lp_tab, QIcon(c_searchIcon), i_search);
+        ui->searchTabControl->addTab(lp_tab, QIcon(c_searchIcon), EscapeMnemonics(i_search));
 
     ItemPtr const l_widgetItem = d["search_results_widget"]->GetItem(Value(lp_tab));
     if (l_request)

@@ -1,6 +1,7 @@
 #include "ui/transfers/DownloadMenuOptions.h"
 
 #include "net/server/Server.h"
+#include "store/GeneralFunctions.h"
 #include "transfers/TransferQueueManager.h"
 #include "ui/transfers/DownloadOpener.h"
 
@@ -97,7 +98,7 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
     {
         m_searchText = l_search.AsString();
         ip_menu->addAction(QIcon(QStringLiteral(":/icons/search_icon")),
-                           QStringLiteral("Re-run Search: ") + m_searchText, this,
+                           QStringLiteral("Re-run Search: ") + EscapeMnemonics(m_searchText), this,
                            &DownloadMenuOptions::OnRerunSearch);
     }
 }

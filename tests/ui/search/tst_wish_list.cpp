@@ -83,6 +83,7 @@ private slots:
     void wishesAddCheckAndRemove();
     void wishResultsOpenOneTab();
     void searcherSendsEnabledWishesInTurn();
+    void titlesShowTheSearchAsTyped();
     void repetitionsLeaveNothingBehind();
 
 private:
@@ -277,6 +278,27 @@ void TestWishList::repetitionsLeaveNothingBehind()
     Wish("omega").Remove();
     Wish("psi").Remove();
     QCOMPARE(l_searches(), std::size_t(0));
+}
+
+void TestWishList::titlesShowTheSearchAsTyped()
+{
+    // A tab title shows "&&" as "&"; a lone "&" would underline the next letter instead.
+    auto const l_shown = [](QString i_title)
+    { return QKeySequence::mnemonic(i_title).isEmpty() ? i_title.replace("&&", "&") : QString(); };
+    char const c_text[] = "R&D && x";
+    m_env.Child<QTabWidget>("tabWidget")->setCurrentIndex(0);
+    SearchResultsForm* const lp_search = m_env.Search(c_text);
+    QTabWidget* const lp_tabs = m_env.ManualTabs();
+    QCOMPARE(l_shown(lp_tabs->tabText(lp_tabs->indexOf(lp_search))), QString(c_text));
+    m_env.form().OnActionBarTriggered(lp_search, "add_remove_wishlist");
+    FakePeer l_gus;
+    QVERIFY(Open(m_env.PeerPort(), l_gus, "gus") &&
+            m_env.Send(l_gus, Reply("gus", gp_server->FileSearch(c_text, true), {FileRecord("R\\R&D && x.mp3", 1)}, 1, 0, 0)));
+    QVERIFY(m_env.WishTabs()->count() == 1);
+    QCOMPARE(l_shown(m_env.WishTabs()->tabText(0)), QString(c_text));
+    emit m_env.WishTabs()->tabCloseRequested(0);
+    emit lp_tabs->tabCloseRequested(lp_tabs->indexOf(lp_search));
+    Wish(c_text).Remove();
 }
 
 int main(int argc, char** argv)

@@ -246,18 +246,20 @@ void TestTransferActions::menuSlotsActOnlyOnDownloadsStillThere()
 
 void TestTransferActions::rerunSearchSendsTheSearchAgain()
 {
+    // The entry shows the text as typed: "&&" reads as "&", a lone "&" would be a shortcut.
+    QString const l_search = QString::fromUtf8("café R&D && song");
     ItemPtr const l_entry = m_env.Download("bob", "f", "song.mp3", 10);
-    l_entry += d["search_request_text"]->GetItem(Value(QString::fromUtf8("café song")));
+    l_entry += d["search_request_text"]->GetItem(Value(l_search));
     FakeServer& l_server = m_env.transfers().peer().fake();
     l_server.ClearFrames();
     QMenu l_menu;
     DownloadMenuOptions l_options(&l_menu, {l_entry});
-    Entry(l_menu, QString::fromUtf8("Re-run Search: café song"))->trigger();
+    Entry(l_menu, QString::fromUtf8("Re-run Search: café R&&D &&&& song"))->trigger();
     QVERIFY(l_server.WaitForCode(26));
     ItemList const l_requests =
-        d["search_request_text"]->HasItem(Value(QString::fromUtf8("café song"))).GetItems("search_request").SortNumeric();
+        d["search_request_text"]->HasItem(Value(l_search)).GetItems("search_request").SortNumeric();
     QCOMPARE(l_requests.size(), std::size_t(1));
-    QByteArray const l_text = QString::fromUtf8("café song").toUtf8();
+    QByteArray const l_text = l_search.toUtf8();
     QCOMPARE(l_server.FramesWithCode(26)[0].payload,
              U32(26) + U32(l_requests[0].AsUInt()) + U32(quint32(l_text.size())) + l_text);
 }
