@@ -2,10 +2,13 @@
 
 // Scaffolding the benchmark programs share: the offscreen platform, the run of the
 // registered benchmarks, fastest-of-several registration and its reporter, the thread CPU
-// clock, the lowest-figure record and the resident-set reader. Header-only: every bench
-// folder is its own executable.
+// clock, the lowest-figure record, the resident-set reader and the bounded wait for an
+// event. Header-only: every bench folder is its own executable.
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <benchmark/benchmark.h>
@@ -13,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -107,6 +111,35 @@ inline long long ResidentBytes()
     long long l_size = 0, l_resident = 0;
     l_statm >> l_size >> l_resident;
     return l_resident * sysconf(_SC_PAGESIZE);
+}
+
+// Runs the event loop until the condition holds or the deadline passes; whether it holds.
+// The thread sleeps between events, and a timer due at the deadline wakes it when no
+// other event comes, so a wait for something that never happens still ends.
+template <class Condition> bool WaitUntil(Condition i_condition, QDeadlineTimer i_deadline)
+{
+    // Most waits are over before they start; those make no timer.
+    if (i_condition())
+        return true;
+    QTimer l_alarm;
+    l_alarm.setSingleShot(true);
+    l_alarm.setTimerType(Qt::PreciseTimer);
+    while (!i_condition())
+    {
+        if (i_deadline.hasExpired())
+            return false;
+        // Set again whenever it has gone off: a timer may fire a little before its time.
+        if (!l_alarm.isActive())
+            l_alarm.start(
+                std::chrono::milliseconds(std::max<qint64>(1, i_deadline.remainingTime())));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+template <class Condition> bool WaitUntil(Condition i_condition, int i_timeoutMs)
+{
+    return WaitUntil(i_condition, QDeadlineTimer(i_timeoutMs));
 }
 
 } // namespace bench

@@ -10,6 +10,8 @@
 // Benchmark table prints MB/s, the ratios and the GUI thread's CPU time per progress
 // report (event dispatch included).
 
+#include "common/BenchSupport.h"
+#include "common/LoopbackSocket.h"
 #include "common/TransferServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -25,8 +27,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,16 +72,9 @@ double ThreadCpuSeconds()
 // from there, in large writes, then closes.
 void Upload(quint16 i_port)
 {
-    int const l_socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in l_address{};
-    l_address.sin_family = AF_INET;
-    l_address.sin_port = htons(i_port);
-    l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(l_socket, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) != 0)
-    {
-        ::close(l_socket);
+    int const l_socket = bench::ConnectToLoopback(i_port);
+    if (l_socket < 0)
         return;
-    }
     unsigned char l_offset[8];
     std::size_t l_got = 0;
     while (l_got < sizeof l_offset)
@@ -177,8 +170,9 @@ void BM_DownloadThread(benchmark::State& io_state)
         QTcpSocket* lp_socket = Accept(l_listener, l_uploader);
         double const l_cpuStart = ThreadCpuSeconds();
         transferQueueManager->OnFileConnection("uploader", lp_socket, c_token);
-        while (l_entry["download_entry_status"].AsStdString() == "downloading")
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        bench::WaitUntil(
+            [&] { return l_entry["download_entry_status"].AsStdString() != "downloading"; },
+            120000);
         l_guiSeconds += ThreadCpuSeconds() - l_cpuStart;
         l_uploader.join();
         if (l_entry["download_entry_status"].AsStdString() != "complete")

@@ -7,6 +7,7 @@
 // after 1,000 idle connections have been accepted (the 1,000 client ends live in this
 // process too and are included).
 
+#include "common/BenchSupport.h"
 #include "common/StoreServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -14,6 +15,7 @@
 #include "store/Settings.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -109,21 +111,33 @@ void BM_Framed(benchmark::State& state)
         state.ResumeTiming();
 
         auto const l_start = std::chrono::steady_clock::now();
-        for (std::int64_t l_index = 0; l_index < l_frames; ++l_index)
+        QDeadlineTimer const l_deadline(60000);
+        QTcpSocket* const lp_client = l_pair.mp_client.get();
+        // As a real sender does, a frame is queued only while the connection's unsent
+        // bytes leave room for it; otherwise the reader drains first. Past the bound the
+        // messenger ends the connection.
+        auto const l_send = [&](MemStream& i_frame) {
+            std::uint64_t const l_size = PeerMessenger::FrameSize(i_frame, l_obfuscated);
+            return bench::WaitUntil(
+                       [&] { return !PeerMessenger::ExceedsUnsentLimit(lp_client, l_size); },
+                       l_deadline) &&
+                   peerMessenger->SendMessage(lp_client, i_frame, l_obfuscated);
+        };
+        bool l_sent = true;
+        for (std::int64_t l_index = 0; l_sent && l_index < l_frames; ++l_index)
         {
-            peerMessenger->SendMessage(l_pair.mp_client.get(), l_message, l_obfuscated);
+            l_sent = l_send(l_message);
             // Let the reader keep up instead of queueing everything in memory first.
             if ((l_index & 63) == 63)
                 QCoreApplication::processEvents();
         }
-        peerMessenger->SendMessage(l_pair.mp_client.get(), l_end, l_obfuscated);
-        auto const l_deadline = l_start + std::chrono::seconds(60);
-        while (d["peer_socket"]->HasItem(l_key) && std::chrono::steady_clock::now() < l_deadline)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        bool const l_dispatched =
+            l_sent && l_send(l_end) &&
+            bench::WaitUntil([&] { return !d["peer_socket"]->HasItem(l_key); }, l_deadline);
         l_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - l_start).count();
-        if (d["peer_socket"]->HasItem(l_key))
+        if (!l_dispatched)
         {
-            state.SkipWithError("frames not all dispatched");
+            state.SkipWithError(l_sent ? "frames not all dispatched" : "frames not all sent");
             break;
         }
         l_total += l_frames * (l_frameSize + 4 + (l_obfuscated ? 4 : 0));
@@ -169,9 +183,13 @@ void BM_Baseline(benchmark::State& state)
                 QCoreApplication::processEvents();
         }
         std::int64_t const l_expected = l_frames * l_frameSize;
-        while (l_received < l_expected)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        bool const l_arrived = bench::WaitUntil([&] { return l_received >= l_expected; }, 60000);
         l_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - l_start).count();
+        if (!l_arrived)
+        {
+            state.SkipWithError("bytes not all received");
+            break;
+        }
         l_total += l_expected;
     }
     state.SetBytesProcessed(l_total);
@@ -219,10 +237,8 @@ void MeasureIdleConnections()
         if ((l_index & 31) == 31)
             QCoreApplication::processEvents();
     }
-    auto const l_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (d["uninitialized_socket"]->GetItemCount() < std::size_t(l_count) &&
-           std::chrono::steady_clock::now() < l_deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    bench::WaitUntil(
+        [&] { return d["uninitialized_socket"]->GetItemCount() >= std::size_t(l_count); }, 20000);
     long const l_after = ResidentKilobytes();
     std::printf("\nIdle accepted connections: %zu of %d\n", d["uninitialized_socket"]->GetItemCount(), l_count);
     std::printf("Resident memory: %.1f MB before, %.1f MB with them (+%.1f MB, client ends included; target < 100 MB)\n",

@@ -118,19 +118,6 @@ private:
     bool m_loggedIn = false;
 };
 
-template <class Condition> bool RunUntil(Condition i_condition, int i_timeoutMs)
-{
-    QElapsedTimer l_clock;
-    l_clock.start();
-    while (!i_condition())
-    {
-        if (l_clock.elapsed() > i_timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
 bool IsInOrder(QTreeWidget* ip_list)
 {
     for (int l_row = 1; l_row < ip_list->topLevelItemCount(); ++l_row)
@@ -183,7 +170,7 @@ void BM_RoomList(benchmark::State& io_state)
         l_clock.start();
         double const l_cpuStart = bench::ThreadCpuMicroseconds();
         gp_standIn->Client()->write(l_frame);
-        bool const l_arrived = RunUntil(
+        bool const l_arrived = bench::WaitUntil(
             [&] {
                 ItemPtr const l_room = d["room"]->HasItem(Value(l_last));
                 return lp_list->topLevelItemCount() == c_rooms && l_room.IsConnected("user_count");
@@ -264,7 +251,7 @@ int main(int argc, char** argv)
     MainWindow* const lp_window = new MainWindow;
     lp_window->show();
     lp_window->Init();
-    if (!RunUntil([] { return gp_server->IsConnected() && gp_standIn->Client(); }, 10000))
+    if (!bench::WaitUntil([] { return gp_server->IsConnected() && gp_standIn->Client(); }, 10000))
     {
         std::fprintf(stderr, "no login at the stand-in server\n");
         return 1;

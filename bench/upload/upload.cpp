@@ -18,6 +18,8 @@
 //    baseline is what any such call has to do at least: gather the queued uploads and
 //    sort them by their number.
 
+#include "common/BenchSupport.h"
+#include "common/LoopbackSocket.h"
 #include "common/TransferServices.h"
 #include "net/peer/PeerMessenger.h"
 #include "net/server/Server.h"
@@ -36,8 +38,6 @@
 #include <QThread>
 #include <QtEndian>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,16 +95,9 @@ struct Receiver
 
     void Run(quint16 i_port, qint64 i_expected)
     {
-        int const l_socket = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in l_address{};
-        l_address.sin_family = AF_INET;
-        l_address.sin_port = htons(i_port);
-        l_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(l_socket, reinterpret_cast<sockaddr*>(&l_address), sizeof l_address) != 0)
-        {
-            ::close(l_socket);
+        int const l_socket = bench::ConnectToLoopback(i_port);
+        if (l_socket < 0)
             return;
-        }
         std::array<char, 4> l_token{};
         std::size_t l_got = 0;
         while (l_got < l_token.size())
@@ -215,8 +208,7 @@ void BM_Uploads(benchmark::State& io_state)
             l_receivers.push_back(std::make_unique<Receiver>(l_listener.serverPort(), l_size));
             transferQueueManager->OnFileConnectionAccepted(QString("bench%1").arg(l_index), Accept(l_listener));
         }
-        while (AnyActive(l_entries))
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        bench::WaitUntil([&] { return !AnyActive(l_entries); }, 120000);
         l_receivers.clear();
         for (ItemPtr const& l_entry : l_entries)
             if (l_entry["upload_entry_status"].AsStdString() != "complete")
