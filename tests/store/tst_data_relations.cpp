@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <random>
 
 using namespace storetest;
 
@@ -653,6 +654,66 @@ private slots:
         QCOMPARE(l_table,
                  (std::vector<std::string>{"", "a", "b", "m", "y", "z", "zz", "zza", "\xff"}));
         QCOMPARE(t->GetItemCount(), l_order.size());
+    }
+
+    void valueLookUpsAgreeWhateverTheIndexMode()
+    {
+        // Address bits the index leaves to items: 48 keeps the tags, 64 drops them, 20 is
+        // reached by every heap address. Mid-run, the change meets settled and waiting items.
+        struct Case
+        {
+            unsigned m_bits;
+            bool m_midRun;
+        };
+        for (Case const l_case :
+             {Case{48, false}, Case{64, false}, Case{20, false}, Case{64, true}, Case{20, true}})
+        {
+            Type* t = d.NewType(Unique("indexed"), Primary, false, true);
+            if (!l_case.m_midRun)
+                t->SetItemAddressBits(l_case.m_bits);
+            std::mt19937 l_random(7);
+            std::map<std::string, ItemPtr> l_model;
+            int l_next = 0; // runs take values past the largest, which need no look-up
+            for (int l_step = 0; l_step < 3000; ++l_step)
+            {
+                std::string const l_value =
+                    l_random() % 2 ? "k" + std::to_string(l_random() % 1000)
+                                   : "z" + std::to_string(1000000 + l_random() % (l_next + 1));
+                auto const l_known = l_model.find(l_value);
+                ItemPtr const l_expected = l_known == l_model.end() ? ItemPtr() : l_known->second;
+                switch (l_step == 1500 ? 2 : l_random() % 4)
+                {
+                case 0:
+                    QCOMPARE(t->HasItem(l_value), l_expected);
+                    break;
+                case 1:
+                    if (l_expected)
+                    {
+                        l_expected.Remove();
+                        l_model.erase(l_known);
+                    }
+                    QVERIFY(t->HasItem(l_value).IsNull());
+                    break;
+                case 2:
+                    for (int l_left = l_random() % 40; l_left >= 0; --l_left)
+                    {
+                        std::string const l_past = "z" + std::to_string(1000000 + l_next++);
+                        ItemPtr const l_made = t->NewItem(l_past);
+                        QCOMPARE(l_model.emplace(l_past, l_made).first->second, l_made);
+                    }
+                    if (l_step == 1500 && l_case.m_midRun)
+                        t->SetItemAddressBits(l_case.m_bits);
+                    break;
+                default: // created on get when missing, else the same item
+                    ItemPtr const l_got = t->GetItem(l_value);
+                    QCOMPARE(l_got.AsStdString(), l_value);
+                    QCOMPARE(l_model.emplace(l_value, l_got).first->second, l_got);
+                }
+            }
+            QCOMPARE(t->GetItemCount(), l_model.size());
+            for (auto const& [l_value, l_item] : l_model)
+                QCOMPARE(t->HasItem(l_value), l_item);
+        }
     }
 
     void connectAllMatchesConnectingOneByOne()
