@@ -576,6 +576,9 @@ public:
     // Makes room for `count` more keyed items, so a bulk load does not grow the value
     // look-up table step by step.
     void ReserveItems(std::size_t count) { m_index.Reserve(m_index.Size() + count); }
+    // The low address bits this type's items may use (48 at first): the value look-up
+    // table keeps hash bits above them while no item reaches there, plain addresses after.
+    void SetItemAddressBits(unsigned bits) { m_index.SetAddressBits(bits); }
     // Keyed items in value order / null items in address order (read-only, no copy).
     std::set<Item*, ItemValueLess> const& KeyedItems() const { return m_items; }
     std::set<Item*> const& NullItems() const { return m_nullItems; }

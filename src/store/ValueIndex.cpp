@@ -21,14 +21,19 @@ Item* ValueIndex::Find(std::string const& bytes)
     if (m_count == 0)
         return nullptr;
     std::size_t const l_hash = Hash(bytes);
-    std::uintptr_t const l_tag = Tag(l_hash);
+    std::uintptr_t const l_tagMask = m_tagMask;
+    std::uintptr_t const l_tag = l_hash & l_tagMask;
     for (std::size_t l_at = l_hash & m_mask;; l_at = (l_at + 1) & m_mask)
     {
         std::uintptr_t const l_slot = m_slots[l_at];
         if (l_slot == 0)
             return nullptr;
-        if ((l_slot & ~c_addressMask) == l_tag && ItemOf(l_slot)->GetValue().GetBytes() == bytes)
-            return ItemOf(l_slot);
+        if ((l_slot & l_tagMask) == l_tag)
+        {
+            Item* const lp_item = ItemOf(l_slot, l_tagMask);
+            if (lp_item->GetValue().GetBytes() == bytes)
+                return lp_item;
+        }
     }
 }
 
@@ -57,7 +62,7 @@ void ValueIndex::Rebuild(std::size_t capacity)
         {
             Item* const lp_item = ItemOf(l_slot);
             std::size_t const l_hash = Hash(lp_item->GetValue().GetBytes());
-            Place(reinterpret_cast<std::uintptr_t>(lp_item) | Tag(l_hash), l_hash);
+            Place(SlotOf(lp_item, l_hash, m_tagMask), l_hash);
         }
     }
 }
@@ -77,15 +82,35 @@ void ValueIndex::Reserve(std::size_t count)
         Grow(count);
 }
 
+void ValueIndex::SetAddressBits(unsigned bits)
+{
+    // Waiting items go in under the tags their addresses were checked against.
+    if (!m_waiting.empty())
+        Settle();
+    std::uintptr_t l_tagMask = bits >= 64 ? 0 : ~((std::uintptr_t(1) << bits) - 1);
+    for (std::uintptr_t const l_slot : m_slots)
+        if (l_slot != 0 && (Address(ItemOf(l_slot)) & l_tagMask) != 0)
+        {
+            l_tagMask = 0;
+            break;
+        }
+    if (l_tagMask == m_tagMask)
+        return;
+    // A slot's place follows from the hash alone: only the tags change, in place.
+    for (std::uintptr_t& l_slot : m_slots)
+        if (l_slot != 0)
+        {
+            Item* const lp_item = ItemOf(l_slot);
+            l_slot = SlotOf(lp_item, l_tagMask != 0 ? Hash(lp_item->GetValue().GetBytes()) : 0,
+                            l_tagMask);
+        }
+    m_tagMask = l_tagMask;
+}
+
 void ValueIndex::Insert(Item* item)
 {
-    if (m_tagged && (reinterpret_cast<std::uintptr_t>(item) & ~c_addressMask) != 0)
-    {
-        Settle();
-        m_tagged = false;
-        if (!m_slots.empty())
-            Rebuild(m_slots.size());
-    }
+    if ((Address(item) & m_tagMask) != 0)
+        SetAddressBits(64);
     m_waiting.push_back(item);
     if (m_waiting.size() >= c_maxWaiting)
         Settle();
@@ -98,7 +123,7 @@ void ValueIndex::Settle()
     {
         // Creation and look-up taking turns: nothing to fetch ahead.
         std::size_t const l_hash = Hash(m_waiting.front()->GetValue().GetBytes());
-        Place(reinterpret_cast<std::uintptr_t>(m_waiting.front()) | Tag(l_hash), l_hash);
+        Place(SlotOf(m_waiting.front(), l_hash, m_tagMask), l_hash);
         ++m_count;
         m_waiting.clear();
         return;
@@ -114,7 +139,7 @@ void ValueIndex::Settle()
         if (l_index + c_ahead < m_waiting.size())
             __builtin_prefetch(&m_slots[l_hashes[l_index + c_ahead] & m_mask]);
         std::size_t const l_hash = l_hashes[l_index];
-        Place(reinterpret_cast<std::uintptr_t>(m_waiting[l_index]) | Tag(l_hash), l_hash);
+        Place(SlotOf(m_waiting[l_index], l_hash, m_tagMask), l_hash);
     }
     m_count += m_waiting.size();
     m_waiting.clear();

@@ -7,7 +7,9 @@
 // Open addressing with linear probing over one array of item pointers, kept at most
 // three quarters full (about 11 bytes per item on average). The top 16 bits of each
 // slot, which user-space addresses leave clear, hold bits of the value's hash, so a probe
-// reads the item only when those bits agree.
+// reads the item only when those bits agree. Where the heap uses those bits too (pointer
+// tagging, 57-bit address spaces) the index keeps plain addresses instead, from the first
+// item whose address reaches them.
 //
 // Items created in a run without look-ups between them (a load: values arrive in order
 // and need none) wait in a list and enter the table together at the next look-up, where
@@ -37,19 +39,27 @@ public:
     }
     // Items inserted after this many waiting ones go in at once (bounds the list).
     static constexpr std::size_t c_maxWaiting = 1 << 16;
+    // Moves the tags above the low `bits` address bits (48 at first); 64, or an item
+    // already past them, leaves plain addresses. A heap known to be wide can skip the
+    // tags from the start, and a narrow one can be made to run the plain mode.
+    void SetAddressBits(unsigned bits);
 
 private:
-    static constexpr unsigned c_tagShift = 48;
-    static constexpr std::uintptr_t c_addressMask = (std::uintptr_t(1) << c_tagShift) - 1;
     static std::size_t Hash(std::string const& bytes);
-    std::uintptr_t Tag(std::size_t hash) const
+    static std::uintptr_t Address(Item const* item)
     {
-        return m_tagged ? (std::uintptr_t(hash >> c_tagShift) << c_tagShift) : 0;
+        return reinterpret_cast<std::uintptr_t>(item);
     }
-    static Item* ItemOf(std::uintptr_t slot)
+    // Both read the mask from the caller, so a loop can keep it in a register.
+    static Item* ItemOf(std::uintptr_t slot, std::uintptr_t tagMask)
     {
-        return reinterpret_cast<Item*>(slot & c_addressMask);
+        return reinterpret_cast<Item*>(slot & ~tagMask);
     }
+    static std::uintptr_t SlotOf(Item const* item, std::size_t hash, std::uintptr_t tagMask)
+    {
+        return Address(item) | (std::uintptr_t(hash) & tagMask);
+    }
+    Item* ItemOf(std::uintptr_t slot) const { return ItemOf(slot, m_tagMask); }
     void Place(std::uintptr_t slot, std::size_t hash);
     void Rebuild(std::size_t capacity);
     void Grow(std::size_t count);
@@ -60,6 +70,7 @@ private:
     std::vector<Item*> m_waiting;
     std::size_t m_count = 0;
     std::size_t m_mask = 0;
-    // False once an address uses the top bits (then slots hold plain addresses).
-    bool m_tagged = true;
+    // The slot bits that hold the tag; 0 once an address uses them (then slots hold
+    // plain addresses and every probe reads its item).
+    std::uintptr_t m_tagMask = ~((std::uintptr_t(1) << 48) - 1);
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <random>
 
 using namespace storetest;
 
@@ -653,6 +654,59 @@ private slots:
         QCOMPARE(l_table,
                  (std::vector<std::string>{"", "a", "b", "m", "y", "z", "zz", "zza", "\xff"}));
         QCOMPARE(t->GetItemCount(), l_order.size());
+    }
+
+    void valueLookUpsAgreeWhateverTheIndexMode()
+    {
+        // Address bits the index leaves to items: 48 keeps the tags, 64 drops them, 20 is
+        // reached by every heap address. Mid-run, the change meets settled and waiting items.
+        for (auto const& [l_bits, l_midRun] :
+             {std::pair{48u, false}, std::pair{64u, false}, std::pair{20u, false},
+              std::pair{64u, true}, std::pair{20u, true}})
+        {
+            Type* t = d.NewType(Unique("indexed"), Primary, false, true);
+            if (!l_midRun)
+                t->SetItemAddressBits(l_bits);
+            std::mt19937 l_random(7);
+            std::map<std::string, ItemPtr> l_model;
+            int l_next = 0; // runs take values past the largest, which need no look-up
+            for (int l_step = 0; l_step < 3000; ++l_step)
+            {
+                std::string const l_value =
+                    l_random() % 2 ? "k" + std::to_string(l_random() % 1000)
+                                   : "z" + std::to_string(1000000 + l_random() % (l_next + 1));
+                auto const l_known = l_model.find(l_value);
+                ItemPtr const l_expected = l_known == l_model.end() ? ItemPtr() : l_known->second;
+                QCOMPARE(t->HasItem(l_value), l_expected);
+                switch (l_step == 1500 ? 1 : l_random() % 3)
+                {
+                case 0:
+                    if (l_expected)
+                    {
+                        l_expected.Remove();
+                        l_model.erase(l_known);
+                    }
+                    break;
+                case 1:
+                    for (int l_left = l_random() % 40; l_left >= 0; --l_left)
+                    {
+                        std::string const l_past = "z" + std::to_string(1000000 + l_next++);
+                        ItemPtr const l_made = t->NewItem(l_past);
+                        QCOMPARE(l_model.emplace(l_past, l_made).first->second, l_made);
+                    }
+                    if (l_step == 1500 && l_midRun)
+                        t->SetItemAddressBits(l_bits);
+                    break;
+                default: // created on get when missing, else the same item
+                    ItemPtr const l_got = t->GetItem(l_value);
+                    QCOMPARE(l_got.AsStdString(), l_value);
+                    QCOMPARE(l_model.emplace(l_value, l_got).first->second, l_got);
+                }
+            }
+            QCOMPARE(t->GetItemCount(), l_model.size());
+            for (auto const& [l_value, l_item] : l_model)
+                QCOMPARE(t->HasItem(l_value), l_item);
+        }
     }
 
     void connectAllMatchesConnectingOneByOne()
