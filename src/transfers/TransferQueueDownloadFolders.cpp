@@ -5,6 +5,7 @@
 #include "store/Log.h"
 #include "store/Settings.h"
 #include "transfers/DownloadThread.h"
+#include "transfers/PartialFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -112,6 +113,14 @@ bool TransferQueueManager::GetLocalDownloadPath(ItemPtr i_entry, bool i_complete
     return true;
 }
 
+QString TransferQueueManager::GetPartialFileRelativePath(ItemPtr i_entry)
+{
+    QString l_path;
+    if (!GetLocalDownloadPath(i_entry, false, l_path))
+        return QString();
+    return l_path.mid(LocalTreeRoot(false).size() + 1);
+}
+
 bool TransferQueueManager::DoesDownloadItemCompleteFilenameExist(ItemPtr i_entry)
 {
     QString l_path;
@@ -170,8 +179,7 @@ void TransferQueueManager::OnDownloadComplete()
     }
 
     // The partial file is gone, and with it the record of who wrote it.
-    if (ItemPtr const l_writer = d["partial_file"]->HasItem(Value(l_source)))
-        l_writer.Remove();
+    ForgetPartialFileWriter(PartialFile(l_source, GetPartialFileRelativePath(l_entry)));
     SetDownloadEntryStatus(l_entry, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(l_entry);
 

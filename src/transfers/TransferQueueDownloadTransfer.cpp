@@ -4,6 +4,7 @@
 #include "store/GeneralFunctions.h"
 #include "store/Log.h"
 #include "transfers/DownloadThread.h"
+#include "transfers/PartialFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 #include <QtEndian>
+
+#include <optional>
 
 namespace
 {
@@ -89,38 +92,73 @@ bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_e
     return false;
 }
 
-TransferQueueManager::PartialFileUse
-TransferQueueManager::CheckPartialFileWriter(QString const& i_path, ItemPtr i_entry)
+bool TransferQueueManager::IsPartialFileSharedWithAnother(QString const& i_path, ItemPtr i_entry)
 {
-    // A partial file without a recorded writer predates the records and is resumed; a
-    // missing one is simply started.
-    ItemPtr const l_record = d["partial_file"]->HasItem(Value(i_path));
-    if (!l_record || !QFileInfo::exists(i_path))
+    // Local paths of different file names never coincide.
+    for (ItemPtr const& l_other : i_entry["file_name"].GetItems("download_entry"))
+    {
+        QString l_otherPath;
+        if (l_other != i_entry && l_other["download_entry_status"].AsStdString() != "complete" &&
+            GetLocalDownloadPath(l_other, false, l_otherPath) && l_otherPath == i_path)
+            return true;
+    }
+    return false;
+}
+
+TransferQueueManager::PartialFileUse
+TransferQueueManager::CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
+                                             QString& o_reason)
+{
+    QString const& l_path = i_partial.Path();
+    if (!QFileInfo::exists(l_path))
         return PartialFileUse::Resume;
-    std::string const l_remote = l_record["partial_file_remote_path"].AsStdString();
-    ItemPtr const l_user = l_record["user"];
-    if (l_user == i_entry["user"] && l_remote == RemotePath(i_entry))
+    std::optional<PartialFile::Writer> l_writer = i_partial.ReadWriter();
+    // Older versions kept the writer in the store only, keyed by the absolute path.
+    if (!l_writer)
+        if (ItemPtr const l_record = d["partial_file"]->HasItem(Value(l_path)))
+            l_writer = PartialFile::Writer{l_record["user"].AsString(),
+                                           l_record["partial_file_remote_path"].AsStdString()};
+    if (!l_writer)
+    {
+        // Left by a crash of an older version, or carried here from elsewhere: whose
+        // bytes these are is known only when a single download can have written them.
+        if (!IsPartialFileSharedWithAnother(l_path, i_entry))
+            return PartialFileUse::Resume;
+        o_reason = QStringLiteral("Partial file %1 has no known writer and more than one "
+                                  "download leads to it")
+                       .arg(l_path);
+        return PartialFileUse::SetAside;
+    }
+    std::string const& l_remote = l_writer->remotePath;
+    if (l_writer->user == i_entry["user"].AsString() && l_remote == RemotePath(i_entry))
         return PartialFileUse::Resume;
-    QString const l_userName = l_user.AsString();
-    if (GetDownloadEntry(l_userName, GetFileName(l_remote), GetFolder(l_remote)))
+    if (GetDownloadEntry(l_writer->user, GetFileName(l_remote), GetFolder(l_remote)))
     {
         Detail(QStringLiteral("Partial file %1 holds %2 from %3, which is still queued, aborting")
-                   .arg(i_path, ToQString(l_remote), l_userName),
+                   .arg(l_path, ToQString(l_remote), l_writer->user),
                i_entry);
         return PartialFileUse::Refuse;
     }
-    Detail(QStringLiteral("Partial file %1 holds %2 from %3, which is no longer queued, "
-                          "replacing it")
-               .arg(i_path, ToQString(l_remote), l_userName),
-           i_entry);
-    return PartialFileUse::StartOver;
+    o_reason = QStringLiteral("Partial file %1 holds %2 from %3, which is no longer queued")
+                   .arg(l_path, ToQString(l_remote), l_writer->user);
+    return PartialFileUse::SetAside;
 }
 
-void TransferQueueManager::RecordPartialFileWriter(QString const& i_path, ItemPtr i_entry)
+bool TransferQueueManager::RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry)
 {
-    ItemPtr const l_record = d["partial_file"]->GetItem(Value(i_path));
-    l_record += i_entry["user"];
-    l_record += d["partial_file_remote_path"]->GetItem(Value(RemotePath(i_entry)));
+    if (!i_partial.WriteWriter({i_entry["user"].AsString(), RemotePath(i_entry)}))
+        return false;
+    // The record on disk replaces one an older version kept in the store.
+    if (ItemPtr const l_old = d["partial_file"]->HasItem(Value(i_partial.Path())))
+        l_old.Remove();
+    return true;
+}
+
+void TransferQueueManager::ForgetPartialFileWriter(PartialFile const& i_partial)
+{
+    i_partial.RemoveWriter();
+    if (ItemPtr const l_old = d["partial_file"]->HasItem(Value(i_partial.Path())))
+        l_old.Remove();
 }
 
 void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socket,
@@ -157,7 +195,9 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
                l_entry);
         return;
     }
-    PartialFileUse const l_use = CheckPartialFileWriter(l_path, l_entry);
+    PartialFile const l_partial(l_path, GetPartialFileRelativePath(l_entry));
+    QString l_reason;
+    PartialFileUse const l_use = CheckPartialFileWriter(l_partial, l_entry, l_reason);
     if (l_use == PartialFileUse::Refuse)
     {
         DropSocket(ip_socket);
@@ -168,16 +208,37 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         Detail(QStringLiteral("Transfer is already downloading, cancelling..."), l_entry);
         SetDownloadEntryStatus(l_entry, QStringLiteral("aborted"));
     }
+    if (l_use == PartialFileUse::SetAside)
+    {
+        // Bytes of another file are never appended to, and never thrown away either.
+        QString const l_aside = l_partial.SetAside();
+        if (l_aside.isEmpty())
+        {
+            SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
+            DropSocket(ip_socket);
+            Detail(l_reason + QStringLiteral(", could not set it aside, aborting"), l_entry);
+            return;
+        }
+        Detail(l_reason + QStringLiteral(", set aside as %1").arg(l_aside), l_entry);
+    }
 
     QDir().mkpath(QFileInfo(l_path).path());
+    // The writer goes on record before the partial file holds a byte: a crash must not
+    // leave bytes whose download is unknown.
+    if (!RecordPartialFileWriter(l_partial, l_entry))
+    {
+        SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
+        DropSocket(ip_socket);
+        Detail(
+            QStringLiteral("Could not record the writer of partial file %1, aborting").arg(l_path),
+            l_entry);
+        return;
+    }
     auto* lp_file = new QFile(l_path);
-    // Append keeps what earlier connections received; a plain write-only open would
-    // truncate it, which only a stale partial of another download wants. Unbuffered:
-    // every block goes to the file system as soon as it is full, and a refusal shows
-    // in the write that carried it.
-    QIODevice::OpenMode const l_keep =
-        l_use == PartialFileUse::StartOver ? QIODevice::Truncate : QIODevice::Append;
-    if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered | l_keep))
+    // Append keeps what earlier connections received. Unbuffered: every block goes to
+    // the file system as soon as it is full, and a refusal shows in the write that
+    // carried it.
+    if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append))
     {
         SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
         delete lp_file;
@@ -186,7 +247,6 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
-    RecordPartialFileWriter(l_path, l_entry);
     qint64 const l_offset = lp_file->size();
     char l_offsetBytes[8];
     qToLittleEndian<qint64>(l_offset, l_offsetBytes);

@@ -58,8 +58,8 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
     SaveWith("download_entry", {"user", "file_name", "remote_folder", "file_size",
                                 "download_folder", "download_entry_status", "download_order",
                                 "subfolder_save_level"});
-    // Who wrote each partial file outlives the download, so that a later download with
-    // the same local path never resumes the bytes of another file.
+    // Who wrote each partial file is now kept on disk beside the download folder; store
+    // files of older versions still hold these records, keyed by the absolute path.
     DeclareTypes({{"partial_file", Primary, false}, {"partial_file_remote_path", Tertiary, false}});
     RelateTypes({{"partial_file", "user", Many, One},
                  {"partial_file", "partial_file_remote_path", Many, One}});

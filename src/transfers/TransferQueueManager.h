@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <string>
 
+class PartialFile;
 class QTcpSocket;
 
 class TransferQueueManager : public QObject, public DataHandler, public DataLoadedEventHandler
@@ -190,19 +191,30 @@ private:
     void EndDownloadTransfer(ItemPtr i_entry);
     // Whether a running download other than the entry writes to this local file.
     bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
-    // What a download may do with the partial file at its local path: a partial file
-    // is resumed only by the download (user and remote path) that wrote it.
+    // The entry's partial file path below the downloading folder, in file-system form;
+    // empty when the names the peer gave would lead outside that folder.
+    QString GetPartialFileRelativePath(ItemPtr i_entry);
+    // What a download may do with its partial file: a partial file is resumed only by
+    // the download (user and remote path) that wrote it, or, when its writer is not on
+    // record, only when no other unfinished download leads to the same path.
     enum class PartialFileUse
     {
         Resume,
         // The download that wrote it is still queued: the file stays as it is.
         Refuse,
-        // Left by a download that is gone: replaced from the first byte.
-        StartOver
+        // No download may resume it: it is moved aside and the download starts from
+        // the first byte. o_reason says whose bytes they are.
+        SetAside
     };
-    PartialFileUse CheckPartialFileWriter(QString const& i_path, ItemPtr i_entry);
-    // Records the entry as the writer of the partial file at that path.
-    void RecordPartialFileWriter(QString const& i_path, ItemPtr i_entry);
+    PartialFileUse CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
+                                          QString& o_reason);
+    // Whether an unfinished download other than the entry has its partial file there.
+    bool IsPartialFileSharedWithAnother(QString const& i_path, ItemPtr i_entry);
+    // Records the entry as the writer of the partial file, on disk; false when that
+    // failed.
+    bool RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry);
+    // Forgets the writer of a partial file that is gone.
+    void ForgetPartialFileWriter(PartialFile const& i_partial);
     static void SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow);
 
     // Upload side helpers.

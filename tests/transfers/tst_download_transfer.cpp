@@ -23,6 +23,7 @@ private slots:
     void failedMoveLeavesTheFileWhereItIs();
     void failedWriteEndsTheDownloadUnrecorded();
     void partialFileResumedOnlyByItsWriter();
+    void partialFileOfAnUnknownWriterIsSetAside();
     void reportsArePacedExactAndWrittenThrough();
     void logLinesKeepThePercentSignsOfPeers();
 
@@ -341,7 +342,126 @@ void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
     QVERIFY(l_yuri->SendFrom(l_pop, 0));
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_popEntry), QByteArray("complete"), 5000);
     QCOMPARE(Sha1(ReadFile(m_env.Folder() + "/complete/album/track.mp3")), Sha1(l_pop));
-    QCOMPARE(l_log.Texts(c_queueArea).filter("which is no longer queued, replacing it").size(), 1);
+    QCOMPARE(l_log.Texts(c_queueArea).filter("which is no longer queued, set aside as").size(), 1);
+}
+
+void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
+{
+    // xavi's rock\albumN\track.mp3 and yves's pop\albumN\track.mp3 share a local path;
+    // xavi's half-received file lies there when the next connection comes.
+    struct Case
+    {
+        // xavi's bytes came over a connection, rather than being put there with nothing
+        // said about them.
+        bool transferred;
+        // A store file of an older version names xavi as the writer.
+        bool oldStoreRecord;
+        bool folderMoved;
+        bool yvesQueued;
+        bool xaviRemoved;
+        // The offset sent to the next connection, yves's when he has a download, else
+        // xavi's; -1 when it is refused.
+        qint64 offset;
+    };
+    qint64 const l_half = 2 * 8192;
+    Case const l_cases[] = {
+        {true, false, true, true, false, -1},  {true, false, true, true, true, 0},
+        {false, false, true, true, false, 0},  {false, false, true, false, false, l_half},
+        {false, true, false, true, false, -1},
+    };
+    auto l_xavi = Uploader("xavi");
+    auto l_yves = Uploader("yves");
+    QByteArray const l_rock = Content(5 * 8192);
+    QByteArray l_pop = Content(4 * 8192 + 7);
+    for (char& l_byte : l_pop)
+        l_byte = char(l_byte ^ 0x5A);
+    quint32 l_token = 200;
+    for (int l_index = 0; l_index < int(std::size(l_cases)); ++l_index)
+    {
+        Case const& l_case = l_cases[l_index];
+        QByteArray const l_tag = QByteArray::number(l_index);
+        QString l_base = m_env.Folder() + "/moving" + l_tag;
+        SetSetting("download_folder", l_base);
+        std::string const l_album = "album" + l_tag.toStdString();
+        QByteArray const l_rockPath = QByteArray::fromStdString("rock\\" + l_album + "\\track.mp3");
+        QByteArray const l_popPath = QByteArray::fromStdString("pop\\" + l_album + "\\track.mp3");
+        QString const l_below = QString::fromStdString(l_album + "/track.mp3");
+        ItemPtr const l_rockEntry =
+            manager().AddDownload("xavi", "track.mp3", "rock\\" + l_album, l_rock.size(), 0);
+        ItemPtr const l_popEntry =
+            l_case.yvesQueued
+                ? manager().AddDownload("yves", "track.mp3", "pop\\" + l_album, l_pop.size(), 0)
+                : ItemPtr();
+        if (l_case.transferred)
+        {
+            QCOMPARE(Connect(*l_xavi, ++l_token, l_rockPath, l_rock.size()), 0);
+            QVERIFY(l_xavi->SendFrom(l_rock, 0, l_half));
+            QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), l_half, 3000);
+            l_xavi->CloseFileConnection();
+            QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("aborted"), 5000);
+        }
+        else
+            QVERIFY(WriteFile(l_base + "/downloading/" + l_below, l_rock.left(l_half)));
+        // The store as last saved before the transfer started.
+        for (ItemPtr const& l_record : d["partial_file"]->GetItems())
+            l_record.Remove();
+        if (l_case.oldStoreRecord)
+        {
+            ItemPtr const l_record =
+                d["partial_file"]->GetItem(Value(l_base + "/downloading/" + l_below));
+            l_record += User("xavi");
+            l_record += d["partial_file_remote_path"]->GetItem(Value(l_rockPath));
+        }
+        if (l_case.folderMoved)
+        {
+            QVERIFY(QDir().rename(l_base, l_base + "-moved"));
+            l_base += "-moved";
+            SetSetting("download_folder", l_base);
+        }
+        if (l_case.xaviRemoved)
+            manager().RemoveDownload(l_rockEntry);
+
+        LogCapture l_log;
+        bool const l_byYves = l_case.yvesQueued;
+        QByteArray const& l_content = l_byYves ? l_pop : l_rock;
+        ItemPtr const l_entry = l_byYves ? l_popEntry : l_rockEntry;
+        FakeUploader& l_peer = l_byYves ? *l_yves : *l_xavi;
+        QByteArray const& l_remote = l_byYves ? l_popPath : l_rockPath;
+        if (l_case.offset < 0)
+        {
+            QVERIFY(OfferAndOpen(l_peer, ++l_token, l_remote, l_content.size()));
+            QVERIFY(l_peer.File().WaitForDisconnected());
+            QVERIFY(l_peer.File().Received().isEmpty());
+            QCOMPARE(Status(l_entry), QByteArray("queued"));
+            // Its writer takes up where it stopped.
+            QCOMPARE(Connect(*l_xavi, ++l_token, l_rockPath, l_rock.size()), l_half);
+            QVERIFY(l_xavi->SendFrom(l_rock, l_half));
+            QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("complete"), 5000);
+        }
+        else
+        {
+            QCOMPARE(Connect(l_peer, ++l_token, l_remote, l_content.size()), l_case.offset);
+            QVERIFY(l_peer.SendFrom(l_content, l_case.offset));
+            QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 5000);
+        }
+        QByteArray const& l_finished = l_case.offset < 0 ? l_rock : l_content;
+        QCOMPARE(Sha1(ReadFile(l_base + "/complete/" + l_below)), Sha1(l_finished));
+
+        // Set aside where the log says, and nothing else is left.
+        QString const l_aside = l_base + "/set aside/" + l_below;
+        bool const l_setAside = l_case.offset == 0;
+        QCOMPARE(l_log.Texts(c_queueArea).filter(", set aside as " + l_aside).size(),
+                 int(l_setAside));
+        QCOMPARE(ReadFile(l_aside), l_setAside ? l_rock.left(l_half) : QByteArray());
+        QStringList const l_files = FilesBelow(l_base);
+        QCOMPARE(l_files.size(), 1 + int(l_setAside));
+        for (QString const& l_file : l_files)
+        {
+            QByteArray const l_bytes = ReadFile(l_base + "/" + l_file);
+            QVERIFY2(l_rock.startsWith(l_bytes) != l_pop.startsWith(l_bytes), qPrintable(l_file));
+        }
+        QVERIFY(!d["partial_file"]->HasItem(Value(l_base + "/downloading/" + l_below)));
+    }
 }
 
 void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()

@@ -1,0 +1,52 @@
+#pragma once
+
+// A partial file of the downloading folder and what is kept about it outside that
+// folder: the record of who writes it, and the place where bytes go that no download
+// may resume. Both lie under the download folder beside "downloading" and "complete",
+// so that they move along with it, and both are found by the partial file's path below
+// the downloading folder. Nothing kept there can be taken for a partial file, which
+// always lies below the downloading folder.
+
+#include <QString>
+
+#include <optional>
+#include <string>
+
+class PartialFile
+{
+public:
+    // The download that writes the partial file: its user and its remote path (remote
+    // folder, "\" and file name, the bytes the peer gave).
+    struct Writer
+    {
+        QString user;
+        std::string remotePath;
+    };
+
+    // i_path: the partial file, in file-system form and cleaned; i_relative: its part
+    // below the downloading folder. When the path does not end with that part, nothing
+    // is read, written or moved.
+    PartialFile(QString const& i_path, QString const& i_relative);
+
+    QString const& Path() const { return m_path; }
+    // The writer on record, or none when the record is missing, unreadable or was made
+    // for another path.
+    std::optional<Writer> ReadWriter() const;
+    // Records the writer and syncs the record to disk before returning, so that it is
+    // there before the partial file's first byte. False when it could not be.
+    bool WriteWriter(Writer const& i_writer) const;
+    void RemoveWriter() const;
+    // Moves the partial file into the set-aside folder, below the same relative folder,
+    // under a name no file there has yet. The new path, or an empty one when the file
+    // could not be moved.
+    QString SetAside() const;
+
+private:
+    QString RecordFolder() const;
+    QString RecordPath() const;
+
+    QString m_path;
+    QString m_relative;
+    // The download folder the partial file belongs to; empty when unknown.
+    QString m_base;
+};
