@@ -92,6 +92,10 @@ public:
     // number from 1 that names no file.
     static QString TemporaryPath(QString const& path);
 
+    // Syncs the folder holding the path, so that a file just made or moved there
+    // survives a power cut. A file system that cannot sync folders counts as synced.
+    static bool SyncFolderOf(QString const& path);
+
 private:
     bool IsSavedType(Type* type) const;
     // The items of a saved type that go into the file.
@@ -99,7 +103,6 @@ private:
     void WriteStore(QFile& file);
     // Closes and removes a temporary file the save created, logs, and gives false.
     static bool AbandonSave(QFile& file, bool created);
-    static bool SyncFolderOf(QString const& path);
     static void KeepUnreadableFile(QString const& path);
 
     std::set<Type*> m_savedTypes;

@@ -1,5 +1,7 @@
 #include "transfers/PartialFile.h"
 
+#include "store/DataSaver.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
@@ -7,8 +9,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace
@@ -19,18 +19,6 @@ quint32 const c_recordMagic = 0x4B505752;
 // A record holds two paths and a user name; anything larger was not written here.
 qint64 const c_maxRecordBytes = 1024 * 1024;
 int const c_maxSetAsideNames = 1000;
-
-bool SyncFolder(QString const& i_folder)
-{
-    QByteArray const l_name = QFile::encodeName(i_folder);
-    int const l_descriptor = ::open(l_name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (l_descriptor < 0)
-        return false;
-    // A file system that cannot sync a folder says EINVAL; there is nothing more to do.
-    bool const l_synced = ::fsync(l_descriptor) == 0 || errno == EINVAL;
-    ::close(l_descriptor);
-    return l_synced;
-}
 
 // "name", "name (2)", "name (3)"...; the number goes before the extension.
 QString NumberedName(QString const& i_name, int i_number)
@@ -96,7 +84,7 @@ bool PartialFile::WriteWriter(Writer const& i_writer) const
     l_out << c_recordMagic << m_relative << i_writer.user
           << QByteArray::fromStdString(i_writer.remotePath);
     return l_out.status() == QDataStream::Ok && l_file.flush() && ::fsync(l_file.handle()) == 0 &&
-           l_file.commit() && SyncFolder(RecordFolder());
+           l_file.commit() && DataSaver::SyncFolderOf(RecordPath());
 }
 
 void PartialFile::RemoveWriter() const

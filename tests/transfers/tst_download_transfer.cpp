@@ -5,6 +5,18 @@
 
 using namespace TransferTestEnv;
 
+namespace
+{
+// Bytes that differ from Content() at every position.
+QByteArray OtherContent(qsizetype i_size)
+{
+    QByteArray l_bytes = Content(i_size);
+    for (char& l_byte : l_bytes)
+        l_byte = char(l_byte ^ 0x5A);
+    return l_bytes;
+}
+} // namespace
+
 class TestDownloadTransfer : public QObject
 {
     Q_OBJECT
@@ -314,9 +326,7 @@ void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
     auto l_xena = Uploader("xena");
     auto l_yuri = Uploader("yuri");
     QByteArray const l_rock = Content(5 * 8192);
-    QByteArray l_pop = Content(4 * 8192 + 7);
-    for (char& l_byte : l_pop)
-        l_byte = char(l_byte ^ 0x5A);
+    QByteArray const l_pop = OtherContent(4 * 8192 + 7);
     ItemPtr const l_rockEntry =
         manager().AddDownload("xena", "track.mp3", "rock\\album", l_rock.size(), 0);
     ItemPtr const l_popEntry =
@@ -372,9 +382,7 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
     auto l_xavi = Uploader("xavi");
     auto l_yves = Uploader("yves");
     QByteArray const l_rock = Content(5 * 8192);
-    QByteArray l_pop = Content(4 * 8192 + 7);
-    for (char& l_byte : l_pop)
-        l_byte = char(l_byte ^ 0x5A);
+    QByteArray const l_pop = OtherContent(4 * 8192 + 7);
     quint32 l_token = 200;
     for (int l_index = 0; l_index < int(std::size(l_cases)); ++l_index)
     {
