@@ -5,10 +5,17 @@
 // up the tree would be walked for ever, and two links per level to the level below make
 // the paths double with every level. A walk therefore enters each real folder once.
 //
+// A folder below the shared folder is entered under its own path, whichever path the walk
+// meets first: a link to it adds nothing, even one listed before the folder. Only a
+// folder that the walk cannot reach without links (outside the shared folder, or below
+// one of its hidden folders) is entered under a link's path, the first met.
+//
 // Telling a folder by its identity takes one stat() of its path, whatever its depth;
 // resolving each path to its canonical form would cost a look-up per component and make
-// a deep chain of folders cubic. GUI thread only, like the walk.
+// a deep chain of folders cubic. So only a link to a folder not met before is resolved,
+// to tell where it leads. GUI thread only, like the walk.
 
+#include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
@@ -25,7 +32,7 @@ public:
     {
         First,       // not met before in this walk: it is entered
         Loop,        // a folder the walk is inside of, reached through a link back up
-        Again,       // walked before in this walk, reached through another path
+        Again,       // walked before, or to be walked under its own path, in this walk
         Unreachable, // cannot be looked up (gone, or its path is past the system's limit)
     };
 
@@ -36,8 +43,8 @@ public:
     // removed by its walk.
     void Start(QString const& i_root);
     // Looks the folder up; when it is met first it is entered and must be left with
-    // Leave().
-    Arrival Enter(QString const& i_path);
+    // Leave(). i_isLink: the last component of the path is a link.
+    Arrival Enter(QString const& i_path, bool i_isLink);
     void Leave();
 
     // Folders met again through another path in this walk, and the path of the first.
@@ -59,10 +66,25 @@ private:
         }
     };
 
-    // Every folder entered in this walk; true while the walk is inside it.
-    std::unordered_map<Id, bool, IdHash> m_entered;
+    enum class State : char
+    {
+        Inside, // entered, not yet left
+        Left,
+        Ahead, // met through a link, to be entered under its own path
+    };
+
+    // Whether a link leads to a folder that the walk reaches under its own path.
+    bool LeadsBelowRoot(QString const& i_link);
+
+    // Every folder met in this walk.
+    std::unordered_map<Id, State, IdHash> m_entered;
     // The folders the walk is inside of, innermost last; null for one not looked up.
-    std::vector<bool*> m_stack;
+    std::vector<State*> m_stack;
+    QString m_root;
+    // Of the walk's first folder, worked out for the first link met: a walk without
+    // links does without it.
+    QByteArray m_canonicalRoot;
+    bool m_haveCanonicalRoot = false;
     int m_reachedAgain = 0;
     QString m_firstReachedAgain;
 };

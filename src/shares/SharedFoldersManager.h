@@ -116,6 +116,8 @@ public slots:
 
 private:
     void CreateData();
+    // i_isLink: the last component of i_folder is a link.
+    void AddSharedFiles(QString i_sharedFolder, QString i_folder, bool i_isLink);
     void OnSharedFileNameAdded(ItemPtr i_name);
     void OnSharedFileFolderAdded(ItemPtr i_folder);
     // Folder-contents requests, share-list requests and searches reach the index from

@@ -121,6 +121,11 @@ ItemPtr SharedFoldersManager::AddSharedFolder(QString i_path)
 
 void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_folder)
 {
+    AddSharedFiles(i_sharedFolder, i_folder, false);
+}
+
+void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_folder, bool i_isLink)
+{
     if (!m_foldersBeingAdded.insert(i_folder).second)
         return;
     // A call from outside a walk starts one: each shared folder is walked on its own, so
@@ -128,7 +133,7 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
     bool const l_startsWalk = !m_walk.IsUnderWay();
     if (l_startsWalk)
         m_walk.Start(i_folder);
-    else if (m_walk.Enter(i_folder) != FolderWalk::Arrival::First)
+    else if (m_walk.Enter(i_folder, i_isLink) != FolderWalk::Arrival::First)
     {
         m_foldersBeingAdded.erase(i_folder);
         return;
@@ -169,7 +174,7 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         if (!l_entry.isFile())
         {
             if (l_entry.isDir())
-                AddSharedFiles(i_sharedFolder, l_entry.absoluteFilePath());
+                AddSharedFiles(i_sharedFolder, l_entry.absoluteFilePath(), l_entry.isSymLink());
             continue;
         }
         QString const l_name = l_entry.fileName();

@@ -29,6 +29,7 @@ private slots:
     void accessAndLookups();
     void storeFileAndLogin();
     void linkTreesAndDeepChains();
+    void linksIntoAndOutOfTheShare();
 
 private:
     SharesTestEnv::Services m_env;
@@ -61,8 +62,8 @@ void TestShareIndex::walkAndRescan()
                           {"M/Sub/Deep/common.txt", {}}, {"M/Sub/Deep/x.txt", {}}}) &&
             l_tree.Folder("M/Empty") && l_tree.Folder("Other"));
     QString const m = l_tree.Path("M");
-    // Two links back up the tree, and one sideways, which is followed: listed before
-    // Sub, it is the path the folder is walked by.
+    // Two links back up the tree, and one sideways, which adds nothing: listed before
+    // Sub, it still leaves the folder to its own path.
     QVERIFY(QFile::link(m, m + "/Sub/back") && QFile::link(m + "/Sub", m + "/Sub/self") &&
             QFile::link(m + "/Sub/Deep", m + "/Link"));
     // Of two names that differ only in case, the one listed first (ignoring case) is kept.
@@ -76,13 +77,13 @@ void TestShareIndex::walkAndRescan()
     QCOMPARE(l_shares.AddSharedFolder(m), l_shared);
     QCOMPARE(l_shares.AddSharedFolder(l_tree.Path("Other/"))["shared_folder_id"].AsString(), QStringLiteral("[2]Other"));
     QCOMPARE(GetSetting("shared_folder_counter"), QStringLiteral("3"));
-    QStringList l_files = {m + "/Link/common.txt", m + "/Link/x.txt", m + "/a.mp3",
+    QStringList l_files = {m + "/Sub/Deep/common.txt", m + "/Sub/Deep/x.txt", m + "/a.mp3",
                            m + "/b.MP3",           m + "/c.Mp3",      m + "/common.txt",
                            m + "/readme.txt",      m + "/" + l_kept};
     l_files.sort();
     QCOMPARE(IndexedFiles(), l_files);
     QCOMPARE(AllValues("shared_file_folder"),
-             (QStringList{m, m + "/Empty", m + "/Link", m + "/Sub", l_tree.Path("Other/")}));
+             (QStringList{m, m + "/Empty", m + "/Sub", m + "/Sub/Deep", l_tree.Path("Other/")}));
     QVERIFY(!d["shared_file_name"]->HasItem(Value(l_other)));
     QCOMPARE(ValuesOf(l_shares.GetSharedFileItem(m + "/readme.txt"), "shared_file_size"), QStringList{"5"});
     QCOMPARE(l_requests.count(), 3);
@@ -353,6 +354,52 @@ void TestShareIndex::linkTreesAndDeepChains()
         l_log.Clear();
         l_shares.RescanShares();
         QCOMPARE(l_counts(), (QList<qsizetype>{l_walked, l_skipped}));
+    }
+}
+
+void TestShareIndex::linksIntoAndOutOfTheShare()
+{
+    SharedFoldersManager& l_shares = m_env.shares();
+    SharesTestEnv::Tree l_tree;
+    QVERIFY(Make(l_tree, {{"S/Docs/readme.txt", {}},
+                          {"S/Music/a.txt", {}},
+                          {"S/Music/.hidden/h.txt", {}},
+                          {"Out/o.txt", {}},
+                          {"Out/Sub/s.txt", {}}}));
+    // Links listed before their folders (to a sibling, and from outside back in), one up
+    // the tree, two to a folder outside, one below a hidden folder; the share is walked
+    // by its own path and through a link to it.
+    auto const l_link = [&](char const* target, char const* link)
+    { return QFile::link(l_tree.Path(target), l_tree.Path(link)); };
+    QVERIFY(l_link("S/Music", "S/Docs/music-again") && l_link("S/Music/.hidden", "S/Docs/peek") &&
+            l_link("S", "S/Music/up") && l_link("Out", "S/A-out") &&
+            l_link("Out", "S/Music/out-again") && l_link("S/Docs", "Out/back") &&
+            l_link("S", "ShareLink"));
+    QSignalSpy l_rescanned(&l_shares, &SharedFoldersManager::SharedFilesRescanned);
+    for (char const* lp_share : {"S", "ShareLink"})
+    {
+        m_env.Reset();
+        QString const p = l_tree.Path(lp_share);
+        LogCapture l_log;
+        l_shares.AddSharedFolder(p);
+        for (int l_walk = 0; l_walk < 2; ++l_walk)
+        {
+            QCOMPARE(IndexedFiles(), (QStringList{p + "/A-out/Sub/s.txt", p + "/A-out/o.txt",
+                                                  p + "/Docs/peek/h.txt", p + "/Docs/readme.txt",
+                                                  p + "/Music/a.txt"}));
+            QCOMPARE(AllValues("shared_file_folder"),
+                     (QStringList{p, p + "/A-out", p + "/A-out/Sub", p + "/Docs", p + "/Docs/peek",
+                                  p + "/Music"}));
+            QVERIFY(!d["search_token"]->HasItem(Value("again")));
+            QCOMPARE(l_log.Texts("Shared")
+                         .filter("Skipped 3 folders of sharing " + p +
+                                 " reached again through another link, the first at " + p +
+                                 "/A-out/back")
+                         .size(),
+                     l_walk + 1);
+            l_shares.RescanShares();
+            QCOMPARE(l_rescanned.takeLast(), (QList<QVariant>{0, 0}));
+        }
     }
 }
 
