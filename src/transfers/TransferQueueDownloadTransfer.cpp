@@ -178,12 +178,17 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         return;
     }
 
-    QString l_path;
-    if (!GetLocalDownloadPath(l_entry, false, l_path))
+    // The download cannot go on here: the connection goes, the download waits for the user.
+    auto const l_localError = [&](QString const& i_why)
     {
         SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
         DropSocket(ip_socket);
-        Detail(QStringLiteral("File name leads outside the download folder, aborting"), l_entry);
+        Detail(i_why + QStringLiteral(", aborting"), l_entry);
+    };
+    QString l_path;
+    if (!GetLocalDownloadPath(l_entry, false, l_path))
+    {
+        l_localError(QStringLiteral("File name leads outside the download folder"));
         return;
     }
     // Two writers appending to one partial file would interleave their bytes.
@@ -214,9 +219,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         QString const l_aside = l_partial.SetAside();
         if (l_aside.isEmpty())
         {
-            SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
-            DropSocket(ip_socket);
-            Detail(l_reason + QStringLiteral(", could not set it aside, aborting"), l_entry);
+            l_localError(l_reason + QStringLiteral(", could not set it aside"));
             return;
         }
         Detail(l_reason + QStringLiteral(", set aside as %1").arg(l_aside), l_entry);
@@ -227,11 +230,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     // leave bytes whose download is unknown.
     if (!RecordPartialFileWriter(l_partial, l_entry))
     {
-        SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
-        DropSocket(ip_socket);
-        Detail(
-            QStringLiteral("Could not record the writer of partial file %1, aborting").arg(l_path),
-            l_entry);
+        l_localError(QStringLiteral("Could not record the writer of partial file %1").arg(l_path));
         return;
     }
     auto* lp_file = new QFile(l_path);
@@ -240,10 +239,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     // carried it.
     if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append))
     {
-        SetDownloadEntryStatus(l_entry, QStringLiteral("local error"));
         delete lp_file;
-        DropSocket(ip_socket);
-        Detail(QStringLiteral("Could not open file, aborting"), l_entry);
+        l_localError(QStringLiteral("Could not open file"));
         return;
     }
 
