@@ -71,16 +71,24 @@ public:
         SetSetting("server_port", QString::number(m_fake.Port()));
         SetSetting("username", QStringLiteral("alice"));
         SetSetting("password", QStringLiteral("pw"));
-        SetSetting("listening_port", QString::number(FreePort()));
-        SetSetting("obfuscated_listening_port", QString::number(FreePort()));
         if (newListeningPort)
             SetSetting("new_listening_port", QString::number(newListeningPort));
         mp_server = std::make_unique<Server>();
         mp_server->CreateData();
         mp_messenger = std::make_unique<PeerMessenger>();
-        mp_messenger->DataLoaded();
-        if (!mp_messenger->ListeningSocket().isListening() ||
-            !mp_messenger->ObfuscatedListeningSocket().isListening())
+        // A free port can be taken by another test program before the messenger listens
+        // on it; a socket left without one gets another.
+        QTcpServer const& l_plain = mp_messenger->ListeningSocket();
+        QTcpServer const& l_obfuscated = mp_messenger->ObfuscatedListeningSocket();
+        for (int l_try = 0; l_try < 5 && !(l_plain.isListening() && l_obfuscated.isListening()); ++l_try)
+        {
+            if (!l_plain.isListening())
+                SetSetting("listening_port", QString::number(FreePort()));
+            if (!l_obfuscated.isListening())
+                SetSetting("obfuscated_listening_port", QString::number(FreePort()));
+            mp_messenger->DataLoaded();
+        }
+        if (!l_plain.isListening() || !l_obfuscated.isListening())
             return false;
 
         QSignalSpy l_connected(mp_server.get(), &Server::Connected);
