@@ -9,25 +9,133 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace
 {
-QString const c_recordFolder = QStringLiteral("/.partial writers");
-QString const c_setAsideFolder = QStringLiteral("/set aside");
+// Beside "downloading", where a user who moves what the download folder shows takes it
+// along with the partial files.
+QString const c_recordFolder = QStringLiteral("/partial writers");
+// Where the version before kept records. They are still read, and still written when
+// nothing can be written at the place above.
+QString const c_hiddenRecordFolder = QStringLiteral("/.partial writers");
+QString const c_setAsideFolder = QStringLiteral("set aside");
 quint32 const c_recordMagic = 0x4B505752;
 // A record holds two paths and a user name; anything larger was not written here.
 qint64 const c_maxRecordBytes = 1024 * 1024;
 int const c_maxSetAsideNames = 1000;
 
-// "name", "name (2)", "name (3)"...; the number goes before the extension.
-QString NumberedName(QString const& i_name, int i_number)
+qsizetype NativeSize(QString const& i_name)
 {
-    if (i_number == 1)
-        return i_name;
-    QString const l_number = QStringLiteral(" (%1)").arg(i_number);
+    return QFile::encodeName(i_name).size();
+}
+
+// The longest name in bytes that the file system takes in that folder.
+qsizetype NameLimit(QString const& i_folder)
+{
+    long const l_limit = ::pathconf(QFile::encodeName(i_folder).constData(), _PC_NAME_MAX);
+    return l_limit > 0 ? l_limit : 255;
+}
+
+// "name", "name (2)", "name (3)"...; the number goes before the extension. A name that
+// would grow past the limit loses characters at the end of its stem, whole ones.
+QString NumberedName(QString const& i_name, int i_number, qsizetype i_limit)
+{
+    QString const l_number = i_number == 1 ? QString() : QStringLiteral(" (%1)").arg(i_number);
     qsizetype const l_dot = i_name.lastIndexOf(QLatin1Char('.'));
-    return l_dot > 0 ? QString(i_name).insert(l_dot, l_number) : i_name + l_number;
+    QString l_stem = l_dot > 0 ? i_name.left(l_dot) : i_name;
+    QString l_extension = l_dot > 0 ? i_name.mid(l_dot) : QString();
+    // An extension too long to keep a character of the stem is no extension.
+    if (NativeSize(l_number + l_extension) >= i_limit)
+    {
+        l_stem = i_name;
+        l_extension.clear();
+    }
+    qsizetype const l_room = i_limit - NativeSize(l_number + l_extension);
+    while (NativeSize(l_stem) > l_room)
+    {
+        qsizetype const l_size = l_stem.size();
+        // A character outside the first plane takes two units.
+        qsizetype const l_last =
+            l_size > 1 && l_stem.back().isLowSurrogate() && l_stem.at(l_size - 2).isHighSurrogate()
+                ? 2
+                : 1;
+        if (l_last == l_size)
+            break;
+        l_stem.chop(l_last);
+    }
+    return l_stem + l_number + l_extension;
+}
+
+// Why the last call failed; "no free name" when every name was taken.
+QString ErrorText(int i_error, QString const& i_name)
+{
+    return i_error ? qt_error_string(i_error) : QStringLiteral("no free name for %1").arg(i_name);
+}
+
+// The folder of that name below i_parent, made when missing. A name taken by anything
+// but a folder (a file, a link) gets the next number, as file names do.
+QString TakeFolder(QString const& i_parent, QString const& i_name, QString& o_error)
+{
+    qsizetype const l_limit = NameLimit(i_parent);
+    int l_error = 0;
+    for (int l_number = 1; l_number <= c_maxSetAsideNames && !l_error; ++l_number)
+    {
+        QString const l_path =
+            i_parent + QLatin1Char('/') + NumberedName(i_name, l_number, l_limit);
+        QByteArray const l_native = QFile::encodeName(l_path);
+        struct stat l_status;
+        if (::lstat(l_native.constData(), &l_status) != 0)
+        {
+            if (errno == ENOENT && ::mkdir(l_native.constData(), 0777) == 0)
+                return l_path;
+            // Made by someone else meanwhile: looked at again below.
+            if (errno != EEXIST || ::lstat(l_native.constData(), &l_status) != 0)
+            {
+                l_error = errno;
+                continue;
+            }
+        }
+        if (S_ISDIR(l_status.st_mode))
+            return l_path;
+    }
+    o_error = ErrorText(l_error, i_name);
+    return QString();
+}
+
+// Moves the file to that name in the folder, or the next numbered one that is free.
+QString MoveToFreeName(QString const& i_from, QString const& i_folder, QString const& i_name,
+                       QString& o_error)
+{
+    QByteArray const l_from = QFile::encodeName(i_from);
+    qsizetype const l_limit = NameLimit(i_folder);
+    int l_error = 0;
+    for (int l_number = 1; l_number <= c_maxSetAsideNames && !l_error; ++l_number)
+    {
+        QString const l_to = i_folder + QLatin1Char('/') + NumberedName(i_name, l_number, l_limit);
+        QByteArray const l_native = QFile::encodeName(l_to);
+        if (::renameat2(AT_FDCWD, l_from.constData(), AT_FDCWD, l_native.constData(),
+                        RENAME_NOREPLACE) == 0)
+            return l_to;
+        l_error = errno == EEXIST ? 0 : errno;
+        if (l_error != EINVAL && l_error != ENOSYS)
+            continue;
+        // A file system that cannot promise not to replace: look first.
+        struct stat l_status;
+        if (::lstat(l_native.constData(), &l_status) == 0)
+            l_error = 0;
+        else if (errno != ENOENT || ::rename(l_from.constData(), l_native.constData()) != 0)
+            l_error = errno;
+        else
+            return l_to;
+    }
+    o_error = ErrorText(l_error, i_name);
+    return QString();
 }
 } // namespace
 
@@ -39,15 +147,15 @@ PartialFile::PartialFile(QString const& i_path, QString const& i_relative)
         m_base = QFileInfo(i_path.chopped(l_tail.size())).path();
 }
 
-QString PartialFile::RecordFolder() const
+QStringList PartialFile::RecordFolders() const
 {
-    return m_base + c_recordFolder;
+    return {m_base + c_recordFolder, m_base + c_hiddenRecordFolder};
 }
 
-QString PartialFile::RecordPath() const
+QString PartialFile::RecordName() const
 {
     // One flat folder: the relative path may be deeper than any name allows.
-    return RecordFolder() + QLatin1Char('/') +
+    return QLatin1Char('/') +
            QString::fromLatin1(
                QCryptographicHash::hash(m_relative.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
@@ -56,62 +164,83 @@ std::optional<PartialFile::Writer> PartialFile::ReadWriter() const
 {
     if (m_base.isEmpty())
         return std::nullopt;
-    QFile l_file(RecordPath());
-    if (!l_file.open(QIODevice::ReadOnly) || l_file.size() > c_maxRecordBytes)
-        return std::nullopt;
-    QDataStream l_in(l_file.read(c_maxRecordBytes));
-    l_in.setVersion(QDataStream::Qt_6_0);
-    quint32 l_magic = 0;
-    QString l_relative;
-    Writer l_writer;
-    QByteArray l_remotePath;
-    l_in >> l_magic >> l_relative >> l_writer.user >> l_remotePath;
-    if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic || l_relative != m_relative)
-        return std::nullopt;
-    l_writer.remotePath = l_remotePath.toStdString();
-    return l_writer;
+    for (QString const& l_folder : RecordFolders())
+    {
+        QString const l_path = l_folder + RecordName();
+        // Opening anything but a file to read may wait for ever (a pipe).
+        if (!QFileInfo(l_path).isFile())
+            continue;
+        QFile l_file(l_path);
+        if (!l_file.open(QIODevice::ReadOnly) || l_file.size() > c_maxRecordBytes)
+            continue;
+        QDataStream l_in(l_file.read(c_maxRecordBytes));
+        l_in.setVersion(QDataStream::Qt_6_0);
+        quint32 l_magic = 0;
+        QString l_relative;
+        Writer l_writer;
+        QByteArray l_remotePath;
+        l_in >> l_magic >> l_relative >> l_writer.user >> l_remotePath;
+        if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic ||
+            l_relative != m_relative)
+            continue;
+        l_writer.remotePath = l_remotePath.toStdString();
+        return l_writer;
+    }
+    return std::nullopt;
 }
 
 bool PartialFile::WriteWriter(Writer const& i_writer) const
 {
-    if (m_base.isEmpty() || !QDir().mkpath(RecordFolder()))
+    if (m_base.isEmpty())
         return false;
-    QSaveFile l_file(RecordPath());
-    if (!l_file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream l_out(&l_file);
-    l_out.setVersion(QDataStream::Qt_6_0);
-    l_out << c_recordMagic << m_relative << i_writer.user
-          << QByteArray::fromStdString(i_writer.remotePath);
-    return l_out.status() == QDataStream::Ok && l_file.flush() && ::fsync(l_file.handle()) == 0 &&
-           l_file.commit() && DataSaver::SyncFolderOf(RecordPath());
+    QStringList const l_folders = RecordFolders();
+    for (QString const& l_folder : l_folders)
+    {
+        QString const l_path = l_folder + RecordName();
+        if (!QDir().mkpath(l_folder))
+            continue;
+        QSaveFile l_file(l_path);
+        if (!l_file.open(QIODevice::WriteOnly))
+            continue;
+        QDataStream l_out(&l_file);
+        l_out.setVersion(QDataStream::Qt_6_0);
+        l_out << c_recordMagic << m_relative << i_writer.user
+              << QByteArray::fromStdString(i_writer.remotePath);
+        if (l_out.status() != QDataStream::Ok || !l_file.flush() || ::fsync(l_file.handle()) != 0 ||
+            !l_file.commit() || !DataSaver::SyncFolderOf(l_path))
+            continue;
+        // A record left at the other place would speak for the file once this one is gone.
+        for (QString const& l_other : l_folders)
+            if (l_other != l_folder)
+                QFile::remove(l_other + RecordName());
+        return true;
+    }
+    return false;
 }
 
 void PartialFile::RemoveWriter() const
 {
     if (m_base.isEmpty())
         return;
-    QFile::remove(RecordPath());
-    QDir().rmdir(RecordFolder());
+    for (QString const& l_folder : RecordFolders())
+    {
+        QFile::remove(l_folder + RecordName());
+        QDir().rmdir(l_folder);
+    }
 }
 
-QString PartialFile::SetAside() const
+QString PartialFile::SetAside(QString& o_error) const
 {
     if (m_base.isEmpty())
-        return QString();
-    QFileInfo const l_place(m_base + c_setAsideFolder + QLatin1Char('/') + m_relative);
-    if (!QDir().mkpath(l_place.path()))
-        return QString();
-    for (int l_number = 1; l_number <= c_maxSetAsideNames; ++l_number)
     {
-        QString const l_target =
-            l_place.path() + QLatin1Char('/') + NumberedName(l_place.fileName(), l_number);
-        // A dangling link does not exist either, but it is not free.
-        QFileInfo const l_taken(l_target);
-        if (l_taken.exists() || l_taken.isSymLink())
-            continue;
-        // Renaming never replaces a file that appeared meanwhile.
-        return QFile::rename(m_path, l_target) ? l_target : QString();
+        o_error = QStringLiteral("its download folder is unknown");
+        return QString();
     }
-    return QString();
+    QStringList l_names = m_relative.split(QLatin1Char('/'));
+    QString const l_fileName = l_names.takeLast();
+    QString l_folder = TakeFolder(m_base, c_setAsideFolder, o_error);
+    for (QString const& l_name : l_names)
+        if (!l_folder.isEmpty())
+            l_folder = TakeFolder(l_folder, l_name, o_error);
+    return l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
 }

@@ -3,9 +3,10 @@
 // A partial file of the downloading folder and what is kept about it outside that
 // folder: the record of who writes it, and the place where bytes go that no download
 // may resume. Both lie under the download folder beside "downloading" and "complete",
-// so that they move along with it, and both are found by the partial file's path below
-// the downloading folder. Nothing kept there can be taken for a partial file, which
-// always lies below the downloading folder.
+// in folders that show, so that they go wherever the user moves the download folder's
+// contents, and both are found by the partial file's path below the downloading folder.
+// Nothing kept there can be taken for a partial file, which always lies below the
+// downloading folder.
 
 #include <QString>
 
@@ -37,13 +38,15 @@ public:
     bool WriteWriter(Writer const& i_writer) const;
     void RemoveWriter() const;
     // Moves the partial file into the set-aside folder, below the same relative folder,
-    // under a name no file there has yet. The new path, or an empty one when the file
-    // could not be moved.
-    QString SetAside() const;
+    // under a name nothing there has yet: a name taken, by a file or by a folder, gets
+    // the next number. The new path, or an empty one and the reason when the file could
+    // not be moved. Nothing is ever replaced.
+    QString SetAside(QString& o_error) const;
 
 private:
-    QString RecordFolder() const;
-    QString RecordPath() const;
+    // Where records are kept, in the order they are looked for.
+    QStringList RecordFolders() const;
+    QString RecordName() const;
 
     QString m_path;
     QString m_relative;

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <sys/stat.h>
+
 #include <optional>
 
 namespace
@@ -27,6 +29,31 @@ void DropSocket(QTcpSocket* ip_socket)
     ip_socket->close();
     ip_socket->deleteLater();
 }
+
+// A file on disk, told apart from others by device and inode.
+struct FileId
+{
+    dev_t device;
+    ino_t inode;
+
+    static std::optional<FileId> Of(QString const& i_path)
+    {
+        struct stat l_status;
+        if (::stat(QFile::encodeName(i_path).constData(), &l_status) != 0)
+            return std::nullopt;
+        return FileId{l_status.st_dev, l_status.st_ino};
+    }
+    // Two local paths of one file: the same text, or another text that the file system
+    // leads to the same file (one that folds case, or a link the user made).
+    static bool Same(QString const& i_path, std::optional<FileId> const& i_file,
+                     QString const& i_other)
+    {
+        if (i_path == i_other)
+            return true;
+        std::optional<FileId> const l_other = i_file ? Of(i_other) : std::nullopt;
+        return l_other && l_other->device == i_file->device && l_other->inode == i_file->inode;
+    }
+};
 } // namespace
 
 void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction,
@@ -83,10 +110,12 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
 
 bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_entry)
 {
+    std::optional<FileId> const l_file = FileId::Of(i_path);
     for (ItemPtr const& l_cell : d["download_file"]->GetItems())
     {
         auto const* lp_file = l_cell.AsPtr<QFile>();
-        if (lp_file && lp_file->fileName() == i_path && l_cell["download_entry"] != i_entry)
+        if (lp_file && l_cell["download_entry"] != i_entry &&
+            FileId::Same(i_path, l_file, lp_file->fileName()))
             return true;
     }
     return false;
@@ -94,12 +123,19 @@ bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_e
 
 bool TransferQueueManager::IsPartialFileSharedWithAnother(QString const& i_path, ItemPtr i_entry)
 {
-    // Local paths of different file names never coincide.
-    for (ItemPtr const& l_other : i_entry["file_name"].GetItems("download_entry"))
+    // Names the peers sent in different bytes (UTF-8 from one, a code page from another)
+    // can meet in one local name, and names that differ in case can meet in one file
+    // where the file system folds case. A name that differs otherwise leads elsewhere.
+    QString const l_name = QFileInfo(i_path).fileName();
+    std::optional<FileId> const l_file = FileId::Of(i_path);
+    for (ItemPtr const& l_other : d["download_entry"]->GetItems())
     {
+        if (l_other == i_entry || l_other["download_entry_status"].AsStdString() == "complete" ||
+            l_other["file_name"].AsString().compare(l_name, Qt::CaseInsensitive) != 0)
+            continue;
         QString l_otherPath;
-        if (l_other != i_entry && l_other["download_entry_status"].AsStdString() != "complete" &&
-            GetLocalDownloadPath(l_other, false, l_otherPath) && l_otherPath == i_path)
+        if (GetLocalDownloadPath(l_other, false, l_otherPath) &&
+            FileId::Same(i_path, l_file, l_otherPath))
             return true;
     }
     return false;
@@ -110,8 +146,16 @@ TransferQueueManager::CheckPartialFileWriter(PartialFile const& i_partial, ItemP
                                              QString& o_reason)
 {
     QString const& l_path = i_partial.Path();
-    if (!QFileInfo::exists(l_path))
+    struct stat l_status;
+    if (::stat(QFile::encodeName(l_path).constData(), &l_status) != 0)
         return PartialFileUse::Resume;
+    // A folder there may hold other downloads' files, and opening a pipe waits for a
+    // reader for ever: neither is moved, nor opened.
+    if (S_ISDIR(l_status.st_mode) || S_ISFIFO(l_status.st_mode))
+    {
+        o_reason = QStringLiteral("Partial file %1 is a folder or a pipe").arg(l_path);
+        return PartialFileUse::InTheWay;
+    }
     std::optional<PartialFile::Writer> l_writer = i_partial.ReadWriter();
     // Older versions kept the writer in the store only, keyed by the absolute path.
     if (!l_writer)
@@ -208,6 +252,11 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         DropSocket(ip_socket);
         return;
     }
+    if (l_use == PartialFileUse::InTheWay)
+    {
+        l_localError(l_reason);
+        return;
+    }
     if (l_entry["download_entry_status"].IsConnected("is_active"))
     {
         Detail(QStringLiteral("Transfer is already downloading, cancelling..."), l_entry);
@@ -216,10 +265,11 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     if (l_use == PartialFileUse::SetAside)
     {
         // Bytes of another file are never appended to, and never thrown away either.
-        QString const l_aside = l_partial.SetAside();
+        QString l_error;
+        QString const l_aside = l_partial.SetAside(l_error);
         if (l_aside.isEmpty())
         {
-            l_localError(l_reason + QStringLiteral(", could not set it aside"));
+            l_localError(l_reason + QStringLiteral(", could not set it aside: %1").arg(l_error));
             return;
         }
         Detail(l_reason + QStringLiteral(", set aside as %1").arg(l_aside), l_entry);

@@ -204,7 +204,9 @@ private:
         Refuse,
         // No download may resume it: it is moved aside and the download starts from
         // the first byte. o_reason says whose bytes they are.
-        SetAside
+        SetAside,
+        // A folder or a pipe lies there: the download cannot go on.
+        InTheWay
     };
     PartialFileUse CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
                                           QString& o_reason);

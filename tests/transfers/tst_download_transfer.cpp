@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QMutex>
 
+#include <sys/stat.h>
+
 using namespace TransferTestEnv;
 
 namespace
@@ -297,6 +299,26 @@ void TestDownloadTransfer::failedMoveLeavesTheFileWhereItIs()
     QCOMPARE(l_records, 0);
     QVERIFY(l_log.Texts(c_queueArea).filter("Could not move finished download").size() == 1);
     QVERIFY(!l_entry["download_file"] && !l_entry["download_thread"]);
+
+    // A folder or a pipe where the partial file goes: nothing is moved, nor opened (a
+    // pipe would wait for a reader for ever).
+    quint32 l_token = 42;
+    for (QByteArray const l_name : {"folder.bin", "pipe.bin"})
+    {
+        ItemPtr const l_blocked =
+            manager().AddDownload("hank", l_name.toStdString(), "held", 10, 0);
+        QString const l_partial = m_env.Folder() + "/downloading/held/" + l_name;
+        QVERIFY(QDir().mkpath(l_partial));
+        if (l_name == "pipe.bin")
+            QVERIFY(QDir().rmdir(l_partial) && ::mkfifo(QFile::encodeName(l_partial), 0600) == 0);
+        else
+            QVERIFY(WriteFile(l_partial + "/inside", "kept"));
+        QVERIFY(OfferAndOpen(*l_hank, ++l_token, "held\\" + l_name, 10));
+        QVERIFY(l_hank->File().WaitForDisconnected());
+        QCOMPARE(Status(l_blocked), QByteArray("local error"));
+        QVERIFY(QFileInfo::exists(l_partial));
+    }
+    QCOMPARE(ReadFile(m_env.Folder() + "/downloading/held/folder.bin/inside"), QByteArray("kept"));
 }
 
 void TestDownloadTransfer::failedWriteEndsTheDownloadUnrecorded()
@@ -357,27 +379,59 @@ void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
 
 void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
 {
-    // xavi's rock\albumN\track.mp3 and yves's pop\albumN\track.mp3 share a local path;
-    // xavi's half-received file lies there when the next connection comes.
+    // xavi's rock\albumN\<name> and yves's pop\albumN\<name> share a local path; xavi's
+    // half-received file lies there when the next connection comes.
+    enum class Move
+    {
+        None,
+        Whole,
+        // What a file manager's "select all" takes: hidden entries stay behind.
+        WhatShows
+    };
     struct Case
     {
         // xavi's bytes came over a connection, rather than being put there with nothing
         // said about them.
-        bool transferred;
+        bool transferred = false;
         // A store file of an older version names xavi as the writer.
-        bool oldStoreRecord;
-        bool folderMoved;
-        bool yvesQueued;
-        bool xaviRemoved;
+        bool oldStoreRecord = false;
+        // The record lies where the version before kept it.
+        bool oldRecordPlace = false;
+        Move move = Move::None;
+        bool yvesQueued = true;
+        bool xaviRemoved = false;
         // The offset sent to the next connection, yves's when he has a download, else
         // xavi's; -1 when it is refused.
-        qint64 offset;
+        qint64 offset = 0;
+        // The file names each peer sends: other bytes, one local name.
+        QByteArray xaviName = "track.mp3";
+        QByteArray yvesName = "track.mp3";
+        // yves's remote folder ends in this folder, a link the user made to xavi's.
+        QString yvesLink;
+        // A file already in the download folder, and where xavi's bytes go below "set
+        // aside"; %1 is the album.
+        QString taken;
+        QString aside;
     };
     qint64 const l_half = 2 * 8192;
+    // The longest name there is, of two-byte characters: a number can only take the
+    // place of whole ones.
+    QByteArray const l_long = QString(125, QChar(0xE9)).toUtf8() + "x.bin";
+    QString const l_longAside = QString(123, QChar(0xE9)) + " (2).bin";
     Case const l_cases[] = {
-        {true, false, true, true, false, -1},  {true, false, true, true, true, 0},
-        {false, false, true, true, false, 0},  {false, false, true, false, false, l_half},
-        {false, true, false, true, false, -1},
+        {.transferred = true, .move = Move::Whole, .offset = -1},
+        {.transferred = true, .move = Move::Whole, .xaviRemoved = true},
+        {.move = Move::Whole},
+        {.move = Move::Whole, .yvesQueued = false, .offset = l_half},
+        {.oldStoreRecord = true, .offset = -1},
+        {.xaviName = "caf\xc3\xa9.bin", .yvesName = "caf\xe9.bin"},
+        {.transferred = true, .move = Move::WhatShows, .xaviRemoved = true},
+        {.transferred = true, .oldRecordPlace = true, .move = Move::Whole, .offset = -1},
+        {.yvesLink = "linked", .aside = "linked/track.mp3"},
+        {.xaviName = l_long, .yvesName = l_long,
+         .taken = "set aside/%1/" + QString::fromUtf8(l_long), .aside = "%1/" + l_longAside},
+        {.taken = "set aside/%1", .aside = "%1 (2)/track.mp3"},
+        {.transferred = true, .move = Move::Whole, .offset = -1, .taken = "partial writers"},
     };
     auto l_xavi = Uploader("xavi");
     auto l_yves = Uploader("yves");
@@ -390,16 +444,22 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         QByteArray const l_tag = QByteArray::number(l_index);
         QString l_base = m_env.Folder() + "/moving" + l_tag;
         SetSetting("download_folder", l_base);
-        std::string const l_album = "album" + l_tag.toStdString();
-        QByteArray const l_rockPath = QByteArray::fromStdString("rock\\" + l_album + "\\track.mp3");
-        QByteArray const l_popPath = QByteArray::fromStdString("pop\\" + l_album + "\\track.mp3");
-        QString const l_below = QString::fromStdString(l_album + "/track.mp3");
+        QString const l_album = "album" + l_tag;
+        QString const l_yvesAlbum = l_case.yvesLink.isEmpty() ? l_album : l_case.yvesLink;
+        QByteArray const l_rockPath = "rock\\" + l_album.toUtf8() + "\\" + l_case.xaviName;
+        QByteArray const l_popPath = "pop\\" + l_yvesAlbum.toUtf8() + "\\" + l_case.yvesName;
+        QString const l_below = l_album + "/" + QString::fromUtf8(l_case.xaviName);
         ItemPtr const l_rockEntry =
-            manager().AddDownload("xavi", "track.mp3", "rock\\" + l_album, l_rock.size(), 0);
+            manager().AddDownload("xavi", l_case.xaviName.toStdString(),
+                                  "rock\\" + l_album.toStdString(), l_rock.size(), 0);
         ItemPtr const l_popEntry =
             l_case.yvesQueued
-                ? manager().AddDownload("yves", "track.mp3", "pop\\" + l_album, l_pop.size(), 0)
+                ? manager().AddDownload("yves", l_case.yvesName.toStdString(),
+                                        "pop\\" + l_yvesAlbum.toStdString(), l_pop.size(), 0)
                 : ItemPtr();
+        QString const l_taken = QString(l_case.taken).replace("%1", l_album);
+        if (!l_taken.isEmpty())
+            QVERIFY(WriteFile(l_base + "/" + l_taken, l_rock.left(100)));
         if (l_case.transferred)
         {
             QCOMPARE(Connect(*l_xavi, ++l_token, l_rockPath, l_rock.size()), 0);
@@ -410,6 +470,10 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         }
         else
             QVERIFY(WriteFile(l_base + "/downloading/" + l_below, l_rock.left(l_half)));
+        if (l_case.oldRecordPlace)
+            QVERIFY(QDir(l_base).rename("partial writers", ".partial writers"));
+        if (!l_case.yvesLink.isEmpty())
+            QVERIFY(QFile::link(l_album, l_base + "/downloading/" + l_yvesAlbum));
         // The store as last saved before the transfer started.
         for (ItemPtr const& l_record : d["partial_file"]->GetItems())
             l_record.Remove();
@@ -420,10 +484,17 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
             l_record += User("xavi");
             l_record += d["partial_file_remote_path"]->GetItem(Value(l_rockPath));
         }
-        if (l_case.folderMoved)
+        if (l_case.move != Move::None)
         {
-            QVERIFY(QDir().rename(l_base, l_base + "-moved"));
-            l_base += "-moved";
+            QString const l_moved = l_base + "-moved";
+            if (l_case.move == Move::Whole)
+                QVERIFY(QDir().rename(l_base, l_moved));
+            else
+                for (QString const& l_name :
+                     QDir(l_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+                    QVERIFY(QDir().mkpath(l_moved) &&
+                            QDir(l_base).rename(l_name, l_moved + "/" + l_name));
+            l_base = l_moved;
             SetSetting("download_folder", l_base);
         }
         if (l_case.xaviRemoved)
@@ -453,16 +524,23 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
             QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 5000);
         }
         QByteArray const& l_finished = l_case.offset < 0 ? l_rock : l_content;
-        QCOMPARE(Sha1(ReadFile(l_base + "/complete/" + l_below)), Sha1(l_finished));
+        QString const l_finishedBelow = l_byYves && l_case.offset >= 0
+                                            ? l_yvesAlbum + "/" + QFileInfo(l_below).fileName()
+                                            : l_below;
+        QCOMPARE(Sha1(ReadFile(l_base + "/complete/" + l_finishedBelow)), Sha1(l_finished));
 
-        // Set aside where the log says, and nothing else is left.
-        QString const l_aside = l_base + "/set aside/" + l_below;
+        // Set aside where the log says, nothing taken is touched, and nothing else is left.
+        QString const l_aside =
+            l_base + "/set aside/" +
+            (l_case.aside.isEmpty() ? l_below : QString(l_case.aside).replace("%1", l_album));
         bool const l_setAside = l_case.offset == 0;
         QCOMPARE(l_log.Texts(c_queueArea).filter(", set aside as " + l_aside).size(),
                  int(l_setAside));
         QCOMPARE(ReadFile(l_aside), l_setAside ? l_rock.left(l_half) : QByteArray());
+        if (!l_taken.isEmpty())
+            QCOMPARE(ReadFile(l_base + "/" + l_taken), l_rock.left(100));
         QStringList const l_files = FilesBelow(l_base);
-        QCOMPARE(l_files.size(), 1 + int(l_setAside));
+        QCOMPARE(l_files.size(), 1 + int(l_setAside) + int(!l_taken.isEmpty()));
         for (QString const& l_file : l_files)
         {
             QByteArray const l_bytes = ReadFile(l_base + "/" + l_file);
