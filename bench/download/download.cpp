@@ -18,10 +18,14 @@
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include "transfers/PartialFile.h"
 #include "transfers/TransferQueueManager.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -190,6 +194,77 @@ void BM_DownloadThread(benchmark::State& io_state)
     g_download.guiMillisecondsPerGiB = l_guiSeconds * 1e3 / double(io_state.iterations());
 }
 
+// The start of a file connection while 100,000 other downloads wait. With the partial
+// file's writer on record (the baseline) nothing looks at the others; with it unknown,
+// every other unfinished download is asked whether it leads to the same file: those of
+// other names at a glance, those of the same name (range(1)) by their local paths.
+constexpr int c_queued = 100000;
+double g_startMs[2][2] = {};
+
+void BM_ConnectionStart(benchmark::State& io_state)
+{
+    bool const l_writerKnown = io_state.range(0) != 0;
+    bool const l_sameName = io_state.range(1) != 0;
+    SetSetting("download_folder", Folder().path() + "/starts");
+    static bool s_queued = false;
+    for (int l_other = 0; !s_queued && l_other < c_queued; ++l_other)
+    {
+        std::string const l_number = std::to_string(l_other);
+        transferQueueManager->AddDownload("queuer", "other" + l_number + ".bin",
+                                          "music\\folder" + l_number, 1000, 0);
+        transferQueueManager->AddDownload("queuer", "start.bin", "music\\same" + l_number,
+                                          1000, 0);
+    }
+    s_queued = true;
+    // The same-name downloads are queued only for the runs that look at them.
+    for (ItemPtr const& l_entry : d["user"]->GetItem(Value("queuer")).GetItems("download_entry"))
+        if (l_entry["file_name"].AsStdString() == "start.bin")
+            transferQueueManager->SetDownloadEntryStatus(
+                l_entry, l_sameName ? QStringLiteral("queued") : QStringLiteral("complete"));
+
+    QTcpServer l_listener;
+    l_listener.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    ItemPtr const l_entry =
+        transferQueueManager->AddDownload("starter", "start.bin", "bench\\album", 1000, 0);
+    QString l_path;
+    transferQueueManager->GetLocalDownloadPath(l_entry, false, l_path);
+    PartialFile const l_partial(l_path, QStringLiteral("album/start.bin"));
+    double l_total = 0;
+    for (auto _ : io_state)
+    {
+        QDir().mkpath(QFileInfo(l_path).path());
+        QFile l_file(l_path);
+        l_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        l_file.write("half");
+        l_file.close();
+        if (l_writerKnown)
+            l_partial.WriteWriter({QStringLiteral("starter"), "bench\\album\\start.bin"});
+        else
+            l_partial.RemoveWriter();
+        l_entry += d["remote_transfer_req"]->GetItem(Value(c_token));
+        QTcpSocket l_client;
+        l_client.connectToHost(QHostAddress(QHostAddress::LocalHost), l_listener.serverPort());
+        if (!l_listener.waitForNewConnection(10000))
+        {
+            io_state.SkipWithError("no connection");
+            break;
+        }
+        QTcpSocket* const lp_socket = l_listener.nextPendingConnection();
+        QElapsedTimer l_clock;
+        l_clock.start();
+        transferQueueManager->OnFileConnection("starter", lp_socket, c_token);
+        double const l_seconds = double(l_clock.nsecsElapsed()) / 1e9;
+        io_state.SetIterationTime(l_seconds);
+        l_total += l_seconds;
+        if (l_entry["download_entry_status"].AsStdString() != "downloading")
+            io_state.SkipWithError("the download did not start");
+        transferQueueManager->SetDownloadEntryStatus(l_entry, QStringLiteral("queued"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    transferQueueManager->RemoveDownload(l_entry);
+    g_startMs[l_writerKnown][l_sameName] = l_total * 1e3 / double(io_state.iterations());
+}
+
 BENCHMARK(BM_PlainCopy)
     ->Arg(8192)
     ->Arg(65536)
@@ -202,6 +277,13 @@ BENCHMARK(BM_DownloadThread)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_ConnectionStart)
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 // Keeps the best repetition of each benchmark for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter
@@ -212,7 +294,8 @@ public:
         ConsoleReporter::ReportRuns(i_runs);
         for (Run const& l_run : i_runs)
         {
-            if (l_run.run_type != Run::RT_Iteration || l_run.error_occurred)
+            if (l_run.run_type != Run::RT_Iteration || l_run.error_occurred ||
+                l_run.benchmark_name().find("ConnectionStart") != std::string::npos)
                 continue;
             double const l_rate = double(c_fileSize) / 1e6 / l_run.GetAdjustedRealTime() * 1e3;
             std::string const l_name = l_run.benchmark_name();
@@ -252,6 +335,11 @@ int main(int argc, char** argv)
                 "and %.1f ms of GUI-thread time per GiB\n",
                 g_download.guiMicrosecondsPerReport, g_download.reportsPerGiB,
                 g_download.guiMillisecondsPerGiB);
+    std::printf("\nStart of a file connection, %d other downloads queued, mean of 20:\n"
+                "  baseline, writer on record:                      %8.3f ms\n"
+                "  writer unknown, no other of the same name:       %8.3f ms\n"
+                "  writer unknown, all %d others of the same name:  %8.3f ms\n",
+                c_queued, g_startMs[1][0], g_startMs[0][0], c_queued, g_startMs[0][1]);
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -244,3 +244,19 @@ QString PartialFile::SetAside(QString& o_error) const
             l_folder = TakeFolder(l_folder, l_name, o_error);
     return l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
 }
+
+void PartialFile::BringRecordsIntoView(QString const& i_downloadFolder)
+{
+    QDir const l_hidden(i_downloadFolder + c_hiddenRecordFolder);
+    // Record names are SHA-1 sums in hexadecimal: nothing else there was written here.
+    QStringList const l_names = l_hidden.entryList({QString(40, QLatin1Char('?'))}, QDir::Files);
+    QString const l_folder = i_downloadFolder + c_recordFolder;
+    if (l_names.isEmpty() || !QDir().mkpath(l_folder))
+        return;
+    for (QString const& l_name : l_names)
+        ::renameat2(AT_FDCWD, QFile::encodeName(l_hidden.filePath(l_name)).constData(), AT_FDCWD,
+                    QFile::encodeName(l_folder + QLatin1Char('/') + l_name).constData(),
+                    RENAME_NOREPLACE);
+    DataSaver::SyncFolderOf(l_folder + QLatin1Char('/') + l_names.first());
+    l_hidden.rmdir(l_hidden.path());
+}

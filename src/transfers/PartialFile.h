@@ -43,6 +43,10 @@ public:
     // not be moved. Nothing is ever replaced.
     QString SetAside(QString& o_error) const;
 
+    // Moves the records that the version before kept in a hidden folder of the download
+    // folder to where they now lie, so that they go along with a move by hand too.
+    static void BringRecordsIntoView(QString const& i_downloadFolder);
+
 private:
     // Where records are kept, in the order they are looked for.
     QStringList RecordFolders() const;

@@ -61,6 +61,11 @@ bool IsInside(QString const& i_path, QString const& i_root)
 }
 } // namespace
 
+QString TransferQueueManager::LocalDownloadFolder()
+{
+    return QFileInfo(LocalTreeRoot(false)).path();
+}
+
 int TransferQueueManager::SubfolderSaveLevel(ItemPtr i_entry)
 {
     // Deeper levels than any real folder has only repeat the first component.

@@ -128,15 +128,20 @@ bool TransferQueueManager::IsPartialFileSharedWithAnother(QString const& i_path,
     // where the file system folds case. A name that differs otherwise leads elsewhere.
     QString const l_name = QFileInfo(i_path).fileName();
     std::optional<FileId> const l_file = FileId::Of(i_path);
-    for (ItemPtr const& l_other : d["download_entry"]->GetItems())
+    // Each name once, and without copying the set of them.
+    for (ItemPtr const l_nameItem : d["file_name"]->KeyedItems())
     {
-        if (l_other == i_entry || l_other["download_entry_status"].AsStdString() == "complete" ||
-            l_other["file_name"].AsString().compare(l_name, Qt::CaseInsensitive) != 0)
+        if (l_nameItem.AsString().compare(l_name, Qt::CaseInsensitive) != 0)
             continue;
-        QString l_otherPath;
-        if (GetLocalDownloadPath(l_other, false, l_otherPath) &&
-            FileId::Same(i_path, l_file, l_otherPath))
-            return true;
+        for (ItemPtr const& l_other : l_nameItem.GetItems("download_entry"))
+        {
+            QString l_otherPath;
+            if (l_other != i_entry &&
+                l_other["download_entry_status"].AsStdString() != "complete" &&
+                GetLocalDownloadPath(l_other, false, l_otherPath) &&
+                FileId::Same(i_path, l_file, l_otherPath))
+                return true;
+        }
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include "store/Settings.h"
 #include "store/TimerManager.h"
 #include "transfers/DownloadThread.h"
+#include "transfers/PartialFile.h"
 #include "transfers/UploadThread.h"
 
 #include <QDateTime>
@@ -279,6 +280,7 @@ void TransferQueueManager::DataLoaded()
     if (gp_server)
         for (ItemPtr const& l_user : l_entries.GetItems("user"))
             gp_server->TrackUser(l_user.AsString());
+    PartialFile::BringRecordsIntoView(LocalDownloadFolder());
     emit TransfersLoaded();
     DetermineUploadSpeedLimit();
 }

@@ -79,6 +79,8 @@ public:
     void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr i_entry);
     // The entry's subfolder_save_level, kept within 0 to 255.
     static int SubfolderSaveLevel(ItemPtr i_entry);
+    // The download folder setting in file-system form, cleaned.
+    static QString LocalDownloadFolder();
 
     // --- Download queue (TransferQueueDownloads.cpp) -------------------------------
     ItemPtr AddDownload(QString i_user, std::string i_fileName, std::string i_folder,

@@ -395,7 +395,7 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         bool transferred = false;
         // A store file of an older version names xavi as the writer.
         bool oldStoreRecord = false;
-        // The record lies where the version before kept it.
+        // The record lies where the version before kept it when this one starts.
         bool oldRecordPlace = false;
         Move move = Move::None;
         bool yvesQueued = true;
@@ -426,7 +426,7 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         {.oldStoreRecord = true, .offset = -1},
         {.xaviName = "caf\xc3\xa9.bin", .yvesName = "caf\xe9.bin"},
         {.transferred = true, .move = Move::WhatShows, .xaviRemoved = true},
-        {.transferred = true, .oldRecordPlace = true, .move = Move::Whole, .offset = -1},
+        {.transferred = true, .oldRecordPlace = true, .move = Move::WhatShows, .offset = -1},
         {.yvesLink = "linked", .aside = "linked/track.mp3"},
         {.xaviName = l_long, .yvesName = l_long,
          .taken = "set aside/%1/" + QString::fromUtf8(l_long), .aside = "%1/" + l_longAside},
@@ -471,7 +471,10 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         else
             QVERIFY(WriteFile(l_base + "/downloading/" + l_below, l_rock.left(l_half)));
         if (l_case.oldRecordPlace)
+        {
             QVERIFY(QDir(l_base).rename("partial writers", ".partial writers"));
+            manager().DataLoaded();
+        }
         if (!l_case.yvesLink.isEmpty())
             QVERIFY(QFile::link(l_album, l_base + "/downloading/" + l_yvesAlbum));
         // The store as last saved before the transfer started.
