@@ -9,6 +9,8 @@
 
 #include <QTreeWidgetItem>
 
+#include <optional>
+
 class TransferRow : public QTreeWidgetItem
 {
 public:
@@ -16,4 +18,8 @@ public:
 
     TransferTally m_tally;
     TransferFigures m_figures;
+    // A file row: the position its bar shows, that of its transfer's last report; none
+    // before the first. The position cell goes when a transfer stops while the bar stays,
+    // so the sums above add this, not the cell, for the parents to show what the rows do.
+    std::optional<long long> m_shownPosition;
 };

@@ -5,7 +5,7 @@
 #include <limits>
 
 TransferFigures TransferFigures::Of(QString const& i_status, QString const& i_runningText,
-                                    long long i_position, long long i_size)
+                                    long long i_position, long long i_size, bool i_shown)
 {
     TransferFigures l_figures;
     if (i_status == i_runningText)
@@ -25,6 +25,11 @@ TransferFigures TransferFigures::Of(QString const& i_status, QString const& i_ru
         l_figures.m_done = i_size;
         l_figures.m_total = i_size;
         break;
+    case TransferStatusClass::None:
+    case TransferStatusClass::Denied:
+        if (!i_shown)
+            break;
+        [[fallthrough]];
     case TransferStatusClass::Running:
     case TransferStatusClass::Queued:
     case TransferStatusClass::Aborted:
@@ -34,8 +39,6 @@ TransferFigures TransferFigures::Of(QString const& i_status, QString const& i_ru
         l_figures.m_left = TransferTexts::BytesLeft(i_position, i_size);
         break;
     }
-    default:
-        break;
     }
     return l_figures;
 }

@@ -32,9 +32,11 @@ struct TransferFigures
 
     // i_runningText is "downloading" or "uploading". A complete transfer counts its whole
     // size as done; a running, queued or aborted one its position (never more left than
-    // nothing); any other adds no bytes.
+    // nothing); any other adds no bytes, unless i_shown says the position is what its row
+    // shows: a row above must add up the rows below it, a stopped one ("local error",
+    // "denied"...) too.
     static TransferFigures Of(QString const& i_status, QString const& i_runningText,
-                              long long i_position, long long i_size);
+                              long long i_position, long long i_size, bool i_shown = false);
     bool operator==(TransferFigures const& i_other) const = default;
 };
 

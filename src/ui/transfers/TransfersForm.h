@@ -137,7 +137,8 @@ private:
     // Status and progress (TransfersFormStatus.cpp).
     // The entry's file row, or null.
     TransferRow* FileRowOf(TransferTreeKind const& i_kind, ItemPtr i_entry) const;
-    // What the entry adds to its parents' tallies now, from the store.
+    // What the entry adds to its parents' tallies now: its status and size from the store,
+    // its position from its row once that shows one, else from the store.
     TransferFigures FiguresOf(TransferTreeKind const& i_kind, ItemPtr i_entry) const;
     // Brings the tallies of the entry's folder and user rows up to the entry's present
     // status, position and size.
@@ -148,9 +149,9 @@ private:
     void ShowAggregate(TransferTreeKind const& i_kind, TransferRow* ip_row);
     // Time left and progress bar of a folder or user row from its tally.
     void ShowRowFigures(QTreeWidget* ip_tree, TransferRow* ip_row, int i_bytesPerSecond);
-    // After a row below went: status, colour and the figures a folder or user row shows,
-    // redrawn from the transfers that remain under it.
-    void ShowRemaining(TransferTreeKind const& i_kind, TransferRow* ip_row);
+    // After a transfer below changed status or went: status, colour and the figures a
+    // folder or user row shows, redrawn from its tally.
+    void ShowSums(TransferTreeKind const& i_kind, TransferRow* ip_row);
     // The tab title; an entry whose removal the store is reporting still holds its
     // status, and is not counted.
     void UpdateActiveTransferCounts(ItemPtr i_leaving);

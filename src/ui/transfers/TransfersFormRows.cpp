@@ -133,11 +133,11 @@ void TransfersForm::RemoveEntryRows(TransferTreeKind const& i_kind, ItemPtr i_en
     DeleteRow(i_kind.mp_fileNode, lp_fileRow);
     // The rows that stay show what remains at once, not the figures of what went.
     if (lp_folderRow->childCount() != 0)
-        ShowRemaining(i_kind, lp_folderRow);
+        ShowSums(i_kind, lp_folderRow);
     else
         DeleteRow(i_kind.mp_folderNode, lp_folderRow);
     if (lp_userRow->childCount() != 0)
-        ShowRemaining(i_kind, lp_userRow);
+        ShowSums(i_kind, lp_userRow);
     else
         DeleteRow(i_kind.mp_userNode, lp_userRow);
     UpdateActiveTransferCounts(i_entry);

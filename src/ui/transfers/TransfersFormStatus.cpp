@@ -93,9 +93,16 @@ TransferFigures TransfersForm::FiguresOf(TransferTreeKind const& i_kind, ItemPtr
 {
     long long const l_size = i_kind.m_isDownloads ? i_entry["file_size"].AsInt64()
                                                   : i_entry["shared_file"]["shared_file_size"].AsInt64();
+    // Once the row shows a position, the parents add that one: the cell goes when the
+    // transfer stops, and a new transfer's cell may start anywhere (resumed, or at 0 with
+    // the old partial set aside) while the row shows the last report until the next.
+    TransferRow const* const lp_row = FileRowOf(i_kind, i_entry);
+    bool const l_shown = lp_row && lp_row->m_shownPosition;
+    long long const l_position =
+        l_shown ? *lp_row->m_shownPosition : CellValue<qint64>(i_entry, i_kind.mp_position);
     return TransferFigures::Of(i_entry[i_kind.mp_status].AsString(),
-                               QString::fromLatin1(i_kind.mp_runningText),
-                               CellValue<qint64>(i_entry, i_kind.mp_position), l_size);
+                               QString::fromLatin1(i_kind.mp_runningText), l_position, l_size,
+                               l_shown);
 }
 
 void TransfersForm::Retally(TransferTreeKind const& i_kind, ItemPtr i_entry)
@@ -167,8 +174,12 @@ void TransfersForm::OnEntryStatusChange(TransferTreeKind const& i_kind, ItemPtr 
     QString const l_shown =
         l_status == QLatin1String("denied") ? i_entry["denial_reason"].AsString() : l_status;
     lp_row->setText(c_statusColumn, l_shown.toLower());
+    // A stopped transfer keeps the bytes its bar shows, but nothing moves any more; a
+    // starting one gets its figures with its first report.
+    lp_row->setText(c_timeLeftColumn, QString());
+    lp_row->setText(c_speedColumn, QString());
     for (QTreeWidgetItem* lp_parent = lp_row->parent(); lp_parent; lp_parent = lp_parent->parent())
-        ShowAggregate(i_kind, AsRow(lp_parent));
+        ShowSums(i_kind, AsRow(lp_parent));
     UpdateActiveTransferCounts();
 }
 
@@ -193,10 +204,14 @@ void TransfersForm::OnUploadProgress(ItemPtr i_entry)
 void TransfersForm::OnEntryProgress(TransferTreeKind const& i_kind, ItemPtr i_entry)
 {
     TransferRow* const lp_row = FileRowOf(i_kind, i_entry);
-    if (!lp_row)
+    qint64 const* const lp_position = i_entry[i_kind.mp_position].AsPtr<qint64>();
+    // A report delivered after its transfer stopped finds the cell gone: the row and the
+    // sums keep what the last report before the stop left.
+    if (!lp_row || !lp_position)
         return;
+    long long const l_position = *lp_position;
+    lp_row->m_shownPosition = l_position;
     Retally(i_kind, i_entry);
-    long long const l_position = CellValue<qint64>(i_entry, i_kind.mp_position);
     long long const l_size = i_kind.m_isDownloads ? i_entry["file_size"].AsInt64()
                                                   : i_entry["shared_file"]["shared_file_size"].AsInt64();
     int const l_rate = CellValue<int>(i_entry, "bytes_per_second");
@@ -312,26 +327,27 @@ void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_row)
         }
 }
 
-void TransfersForm::ShowRemaining(TransferTreeKind const& i_kind, TransferRow* ip_row)
+void TransfersForm::ShowSums(TransferTreeKind const& i_kind, TransferRow* ip_row)
 {
     ShowAggregate(i_kind, ip_row);
-    QTreeWidget* const lp_tree = i_kind.mp_tree;
-    // A row without a bar shows no figures (expanded, or never reported on).
-    if (!lp_tree->itemWidget(ip_row, c_progressColumn))
-        return;
     TransferTally const& l_tally = ip_row->m_tally;
-    if (l_tally.HasTotal())
-        ShowBar(lp_tree, ip_row, l_tally.Done(), l_tally.Percent());
-    else
-        lp_tree->removeItemWidget(ip_row, c_progressColumn);
     // Time left and speed come with the next report of a transfer still running; with
     // none left, nothing moves. Walking the rows for their rates would make a bulk
-    // removal quadratic.
+    // removal quadratic. A collapsed row may hold the speed without a bar (nothing under
+    // it has a size).
     if (l_tally.Running() == 0)
     {
         ip_row->setText(c_timeLeftColumn, QString());
         ip_row->setText(c_speedColumn, QString());
     }
+    QTreeWidget* const lp_tree = i_kind.mp_tree;
+    // A row without a bar shows no figures (expanded, or never reported on).
+    if (!lp_tree->itemWidget(ip_row, c_progressColumn))
+        return;
+    if (l_tally.HasTotal())
+        ShowBar(lp_tree, ip_row, l_tally.Done(), l_tally.Percent());
+    else
+        lp_tree->removeItemWidget(ip_row, c_progressColumn);
 }
 
 void TransfersForm::UpdateActiveTransferCounts()

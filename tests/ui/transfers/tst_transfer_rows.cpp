@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include <climits>
+#include <tuple>
 
 using namespace TransfersTestEnv;
 
@@ -26,6 +27,7 @@ private slots:
     void progressFigures();
     void sumsOfHugeSizesStayInRange();
     void removalShowsWhatRemains();
+    void stoppedDownloadsKeepTheirBytesInTheSums();
 
 private:
     QStringList Tree() { return Lines(m_env.Downloads()); }
@@ -342,6 +344,35 @@ void TestTransferRows::removalShowsWhatRemains()
     m_env.manager().UnshareUser("erin");
     QCOMPARE(m_env.Uploads()->topLevelItemCount(), 0);
     QCOMPARE(m_env.tabs().tabText(0), QString("Transfers [0/0]"));
+}
+
+void TestTransferRows::stoppedDownloadsKeepTheirBytesInTheSums()
+{
+    // Downloads of a collapsed folder stop as the queues stop them (status, then position cell
+    // gone), the second after one more report. Cases: stop, user expanded, user, folder rows.
+    using Case = std::tuple<QString, bool, QString, QString>;
+    Case const c_cases[] = {{"aborted", false, "bob|||aborted|[1,300,000 (32.5%)|32]",
+                             "  |a||aborted|[1,300,000 (32.5%)|32]"},
+                            {"local error", true, "bob", "  |a|||[1,300,000 (32.5%)|32]"}};
+    for (auto const& [l_stop, l_userExpanded, l_user, l_folder] : c_cases)
+    {
+        m_env.Reset();
+        ItemPtr const l_one = m_env.Download("bob", "a", "one", 1000000);
+        ItemPtr const l_two = m_env.Download("bob", "a", "two", 3000000);
+        m_env.Downloads()->topLevelItem(0)->child(0)->setExpanded(false);
+        m_env.Downloads()->topLevelItem(0)->setExpanded(l_userExpanded);
+        m_env.SetStatus(l_one, "downloading");
+        m_env.SetStatus(l_two, "downloading");
+        m_env.Progress(l_one, 400000, 20480);
+        m_env.Progress(l_two, 600000, 40960);
+        m_env.SetStatus(l_one, l_stop);
+        m_env.Progress(l_two, 900000, 40960);
+        m_env.SetStatus(l_two, l_stop);
+        QCOMPARE(Tree(),
+                 (QStringList{l_user, l_folder,
+                              "    ||one|" + l_stop + "|[400,000 (40.0%)|40]|||1,000,000",
+                              "    ||two|" + l_stop + "|[900,000 (30.0%)|30]|||3,000,000"}));
+    }
 }
 
 QTEST_MAIN(TestTransferRows)
