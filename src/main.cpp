@@ -8,8 +8,8 @@ int main(int argc, char** argv)
     if (lp_application->isRunning())
     {
         // Another client on this host: nothing to do. One on another host cannot be
-        // checked from here, so the start is refused as a failure.
-        int const l_code = lp_application->isRunningElsewhere() ? 1 : 0;
+        // checked from here, and a blocked lock path needs the user: both are failures.
+        int const l_code = lp_application->isRefused() ? 1 : 0;
         delete lp_application;
         return l_code;
     }

@@ -4,13 +4,15 @@
 // process id that another program now has, does not keep a new start out; nor does a
 // crashed client's lock naming the id that a restart in a sandbox gets again, or a live
 // client's lock of an earlier boot; a lock held from another host keeps it out with a
-// failure.
+// failure. What no client leaves at the lock path is judged at once: a link leading nowhere
+// and a file too large for a lock go unread, a folder stops the start with a failure.
 
 #include "ShellTestKit.h"
 
 #include "support/FakeServer.h"
 #include "support/FrameBuilder.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
@@ -35,13 +37,16 @@ private slots:
     void lockOfAnotherLiveProgramDoesNotBlock();
     void staleOwnerIsTakenOver_data();
     void staleOwnerIsTakenOver();
+    void foreignEntryAtLockPath_data();
+    void foreignEntryAtLockPath();
 
 private:
     // Starts the client in the home folder, in a process-id space of its own when
     // sandboxed; true once it has logged in at the fake.
     bool StartClient(QProcess& io_client, int i_loginsBefore, bool i_sandboxed = false,
                      QString const& i_home = {});
-    void StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home = {});
+    void StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home = {},
+                      QProcess::ProcessChannelMode i_channels = QProcess::ForwardedErrorChannel);
     // Whether a new start keeps running (and logs in) instead of leaving.
     void ExpectNewStartRuns();
 
@@ -82,14 +87,15 @@ bool TestSingleInstance::StartClient(QProcess& io_client, int i_loginsBefore, bo
            QTest::qWaitFor([&] { return m_fake.FramesWithCode(1).size() > i_loginsBefore; }, 20000);
 }
 
-void TestSingleInstance::StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home)
+void TestSingleInstance::StartProcess(QProcess& io_client, bool i_sandboxed, QString const& i_home,
+                                      QProcess::ProcessChannelMode i_channels)
 {
     QProcessEnvironment l_environment = QProcessEnvironment::systemEnvironment();
     l_environment.insert(QStringLiteral("HOME"), i_home.isEmpty() ? m_home.path() : i_home);
     // A killed client never gets to report its leaks.
     l_environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     io_client.setProcessEnvironment(l_environment);
-    io_client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    io_client.setProcessChannelMode(i_channels);
     if (i_sandboxed)
         io_client.start(QStringLiteral("unshare"),
                         c_sandbox + QStringList{QStringLiteral(KESTRUNE_EXECUTABLE)});
@@ -255,6 +261,61 @@ void TestSingleInstance::staleOwnerIsTakenOver()
     QVERIFY(l_second.waitForFinished(5000));
     QVERIFY(l_second.exitStatus() == QProcess::NormalExit && l_second.exitCode() == 0);
     QCOMPARE(m_fake.FramesWithCode(1).size(), l_logins);
+}
+
+void TestSingleInstance::foreignEntryAtLockPath_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("link leading nowhere") << QStringLiteral("link");
+    QTest::newRow("folder") << QStringLiteral("folder");
+    QTest::newRow("sparse 1 GiB file") << QStringLiteral("file");
+}
+
+void TestSingleInstance::foreignEntryAtLockPath()
+{
+    QFETCH(QString, entry);
+    QString const l_lockPath = StorePath(m_home.path()) + QStringLiteral(".lock");
+    QString const l_inside = l_lockPath + QStringLiteral("/kept");
+    QString const l_target = m_home.filePath(QStringLiteral("target"));
+    QFile::remove(l_lockPath); // a lock left by an earlier case
+    if (entry == QStringLiteral("link"))
+        QVERIFY(QFile::link(l_target, l_lockPath));
+    else if (entry == QStringLiteral("folder"))
+        QVERIFY(QDir().mkdir(l_lockPath) && WriteFile(l_inside, "kept"));
+    else
+        QVERIFY(WriteFile(l_lockPath, {}) && QFile::resize(l_lockPath, qint64(1) << 30));
+
+    QElapsedTimer l_clock;
+    l_clock.start();
+    StartProcess(m_first, false, {}, QProcess::SeparateChannels);
+    // Decided: the start has left, or the lock names it.
+    QVERIFY(QTest::qWaitFor(
+        [&]
+        {
+            QFile l_lock(l_lockPath);
+            return m_first.state() == QProcess::NotRunning ||
+                   (l_lock.open(QIODevice::ReadOnly) &&
+                    l_lock.readLine(32).trimmed() == QByteArray::number(m_first.processId()));
+        },
+        5000));
+    QVERIFY2(l_clock.elapsed() < 2000, qPrintable(QString::number(l_clock.elapsed())));
+    if (entry != QStringLiteral("folder"))
+    {
+        QCOMPARE(m_first.state(), QProcess::Running);
+        // A start reads under a megabyte in all; the file read whole would be 1 GiB.
+        QByteArray const l_io = ReadFile(QStringLiteral("/proc/%1/io").arg(m_first.processId()));
+        qint64 const l_read =
+            l_io.startsWith("rchar: ") ? l_io.split('\n')[0].mid(7).toLongLong() : -1;
+        QVERIFY2(l_read >= 0 && l_read < (16 << 20), l_io.constData());
+        QVERIFY(!QFileInfo(l_lockPath).isSymLink() && !QFileInfo::exists(l_target));
+        return;
+    }
+    QVERIFY(m_first.exitStatus() == QProcess::NormalExit && m_first.exitCode() == 1);
+    QVERIFY(m_first.readAllStandardError().contains(QFile::encodeName(l_lockPath)));
+    QCOMPARE(QDir(l_lockPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("kept")});
+    QCOMPARE(ReadFile(l_inside), QByteArray("kept"));
+    QVERIFY(QFile::remove(l_inside) && QDir().rmdir(l_lockPath));
 }
 
 QTEST_MAIN(TestSingleInstance)
