@@ -7,7 +7,9 @@
 // Two odd layouts are walked beside it: a chain of 2,000 nested folders holding 4 files,
 // and 15 folders of one file each where every folder has two links to the next (2^15
 // paths to the last). Their time per folder walked is set against the flat tree's: it
-// must not grow with depth.
+// must not grow with depth. A third is a link farm into a folder the walk cannot list by
+// its name (bytes that are no text): two links to each of the 500 folders there, each of
+// which links to the next as well.
 
 #include "common/BenchSupport.h"
 #include "common/StoreServices.h"
@@ -22,9 +24,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,8 +50,11 @@ QString g_root;
 std::vector<QString> g_deleted; // every tenth file
 QString g_chainRoot;
 QString g_linkRoot;
+QString g_farmRoot;
 constexpr int c_chainDepth = 2000;
 constexpr int c_linkLevels = 14;
+constexpr int c_farmLinks = 1000;
+constexpr int c_farmFolders = 500;
 
 // Each file has a name of its own, so every name, its lower-case twin and two of its
 // tokens are items of their own: the heavier case for memory.
@@ -103,6 +113,34 @@ bool MakeLinkTree()
     for (int l_index = 0; l_index < c_linkLevels; ++l_index)
         if (!QFile::link(l_level(l_index + 1), l_level(l_index) + QStringLiteral("/a")) ||
             !QFile::link(l_level(l_index + 1), l_level(l_index) + QStringLiteral("/b")))
+            return false;
+    return true;
+}
+
+// Made and removed on raw bytes: Qt reads the name as another one.
+QByteArray UnlistedFolder()
+{
+    return QFile::encodeName(g_farmRoot) + "/\xff";
+}
+
+bool MakeLinkFarm()
+{
+    auto const l_folder = [](int i_index)
+    { return UnlistedFolder() + "/F" + QByteArray::number(i_index); };
+    if (!QDir().mkpath(g_farmRoot + QStringLiteral("/links")) ||
+        ::mkdir(UnlistedFolder(), 0755) != 0)
+        return false;
+    for (int l_index = 0; l_index < c_farmFolders; ++l_index)
+        if (::mkdir(l_folder(l_index), 0755) != 0 ||
+            ::close(::open(l_folder(l_index) + "/f.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644)) !=
+                0 ||
+            (l_index + 1 < c_farmFolders &&
+             ::symlink(l_folder(l_index + 1), l_folder(l_index) + "/next") != 0))
+            return false;
+    for (int l_index = 0; l_index < c_farmLinks; ++l_index)
+        if (::symlink(l_folder(l_index % c_farmFolders),
+                      QFile::encodeName(g_farmRoot + QStringLiteral("/links/l%1").arg(l_index))) !=
+            0)
             return false;
     return true;
 }
@@ -246,6 +284,11 @@ void BM_FirstAddLinkTree(benchmark::State& io_state)
     FirstWalk(io_state, "BM_FirstAddLinkTree", g_linkRoot + QStringLiteral("/L0"));
 }
 
+void BM_FirstAddLinkFarm(benchmark::State& io_state)
+{
+    FirstWalk(io_state, "BM_FirstAddLinkFarm", g_farmRoot);
+}
+
 constexpr int c_repetitions = 3;
 } // namespace
 
@@ -259,7 +302,12 @@ int main(int argc, char** argv)
     g_root = l_dir.filePath(QStringLiteral("Shared"));
     g_chainRoot = l_dir.filePath(QStringLiteral("Chain"));
     g_linkRoot = l_dir.filePath(QStringLiteral("Links"));
-    if (!MakeTree() || !MakeChain() || !MakeLinkTree())
+    g_farmRoot = l_dir.filePath(QStringLiteral("Farm"));
+    bool const l_made = MakeTree() && MakeChain() && MakeLinkTree() && MakeLinkFarm();
+    // Under a name it can read, the temporary folder can remove it.
+    auto const l_rename = qScopeGuard(
+        [] { ::rename(UnlistedFolder(), QFile::encodeName(g_farmRoot + "/unlisted")); });
+    if (!l_made)
         return 1;
 
     bench::StartStoreServices();
@@ -275,6 +323,7 @@ int main(int argc, char** argv)
                              BM_RescanAfterDeletingTenth);
     bench::RegisterFastestOf(c_repetitions, "BM_FirstAddDeepChain", BM_FirstAddDeepChain);
     bench::RegisterFastestOf(c_repetitions, "BM_FirstAddLinkTree", BM_FirstAddLinkTree);
+    bench::RegisterFastestOf(c_repetitions, "BM_FirstAddLinkFarm", BM_FirstAddLinkFarm);
     bench::FastestReporter l_reporter;
     benchmark::RunSpecifiedBenchmarks(&l_reporter);
 
@@ -290,7 +339,8 @@ int main(int argc, char** argv)
     // Root, artists and albums of the flat tree.
     double const l_flatFolders = 1 + c_artists + c_artists * c_albumsPerArtist;
     double const l_flatPerFolder = l_reporter.Seconds("BM_FirstAddSharedFolder") / l_flatFolders;
-    for (char const* lp_name : {"BM_FirstAddDeepChain", "BM_FirstAddLinkTree"})
+    for (char const* lp_name :
+         {"BM_FirstAddDeepChain", "BM_FirstAddLinkTree", "BM_FirstAddLinkFarm"})
     {
         double const l_folders = g_foldersWalked[lp_name];
         double const l_perFolder = l_folders > 0 ? l_reporter.Seconds(lp_name) / l_folders : 0.0;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace
 {
@@ -45,6 +46,12 @@ void FolderWalk::Start(QString const& i_root)
 {
     m_entered.clear();
     m_stack.clear();
+    m_putOff.clear();
+    m_nextPutOff = 0;
+    m_taken = c_none;
+    m_arrivedAgain = 0;
+    m_firstOtherArrival = -1;
+    m_firstOther.clear();
     m_reachedAgain = 0;
     m_firstReachedAgain.clear();
     m_root = i_root;
@@ -56,28 +63,41 @@ void FolderWalk::Start(QString const& i_root)
 
 FolderWalk::Arrival FolderWalk::Enter(QString const& i_path, bool i_isLink)
 {
+    std::size_t const l_taken = std::exchange(m_taken, c_none);
+    // A taken link may lead to a file by now: the walk would list it as an empty folder.
     struct stat l_status;
-    if (::stat(QFile::encodeName(i_path).constData(), &l_status) != 0)
+    if (::stat(QFile::encodeName(i_path).constData(), &l_status) != 0 || !S_ISDIR(l_status.st_mode))
         return Arrival::Unreachable;
     auto const [l_entry, l_isNew] =
         m_entered.try_emplace(Id{l_status.st_dev, l_status.st_ino}, State::Inside);
-    if (!l_isNew && l_entry->second == State::Inside)
+    State& l_state = l_entry->second;
+    if (!l_isNew && l_state == State::Inside)
         return Arrival::Loop;
-    // A folder waited for is entered once the walk gets to it by a path whose last
-    // component is no link: its real parent, which the walk is in, lies below the root
-    // too and so was entered under its own path, which that path goes on from.
+    // A folder put off is entered once the walk gets to it through its real parent, by a
+    // path whose last component is no link, under the path the parent was entered by; or,
+    // where the walk never got there, through the link taken for it.
+    bool const l_atTaken = l_taken != c_none && m_putOff[l_taken].mp_state == &l_state;
     bool const l_enters = l_isNew ? !(i_isLink && LeadsBelowRoot(i_path))
-                                  : l_entry->second == State::Ahead && !i_isLink;
+                                  : l_state == State::Ahead && (!i_isLink || l_atTaken);
     if (!l_enters)
     {
         if (l_isNew)
-            l_entry->second = State::Ahead;
-        if (m_reachedAgain++ == 0)
-            m_firstReachedAgain = i_path;
+        {
+            l_state = State::Ahead;
+            m_putOff.push_back({&l_state, i_path, m_arrivedAgain});
+        }
+        else if (m_firstOtherArrival < 0)
+        {
+            m_firstOtherArrival = m_arrivedAgain;
+            m_firstOther = i_path;
+        }
+        ++m_arrivedAgain;
         return Arrival::Again;
     }
-    l_entry->second = State::Inside;
-    m_stack.push_back(&l_entry->second);
+    if (l_atTaken)
+        m_putOff[l_taken].m_enteredThere = true;
+    l_state = State::Inside;
+    m_stack.push_back(&l_state);
     return Arrival::First;
 }
 
@@ -86,9 +106,43 @@ void FolderWalk::Leave()
     if (State* const lp_state = m_stack.back())
         *lp_state = State::Left;
     m_stack.pop_back();
-    // A walk over a large share entered many folders; none needs keeping once it ends.
     if (m_stack.empty())
-        std::unordered_map<Id, State, IdHash>().swap(m_entered);
+        End();
+}
+
+QString FolderWalk::TakePutOff()
+{
+    while (m_nextPutOff < m_putOff.size())
+    {
+        std::size_t const l_index = m_nextPutOff++;
+        if (*m_putOff[l_index].mp_state == State::Ahead)
+        {
+            m_taken = l_index;
+            return m_putOff[l_index].m_link;
+        }
+    }
+    return {};
+}
+
+void FolderWalk::End()
+{
+    // A link that a folder was entered under in the end added that folder; any other link
+    // to a folder put off added nothing, like the paths met to folders walked before.
+    m_reachedAgain = m_arrivedAgain;
+    m_firstReachedAgain = m_firstOther;
+    int l_firstArrival = m_firstOtherArrival;
+    for (PutOff const& l_putOff : m_putOff)
+        if (l_putOff.m_enteredThere)
+            --m_reachedAgain;
+        else if (l_firstArrival < 0 || l_putOff.m_arrival < l_firstArrival)
+        {
+            l_firstArrival = l_putOff.m_arrival;
+            m_firstReachedAgain = l_putOff.m_link;
+        }
+    // A walk over a large share entered many folders; none needs keeping once it ends.
+    std::unordered_map<Id, State, IdHash>().swap(m_entered);
+    std::vector<PutOff>().swap(m_putOff);
+    m_nextPutOff = 0;
 }
 
 bool FolderWalk::LeadsBelowRoot(QString const& i_link)

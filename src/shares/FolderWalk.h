@@ -10,6 +10,13 @@
 // folder that the walk cannot reach without links (outside the shared folder, or below
 // one of its hidden folders) is entered under a link's path, the first met.
 //
+// Whether the walk gets to a folder by its own path shows only at its end: a folder on the
+// way may be passed through but not listed, or named in bytes that are no text (the name
+// read does not lead back to it). So each folder a link put off keeps that first link's
+// path, and what the walk has not entered by its end is entered under it, in the order
+// the links were met; a walk through such a link may put off more, and so on until none
+// is left. Each real folder is still entered once.
+//
 // Telling a folder by its identity takes one stat() of its path, whatever its depth;
 // resolving each path to its canonical form would cost a look-up per component and make
 // a deep chain of folders cubic. So only a link to a folder not met before is resolved,
@@ -22,6 +29,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <unordered_map>
 #include <vector>
 
@@ -32,8 +40,8 @@ public:
     {
         First,       // not met before in this walk: it is entered
         Loop,        // a folder the walk is inside of, reached through a link back up
-        Again,       // walked before, or to be walked under its own path, in this walk
-        Unreachable, // cannot be looked up (gone, or its path is past the system's limit)
+        Again,       // walked before, or to be walked under another path, in this walk
+        Unreachable, // no folder, or cannot be looked up (gone, path past the system's limit)
     };
 
     // Whether a folder has been entered and not yet left.
@@ -46,8 +54,13 @@ public:
     // Leave(). i_isLink: the last component of the path is a link.
     Arrival Enter(QString const& i_path, bool i_isLink);
     void Leave();
+    // Once the walk's first folder is through: the path of the first link to a folder put
+    // off and not entered since, which the next Enter() of that path enters; null when
+    // there is none left.
+    QString TakePutOff();
 
-    // Folders met again through another path in this walk, and the path of the first.
+    // Once the walk has ended: the paths that added nothing (links and other paths to a
+    // folder walked or to be walked under another path), and the first of them.
     int ReachedAgain() const { return m_reachedAgain; }
     QString const& FirstReachedAgain() const { return m_firstReachedAgain; }
 
@@ -70,11 +83,23 @@ private:
     {
         Inside, // entered, not yet left
         Left,
-        Ahead, // met through a link, to be entered under its own path
+        Ahead, // put off: met through a link, to be entered under another path
     };
 
-    // Whether a link leads to a folder that the walk reaches under its own path.
+    // A folder met first through a link that leads below the walk's first folder.
+    struct PutOff
+    {
+        State* mp_state;
+        QString m_link;
+        int m_arrival; // among the paths that added nothing when met
+        bool m_enteredThere = false;
+    };
+    static constexpr std::size_t c_none = std::numeric_limits<std::size_t>::max();
+
+    // Whether a link leads to a folder that the walk may reach under its own path.
     bool LeadsBelowRoot(QString const& i_link);
+    // Tells which of the paths that added nothing were skipped, and forgets the folders.
+    void End();
 
     // Every folder met in this walk.
     std::unordered_map<Id, State, IdHash> m_entered;
@@ -85,6 +110,15 @@ private:
     // links does without it.
     QByteArray m_canonicalRoot;
     bool m_haveCanonicalRoot = false;
+    // In the order met; those before m_nextPutOff were taken.
+    std::vector<PutOff> m_putOff;
+    std::size_t m_nextPutOff = 0;
+    // The one taken last, until the next Enter().
+    std::size_t m_taken = c_none;
+    // Counted while walking, and the first met that did not put a folder off.
+    int m_arrivedAgain = 0;
+    int m_firstOtherArrival = -1;
+    QString m_firstOther;
     int m_reachedAgain = 0;
     QString m_firstReachedAgain;
 };

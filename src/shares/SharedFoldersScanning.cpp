@@ -220,6 +220,12 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
         l_gone.Remove();
         ++m_filesRemoved;
     }
+    // Folders below the shared folder that links led to and the walk never got to by their
+    // own path go by the first link's path. Taken from here, one at a time, a run of them
+    // (each behind a link in the one before) adds nothing to the depth of the calls.
+    if (l_startsWalk)
+        for (QString l_link = m_walk.TakePutOff(); !l_link.isNull(); l_link = m_walk.TakePutOff())
+            AddSharedFiles(i_sharedFolder, l_link, true);
     m_foldersBeingAdded.erase(i_folder);
     m_walk.Leave();
     if (l_startsWalk && m_walk.ReachedAgain() > 0)

@@ -11,6 +11,11 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using SharesTestEnv::AllValues;
 using SharesTestEnv::IndexedFiles;
 using SharesTestEnv::ValuesOf;
@@ -30,6 +35,8 @@ private slots:
     void storeFileAndLogin();
     void linkTreesAndDeepChains();
     void linksIntoAndOutOfTheShare();
+    void linksBelowFoldersTheWalkCannotList_data();
+    void linksBelowFoldersTheWalkCannotList();
 
 private:
     SharesTestEnv::Services m_env;
@@ -400,6 +407,58 @@ void TestShareIndex::linksIntoAndOutOfTheShare()
             l_shares.RescanShares();
             QCOMPARE(l_rescanned.takeLast(), (QList<QVariant>{0, 0}));
         }
+    }
+}
+
+void TestShareIndex::linksBelowFoldersTheWalkCannotList_data()
+{
+    QTest::addColumn<QByteArray>("way");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("passed through, not listed") << QByteArray("Passage") << 0311;
+    QTest::newRow("name of no text") << QByteArray("\xff\xfe") << 0755;
+}
+
+void TestShareIndex::linksBelowFoldersTheWalkCannotList()
+{
+    QFETCH(QByteArray, way);
+    QFETCH(int, mode);
+    SharedFoldersManager& l_shares = m_env.shares();
+    SharesTestEnv::Tree l_tree;
+    QString const s = l_tree.Path("S");
+    // Named on raw bytes: Qt would write a name of no text as the UTF-8 it reads it as.
+    QByteArray const w = QFile::encodeName(s) + '/' + way, i = w + "/Inner", o = w + "/Other";
+    QByteArray const l_plain = QFile::encodeName(l_tree.Path("W"));
+    QVERIFY(Make(l_tree, {{"S/a.txt", {}}, {"S/Z/z.txt", {}}, {"W/Inner/f.txt", {}}, {"W/Other/o.txt", {}}}) &&
+            ::rename(l_plain, w) == 0);
+    auto const l_remove = qScopeGuard([&] { ::chmod(w, 0755), ::rename(w, l_plain); });
+    // Two links to a folder on the far side, which links on to another one there.
+    QVERIFY(::symlink(i, QFile::encodeName(s + "/A-link")) == 0 &&
+            ::symlink(i, QFile::encodeName(s + "/Z/link")) == 0 && ::symlink(o, i + "/more") == 0);
+    for (QString const& l_folder : {l_tree.Root(), s, s + "/Z"})
+        QVERIFY(::chmod(QFile::encodeName(l_folder), 0755) == 0);
+    QVERIFY(::chmod(i, 0755) == 0 && ::chmod(o, 0755) == 0 && ::chmod(w, mode_t(mode)) == 0);
+    // Root lists any folder: the walk and its checks run as nobody then, on this thread only.
+    // setfsuid() answers the id in force, still root where the change is refused.
+    bool const l_asNobody = mode == 0311 && ::geteuid() == 0;
+    auto const l_asRoot = qScopeGuard([&] { if (l_asNobody) ::setfsuid(0), ::setfsgid(0); });
+    if (l_asNobody && (::setfsgid(65534), ::setfsuid(65534), ::setfsuid(65534) != 65534))
+        QSKIP("The walk cannot drop root here, and as root it proves nothing");
+
+    QSignalSpy l_rescanned(&l_shares, &SharedFoldersManager::SharedFilesRescanned);
+    LogCapture l_log;
+    l_shares.AddSharedFolder(s);
+    for (int l_walk = 0; l_walk < 2; ++l_walk)
+    {
+        QCOMPARE(IndexedFiles(), (QStringList{s + "/A-link/f.txt", s + "/A-link/more/o.txt",
+                                              s + "/Z/z.txt", s + "/a.txt"}));
+        // A link whose folder ends up listed under it is no skipped one.
+        QCOMPARE(l_log.Texts("Shared")
+                     .filter("Skipped 1 folders of sharing " + s +
+                             " reached again through another link, the first at " + s + "/Z/link")
+                     .size(),
+                 l_walk + 1);
+        l_shares.RescanShares();
+        QCOMPARE(l_rescanned.takeLast(), (QList<QVariant>{0, 0}));
     }
 }
 
