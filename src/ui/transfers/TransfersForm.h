@@ -140,9 +140,13 @@ private:
     // What the entry adds to its parents' tallies now: its status and size from the store,
     // its position from its row once that shows one, else from the store.
     TransferFigures FiguresOf(TransferTreeKind const& i_kind, ItemPtr i_entry) const;
+    TransferFigures FiguresOf(TransferTreeKind const& i_kind, ItemPtr i_entry,
+                              TransferRow const* ip_row) const;
     // Brings the tallies of the entry's folder and user rows up to the entry's present
-    // status, position and size.
+    // status, position and size; the row given is the entry's, looked up once by callers
+    // that have it.
     void Retally(TransferTreeKind const& i_kind, ItemPtr i_entry);
+    void Retally(TransferTreeKind const& i_kind, ItemPtr i_entry, TransferRow* ip_row);
     void OnEntryStatusChange(TransferTreeKind const& i_kind, ItemPtr i_entry, ItemPtr i_status);
     void OnEntryProgress(TransferTreeKind const& i_kind, ItemPtr i_entry);
     // Status text and colour of a folder or user row from its tally.

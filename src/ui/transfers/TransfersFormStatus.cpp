@@ -91,15 +91,20 @@ TransferRow* TransfersForm::FileRowOf(TransferTreeKind const& i_kind, ItemPtr i_
 
 TransferFigures TransfersForm::FiguresOf(TransferTreeKind const& i_kind, ItemPtr i_entry) const
 {
+    return FiguresOf(i_kind, i_entry, FileRowOf(i_kind, i_entry));
+}
+
+TransferFigures TransfersForm::FiguresOf(TransferTreeKind const& i_kind, ItemPtr i_entry,
+                                         TransferRow const* ip_row) const
+{
     long long const l_size = i_kind.m_isDownloads ? i_entry["file_size"].AsInt64()
                                                   : i_entry["shared_file"]["shared_file_size"].AsInt64();
     // Once the row shows a position, the parents add that one: the cell goes when the
     // transfer stops, and a new transfer's cell may start anywhere (resumed, or at 0 with
     // the old partial set aside) while the row shows the last report until the next.
-    TransferRow const* const lp_row = FileRowOf(i_kind, i_entry);
-    bool const l_shown = lp_row && lp_row->m_shownPosition;
+    bool const l_shown = ip_row && ip_row->m_shownPosition;
     long long const l_position =
-        l_shown ? *lp_row->m_shownPosition : CellValue<qint64>(i_entry, i_kind.mp_position);
+        l_shown ? *ip_row->m_shownPosition : CellValue<qint64>(i_entry, i_kind.mp_position);
     return TransferFigures::Of(i_entry[i_kind.mp_status].AsString(),
                                QString::fromLatin1(i_kind.mp_runningText), l_position, l_size,
                                l_shown);
@@ -107,18 +112,21 @@ TransferFigures TransfersForm::FiguresOf(TransferTreeKind const& i_kind, ItemPtr
 
 void TransfersForm::Retally(TransferTreeKind const& i_kind, ItemPtr i_entry)
 {
-    TransferRow* const lp_row = FileRowOf(i_kind, i_entry);
-    if (!lp_row)
+    if (TransferRow* const lp_row = FileRowOf(i_kind, i_entry))
+        Retally(i_kind, i_entry, lp_row);
+}
+
+void TransfersForm::Retally(TransferTreeKind const& i_kind, ItemPtr i_entry, TransferRow* ip_row)
+{
+    TransferFigures const l_figures = FiguresOf(i_kind, i_entry, ip_row);
+    if (l_figures == ip_row->m_figures)
         return;
-    TransferFigures const l_figures = FiguresOf(i_kind, i_entry);
-    if (l_figures == lp_row->m_figures)
-        return;
-    for (QTreeWidgetItem* lp_parent = lp_row->parent(); lp_parent; lp_parent = lp_parent->parent())
+    for (QTreeWidgetItem* lp_parent = ip_row->parent(); lp_parent; lp_parent = lp_parent->parent())
     {
-        AsRow(lp_parent)->m_tally.Remove(lp_row->m_figures);
+        AsRow(lp_parent)->m_tally.Remove(ip_row->m_figures);
         AsRow(lp_parent)->m_tally.Add(l_figures);
     }
-    lp_row->m_figures = l_figures;
+    ip_row->m_figures = l_figures;
 }
 
 void TransfersForm::OnDownloadPositionLinked(ConnectionInfo& i_info)
@@ -157,7 +165,7 @@ void TransfersForm::OnEntryStatusChange(TransferTreeKind const& i_kind, ItemPtr 
     TransferRow* const lp_row = FileRowOf(i_kind, i_entry);
     if (!lp_row)
         return;
-    Retally(i_kind, i_entry);
+    Retally(i_kind, i_entry, lp_row);
     QString const l_status = i_status.AsString();
     SetItemColorByStatus(lp_row, l_status);
     if (l_status == QLatin1String("complete"))
@@ -211,7 +219,7 @@ void TransfersForm::OnEntryProgress(TransferTreeKind const& i_kind, ItemPtr i_en
         return;
     long long const l_position = *lp_position;
     lp_row->m_shownPosition = l_position;
-    Retally(i_kind, i_entry);
+    Retally(i_kind, i_entry, lp_row);
     long long const l_size = i_kind.m_isDownloads ? i_entry["file_size"].AsInt64()
                                                   : i_entry["shared_file"]["shared_file_size"].AsInt64();
     int const l_rate = CellValue<int>(i_entry, "bytes_per_second");
