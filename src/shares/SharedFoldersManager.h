@@ -32,6 +32,7 @@
 #include "shares/MP3Scanner.h"
 #include "store/Data.h"
 
+#include <QFileInfo>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -78,6 +79,10 @@ public:
     void RescanShares();
     // The start-up rescan.
     void Init();
+    // Files the client keeps for itself in folders a user may share: no walk indexes a
+    // file the test picks out. The transfer queues register it; until then every file is
+    // indexed.
+    void SetPrivateFileTest(std::function<bool(QFileInfo const&)> i_isPrivate);
     // Joins the file to the search tokens of its lower-case path.
     void TokenizeSharedFile(ItemPtr i_file);
     static bool IsSearchTokenSeparator(QChar i_char);
@@ -137,6 +142,7 @@ private:
     // Types looked up on every new name and folder.
     Type* mp_lowercaseNames = nullptr;
     Type* mp_lowercaseFolders = nullptr;
+    std::function<bool(QFileInfo const&)> m_isPrivateFile;
     std::function<bool()> m_isFreeToUpload;
     std::function<std::uint32_t()> m_queuedUploadCount;
 };

@@ -177,6 +177,9 @@ void SharedFoldersManager::AddSharedFiles(QString i_sharedFolder, QString i_fold
                 AddSharedFiles(i_sharedFolder, l_entry.absoluteFilePath(), l_entry.isSymLink());
             continue;
         }
+        // Left in `l_old`, one indexed before goes too.
+        if (m_isPrivateFile && m_isPrivateFile(l_entry))
+            continue;
         QString const l_name = l_entry.fileName();
         QByteArray const l_nameBytes = l_name.toUtf8();
         ItemPtr l_file;
@@ -264,6 +267,11 @@ void SharedFoldersManager::RescanShares()
     if (m_filesRemoved > 0 || !l_gone.empty())
         d.RemoveDisconnectedItems();
     emit SharedFilesRescanned(m_filesAdded, m_filesRemoved);
+}
+
+void SharedFoldersManager::SetPrivateFileTest(std::function<bool(QFileInfo const&)> i_isPrivate)
+{
+    m_isPrivateFile = std::move(i_isPrivate);
 }
 
 void SharedFoldersManager::Init()

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QtEndian>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 namespace
 {
@@ -71,6 +73,18 @@ QString NumberedName(QString const& i_name, int i_number, qsizetype i_limit)
     }
     return l_stem + l_number + l_extension;
 }
+
+// A file opened by its handle has no name of its own; the move into the complete folder
+// and the check for a second writer of one file go by the name it was opened under.
+class NamedFile : public QFile
+{
+public:
+    explicit NamedFile(QString const& i_path) : m_path(i_path) {}
+    QString fileName() const override { return m_path; }
+
+private:
+    QString m_path;
+};
 
 // Why the last call failed; "no free name" when every name was taken.
 QString ErrorText(int i_error, QString const& i_name)
@@ -160,33 +174,76 @@ QString PartialFile::RecordName() const
                QCryptographicHash::hash(m_relative.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
-std::optional<PartialFile::Writer> PartialFile::ReadWriter() const
+std::optional<PartialFile::Writer> PartialFile::ReadRecord(QString const& i_path) const
 {
-    if (m_base.isEmpty())
+    // Never through a link, and never a pipe: opening one to read waits for a writer.
+    int const l_handle = ::open(QFile::encodeName(i_path).constData(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    QFile l_file;
+    if (l_handle < 0 || !l_file.open(l_handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+    {
+        if (l_handle >= 0)
+            ::close(l_handle);
         return std::nullopt;
+    }
+    struct stat l_status;
+    if (::fstat(l_handle, &l_status) != 0 || !S_ISREG(l_status.st_mode) ||
+        l_status.st_size > c_maxRecordBytes)
+        return std::nullopt;
+    QDataStream l_in(l_file.read(c_maxRecordBytes));
+    l_in.setVersion(QDataStream::Qt_6_0);
+    quint32 l_magic = 0;
+    QString l_relative;
+    Writer l_writer;
+    QByteArray l_remotePath;
+    l_in >> l_magic >> l_relative >> l_writer.user >> l_remotePath;
+    if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic || l_relative != m_relative)
+        return std::nullopt;
+    l_writer.remotePath = l_remotePath.toStdString();
+    return l_writer;
+}
+
+std::optional<PartialFile::Writer>
+PartialFile::ReadWriter(std::optional<Writer> const& i_keptElsewhere) const
+{
+    std::optional<Writer> l_agreed = i_keptElsewhere;
+    if (m_base.isEmpty())
+        return l_agreed;
     for (QString const& l_folder : RecordFolders())
     {
         QString const l_path = l_folder + RecordName();
-        // Opening anything but a file to read may wait for ever (a pipe).
-        if (!QFileInfo(l_path).isFile())
+        struct stat l_status;
+        if (::lstat(QFile::encodeName(l_path).constData(), &l_status) != 0 &&
+            (errno == ENOENT || errno == ENOTDIR))
             continue;
-        QFile l_file(l_path);
-        if (!l_file.open(QIODevice::ReadOnly) || l_file.size() > c_maxRecordBytes)
-            continue;
-        QDataStream l_in(l_file.read(c_maxRecordBytes));
-        l_in.setVersion(QDataStream::Qt_6_0);
-        quint32 l_magic = 0;
-        QString l_relative;
-        Writer l_writer;
-        QByteArray l_remotePath;
-        l_in >> l_magic >> l_relative >> l_writer.user >> l_remotePath;
-        if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic ||
-            l_relative != m_relative)
-            continue;
-        l_writer.remotePath = l_remotePath.toStdString();
-        return l_writer;
+        // Something there that cannot be read as a record of this file may still be one.
+        std::optional<Writer> const l_record = ReadRecord(l_path);
+        if (!l_record || (l_agreed && *l_agreed != *l_record))
+            return std::nullopt;
+        l_agreed = l_record;
     }
-    return std::nullopt;
+    return l_agreed;
+}
+
+bool PartialFile::WriteRecord(QString const& i_folder, Writer const& i_writer) const
+{
+    QString const l_path = i_folder + RecordName();
+    // A record is saved by replacing the file, and a link there would have its target
+    // replaced instead.
+    struct stat l_status;
+    if (!QDir().mkpath(i_folder) ||
+        (::lstat(QFile::encodeName(l_path).constData(), &l_status) == 0 &&
+         !S_ISREG(l_status.st_mode)))
+        return false;
+    QSaveFile l_file(l_path);
+    if (!l_file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream l_out(&l_file);
+    l_out.setVersion(QDataStream::Qt_6_0);
+    l_out << c_recordMagic << m_relative << i_writer.user
+          << QByteArray::fromStdString(i_writer.remotePath);
+    return l_out.status() == QDataStream::Ok && l_file.flush() && ::fsync(l_file.handle()) == 0 &&
+           l_file.commit() && DataSaver::SyncFolderOf(l_path);
 }
 
 bool PartialFile::WriteWriter(Writer const& i_writer) const
@@ -194,28 +251,19 @@ bool PartialFile::WriteWriter(Writer const& i_writer) const
     if (m_base.isEmpty())
         return false;
     QStringList const l_folders = RecordFolders();
-    for (QString const& l_folder : l_folders)
-    {
-        QString const l_path = l_folder + RecordName();
-        if (!QDir().mkpath(l_folder))
-            continue;
-        QSaveFile l_file(l_path);
-        if (!l_file.open(QIODevice::WriteOnly))
-            continue;
-        QDataStream l_out(&l_file);
-        l_out.setVersion(QDataStream::Qt_6_0);
-        l_out << c_recordMagic << m_relative << i_writer.user
-              << QByteArray::fromStdString(i_writer.remotePath);
-        if (l_out.status() != QDataStream::Ok || !l_file.flush() || ::fsync(l_file.handle()) != 0 ||
-            !l_file.commit() || !DataSaver::SyncFolderOf(l_path))
-            continue;
-        // A record left at the other place would speak for the file once this one is gone.
-        for (QString const& l_other : l_folders)
-            if (l_other != l_folder)
-                QFile::remove(l_other + RecordName());
-        return true;
-    }
-    return false;
+    qsizetype l_written = 0;
+    while (l_written < l_folders.size() && !WriteRecord(l_folders[l_written], i_writer))
+        ++l_written;
+    if (l_written == l_folders.size())
+        return false;
+    // A record left at another place would disagree, or speak for the file once this
+    // one is gone.
+    for (qsizetype l_other = 0; l_other < l_folders.size(); ++l_other)
+        if (l_other != l_written &&
+            ::unlink(QFile::encodeName(l_folders[l_other] + RecordName()).constData()) != 0 &&
+            errno != ENOENT && errno != ENOTDIR)
+            return false;
+    return true;
 }
 
 void PartialFile::RemoveWriter() const
@@ -243,6 +291,53 @@ QString PartialFile::SetAside(QString& o_error) const
         if (!l_folder.isEmpty())
             l_folder = TakeFolder(l_folder, l_name, o_error);
     return l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
+}
+
+QFile* PartialFile::OpenToAppend(QString& o_error) const
+{
+    // A link, even one leading nowhere, is never followed: a link to a device would take
+    // the bytes, one to a file elsewhere would have them appended to it.
+    int const l_handle =
+        ::open(QFile::encodeName(m_path).constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (l_handle < 0)
+    {
+        o_error = qt_error_string(errno);
+        return nullptr;
+    }
+    struct stat l_status;
+    auto lp_file = std::make_unique<NamedFile>(m_path);
+    // Blocking again: the flag was there only so that a pipe would not hold the open.
+    if (::fstat(l_handle, &l_status) != 0 || !S_ISREG(l_status.st_mode) || l_status.st_nlink != 1 ||
+        ::fcntl(l_handle, F_SETFL, O_APPEND) != 0 ||
+        !lp_file->open(l_handle, QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append,
+                       QFileDevice::AutoCloseHandle))
+    {
+        ::close(l_handle);
+        o_error = QStringLiteral("not a file of its own");
+        return nullptr;
+    }
+    return lp_file.release();
+}
+
+bool PartialFile::IsRecord(QFileInfo const& i_file)
+{
+    QString const l_name = i_file.fileName();
+    if (l_name.size() != 40 || i_file.size() > c_maxRecordBytes)
+        return false;
+    for (QChar const l_char : l_name)
+        if ((l_char < QLatin1Char('0') || l_char > QLatin1Char('9')) &&
+            (l_char < QLatin1Char('a') || l_char > QLatin1Char('f')))
+            return false;
+    // Read, not taken from its folder's name: a user may have renamed or moved that.
+    int const l_handle =
+        ::open(QFile::encodeName(i_file.filePath()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (l_handle < 0)
+        return false;
+    quint32 l_magic = 0;
+    bool const l_read = ::read(l_handle, &l_magic, sizeof l_magic) == sizeof l_magic;
+    ::close(l_handle);
+    return l_read && qFromBigEndian(l_magic) == c_recordMagic;
 }
 
 void PartialFile::BringRecordsIntoView(QString const& i_downloadFolder)

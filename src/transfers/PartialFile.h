@@ -7,8 +7,16 @@
 // contents, and both are found by the partial file's path below the downloading folder.
 // Nothing kept there can be taken for a partial file, which always lies below the
 // downloading folder.
+//
+// A record speaks for its partial file only when it is the one record of that file: one
+// lost, unreadable or contradicted leaves the writer unknown, and bytes of an unknown
+// writer are never resumed. So whatever befalls the records costs at most a download
+// fetched again.
 
 #include <QString>
+
+class QFile;
+class QFileInfo;
 
 #include <optional>
 #include <string>
@@ -22,6 +30,7 @@ public:
     {
         QString user;
         std::string remotePath;
+        bool operator==(Writer const&) const = default;
     };
 
     // i_path: the partial file, in file-system form and cleaned; i_relative: its part
@@ -30,11 +39,12 @@ public:
     PartialFile(QString const& i_path, QString const& i_relative);
 
     QString const& Path() const { return m_path; }
-    // The writer on record, or none when the record is missing, unreadable or was made
-    // for another path.
-    std::optional<Writer> ReadWriter() const;
+    // The writer that every record of the file names, i_keptElsewhere included; none
+    // when no record names one, or when two disagree or one cannot be read.
+    std::optional<Writer> ReadWriter(std::optional<Writer> const& i_keptElsewhere) const;
     // Records the writer and syncs the record to disk before returning, so that it is
-    // there before the partial file's first byte. False when it could not be.
+    // there before the partial file's first byte. False when it could not be, or when a
+    // record of the file is left elsewhere that could not be removed.
     bool WriteWriter(Writer const& i_writer) const;
     void RemoveWriter() const;
     // Moves the partial file into the set-aside folder, below the same relative folder,
@@ -42,6 +52,13 @@ public:
     // the next number. The new path, or an empty one and the reason when the file could
     // not be moved. Nothing is ever replaced.
     QString SetAside(QString& o_error) const;
+    // The partial file opened to append, made empty when missing; null and the reason
+    // when anything but a file of its own lies there. No byte goes through a link.
+    QFile* OpenToAppend(QString& o_error) const;
+
+    // Whether the file is one of the records, wherever it lies: records tell whom the
+    // user downloads from, and are never shared.
+    static bool IsRecord(QFileInfo const& i_file);
 
     // Moves the records that the version before kept in a hidden folder of the download
     // folder to where they now lie, so that they go along with a move by hand too.
@@ -51,6 +68,10 @@ private:
     // Where records are kept, in the order they are looked for.
     QStringList RecordFolders() const;
     QString RecordName() const;
+    // The writer in the record at that path; none when it holds no record of this file.
+    std::optional<Writer> ReadRecord(QString const& i_path) const;
+    // False when nothing could be written in that folder.
+    bool WriteRecord(QString const& i_folder, Writer const& i_writer) const;
 
     QString m_path;
     QString m_relative;

@@ -121,75 +121,54 @@ bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_e
     return false;
 }
 
-bool TransferQueueManager::IsPartialFileSharedWithAnother(QString const& i_path, ItemPtr i_entry)
-{
-    // Names the peers sent in different bytes (UTF-8 from one, a code page from another)
-    // can meet in one local name, and names that differ in case can meet in one file
-    // where the file system folds case. A name that differs otherwise leads elsewhere.
-    QString const l_name = QFileInfo(i_path).fileName();
-    std::optional<FileId> const l_file = FileId::Of(i_path);
-    // Each name once, and without copying the set of them.
-    for (ItemPtr const l_nameItem : d["file_name"]->KeyedItems())
-    {
-        if (l_nameItem.AsString().compare(l_name, Qt::CaseInsensitive) != 0)
-            continue;
-        for (ItemPtr const& l_other : l_nameItem.GetItems("download_entry"))
-        {
-            QString l_otherPath;
-            if (l_other != i_entry &&
-                l_other["download_entry_status"].AsStdString() != "complete" &&
-                GetLocalDownloadPath(l_other, false, l_otherPath) &&
-                FileId::Same(i_path, l_file, l_otherPath))
-                return true;
-        }
-    }
-    return false;
-}
-
 TransferQueueManager::PartialFileUse
 TransferQueueManager::CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
                                              QString& o_reason)
 {
     QString const& l_path = i_partial.Path();
     struct stat l_status;
-    if (::stat(QFile::encodeName(l_path).constData(), &l_status) != 0)
+    if (::lstat(QFile::encodeName(l_path).constData(), &l_status) != 0)
         return PartialFileUse::Resume;
-    // A folder there may hold other downloads' files, and opening a pipe waits for a
-    // reader for ever: neither is moved, nor opened.
-    if (S_ISDIR(l_status.st_mode) || S_ISFIFO(l_status.st_mode))
+    // The bytes go into a file of the download's own and nowhere else: not through a link
+    // (to a device, to a file outside the download folder), not into a folder that may
+    // hold other downloads' files, not into a pipe, whose opening waits for a reader.
+    // None of these is moved, nor opened.
+    if (!S_ISREG(l_status.st_mode) || l_status.st_nlink != 1)
     {
-        o_reason = QStringLiteral("Partial file %1 is a folder or a pipe").arg(l_path);
+        o_reason = QStringLiteral("Partial file %1 is not a file of its own (a link, a folder, "
+                                  "a pipe or a device)")
+                       .arg(l_path);
         return PartialFileUse::InTheWay;
     }
-    std::optional<PartialFile::Writer> l_writer = i_partial.ReadWriter();
-    // Older versions kept the writer in the store only, keyed by the absolute path.
-    if (!l_writer)
-        if (ItemPtr const l_record = d["partial_file"]->HasItem(Value(l_path)))
-            l_writer = PartialFile::Writer{l_record["user"].AsString(),
-                                           l_record["partial_file_remote_path"].AsStdString()};
-    if (!l_writer)
+    // Older versions kept the writer in the store, keyed by the absolute path.
+    std::optional<PartialFile::Writer> l_stored;
+    if (ItemPtr const l_record = d["partial_file"]->HasItem(Value(l_path)))
+        l_stored = PartialFile::Writer{l_record["user"].AsString(),
+                                       l_record["partial_file_remote_path"].AsStdString()};
+    std::optional<PartialFile::Writer> const l_writer = i_partial.ReadWriter(l_stored);
+    if (l_writer)
     {
-        // Left by a crash of an older version, or carried here from elsewhere: whose
-        // bytes these are is known only when a single download can have written them.
-        if (!IsPartialFileSharedWithAnother(l_path, i_entry))
+        std::string const& l_remote = l_writer->remotePath;
+        if (l_writer->user == i_entry["user"].AsString() && l_remote == RemotePath(i_entry))
             return PartialFileUse::Resume;
-        o_reason = QStringLiteral("Partial file %1 has no known writer and more than one "
-                                  "download leads to it")
-                       .arg(l_path);
-        return PartialFileUse::SetAside;
+        if (GetDownloadEntry(l_writer->user, GetFileName(l_remote), GetFolder(l_remote)))
+        {
+            Detail(
+                QStringLiteral("Partial file %1 holds %2 from %3, which is still queued, aborting")
+                    .arg(l_path, ToQString(l_remote), l_writer->user),
+                i_entry);
+            return PartialFileUse::Refuse;
+        }
     }
-    std::string const& l_remote = l_writer->remotePath;
-    if (l_writer->user == i_entry["user"].AsString() && l_remote == RemotePath(i_entry))
+    // Nothing there to mix with.
+    if (l_status.st_size == 0)
         return PartialFileUse::Resume;
-    if (GetDownloadEntry(l_writer->user, GetFileName(l_remote), GetFolder(l_remote)))
-    {
-        Detail(QStringLiteral("Partial file %1 holds %2 from %3, which is still queued, aborting")
-                   .arg(l_path, ToQString(l_remote), l_writer->user),
-               i_entry);
-        return PartialFileUse::Refuse;
-    }
-    o_reason = QStringLiteral("Partial file %1 holds %2 from %3, which is no longer queued")
-                   .arg(l_path, ToQString(l_remote), l_writer->user);
+    // Bytes whose writer is not known for sure are resumed by nobody: a lost or stale
+    // record then costs a download fetched again, never a file of two.
+    o_reason = l_writer ? QStringLiteral("Partial file %1 holds %2 from %3, which is no longer "
+                                         "queued")
+                              .arg(l_path, ToQString(l_writer->remotePath), l_writer->user)
+                        : QStringLiteral("Partial file %1 has no known writer").arg(l_path);
     return PartialFileUse::SetAside;
 }
 
@@ -288,13 +267,14 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         l_localError(QStringLiteral("Could not record the writer of partial file %1").arg(l_path));
         return;
     }
-    auto* lp_file = new QFile(l_path);
     // Append keeps what earlier connections received. Unbuffered: every block goes to
     // the file system as soon as it is full, and a refusal shows in the write that
     // carried it.
-    if (!lp_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append))
+    QString l_openError;
+    QFile* const lp_file = l_partial.OpenToAppend(l_openError);
+    if (!lp_file)
     {
-        delete lp_file;
+        Detail(QStringLiteral("Partial file %1: %2").arg(l_path, l_openError), l_entry);
         l_localError(QStringLiteral("Could not open file"));
         return;
     }
@@ -322,7 +302,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     ip_socket->moveToThread(lp_worker);
     l_entry += d["download_thread"]->GetItem(Value(lp_worker));
 
-    connect(lp_worker, &DownloadThread::DownloadError, this, &TransferQueueManager::OnDownloadError);
+    connect(lp_worker, &DownloadThread::DownloadError, this,
+            &TransferQueueManager::OnDownloadError);
     connect(lp_worker, &DownloadThread::DownloadProgress, this,
             &TransferQueueManager::OnDownloadProgress);
     connect(lp_worker, &DownloadThread::DownloadComplete, this,

@@ -98,6 +98,11 @@ TransferQueueManager::TransferQueueManager() : QObject(nullptr)
     if (sharedFoldersManager)
         sharedFoldersManager->SetUploadQueueState([this] { return IsFreeToUpload(); },
                                                   [this] { return QueuedUploadCount(); });
+    // Records of who writes each partial file lie in the download folder, which a user
+    // may share; they tell whom the user downloads from. The test needs no manager, so
+    // it stays when this one goes.
+    if (sharedFoldersManager)
+        sharedFoldersManager->SetPrivateFileTest(&PartialFile::IsRecord);
 
     SetSettingDefault("transfer_order_counter", QStringLiteral("1"));
     SetSetting("transfer_req_counter", QStringLiteral("1"));

@@ -197,25 +197,23 @@ private:
     // empty when the names the peer gave would lead outside that folder.
     QString GetPartialFileRelativePath(ItemPtr i_entry);
     // What a download may do with its partial file: a partial file is resumed only by
-    // the download (user and remote path) that wrote it, or, when its writer is not on
-    // record, only when no other unfinished download leads to the same path.
+    // the download (user and remote path) that every record of it names.
     enum class PartialFileUse
     {
         Resume,
         // The download that wrote it is still queued: the file stays as it is.
         Refuse,
         // No download may resume it: it is moved aside and the download starts from
-        // the first byte. o_reason says whose bytes they are.
+        // the first byte. o_reason says whose bytes they are, if known.
         SetAside,
-        // A folder or a pipe lies there: the download cannot go on.
+        // Something other than a file of its own lies there (a link, a folder, a pipe):
+        // the download cannot go on.
         InTheWay
     };
     PartialFileUse CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
                                           QString& o_reason);
-    // Whether an unfinished download other than the entry has its partial file there.
-    bool IsPartialFileSharedWithAnother(QString const& i_path, ItemPtr i_entry);
-    // Records the entry as the writer of the partial file, on disk; false when that
-    // failed.
+    // Records the entry as the writer of the partial file, on disk, as its one record;
+    // false when that failed.
     bool RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry);
     // Forgets the writer of a partial file that is gone.
     void ForgetPartialFileWriter(PartialFile const& i_partial);

@@ -2,8 +2,14 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QRegularExpression>
+#include <QScopeGuard>
 
+#include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 using namespace TransferTestEnv;
 
@@ -38,6 +44,8 @@ private slots:
     void failedWriteEndsTheDownloadUnrecorded();
     void partialFileResumedOnlyByItsWriter();
     void partialFileOfAnUnknownWriterIsSetAside();
+    void recordsThatCannotBeReplacedStopTheDownload();
+    void recordsAreNeverShared();
     void reportsArePacedExactAndWrittenThrough();
     void logLinesKeepThePercentSignsOfPeers();
 
@@ -160,8 +168,14 @@ void TestDownloadTransfer::queuesOffersReceivesResumesAndCompletes()
 void TestDownloadTransfer::partialFileAsLongAsTheFileCompletesAtOnce()
 {
     auto l_carl = Uploader("carl");
-    QByteArray const l_content = Content(5000);
+    QByteArray const l_content = Content(8192 + 5000);
     ItemPtr const l_entry = manager().AddDownload("carl", "whole.bin", "docs", l_content.size(), 0);
+    // carl's own bytes, the first block from him, the rest put there by hand.
+    QCOMPARE(Connect(*l_carl, 10, "docs\\whole.bin", l_content.size()), 0);
+    QVERIFY(l_carl->SendFrom(l_content, 0, 8192));
+    QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), qint64(8192), 3000);
+    l_carl->CloseFileConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
     QVERIFY(WriteFile(m_env.Folder() + "/downloading/docs/whole.bin", l_content));
     QCOMPARE(Connect(*l_carl, 11, "docs\\whole.bin", l_content.size()), qint64(l_content.size()));
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 3000);
@@ -300,30 +314,46 @@ void TestDownloadTransfer::failedMoveLeavesTheFileWhereItIs()
     QVERIFY(l_log.Texts(c_queueArea).filter("Could not move finished download").size() == 1);
     QVERIFY(!l_entry["download_file"] && !l_entry["download_thread"]);
 
-    // A folder or a pipe where the partial file goes: nothing is moved, nor opened (a
-    // pipe would wait for a reader for ever).
+    // Anything but a file of its own where the partial file goes: nothing is moved, nor
+    // opened (a pipe would wait for a reader for ever), and no byte goes through a link.
+    QString const l_mine = m_env.Folder() + "/mine.txt";
+    QString const l_gone = m_env.Folder() + "/gone.txt";
+    QVERIFY(WriteFile(l_mine, "mine"));
     quint32 l_token = 42;
-    for (QByteArray const l_name : {"folder.bin", "pipe.bin"})
+    for (QByteArray const l_name :
+         {"folder.bin", "pipe.bin", "null.bin", "mine.bin", "gone.bin", "hard.bin"})
     {
         ItemPtr const l_blocked =
             manager().AddDownload("hank", l_name.toStdString(), "held", 10, 0);
         QString const l_partial = m_env.Folder() + "/downloading/held/" + l_name;
-        QVERIFY(QDir().mkpath(l_partial));
-        if (l_name == "pipe.bin")
-            QVERIFY(QDir().rmdir(l_partial) && ::mkfifo(QFile::encodeName(l_partial), 0600) == 0);
-        else
+        QByteArray const l_native = QFile::encodeName(l_partial);
+        QVERIFY(QDir().mkpath(m_env.Folder() + "/downloading/held"));
+        if (l_name == "folder.bin")
             QVERIFY(WriteFile(l_partial + "/inside", "kept"));
+        else if (l_name == "pipe.bin")
+            QVERIFY(::mkfifo(l_native, 0600) == 0);
+        else if (l_name == "hard.bin")
+            QVERIFY(::link(QFile::encodeName(l_mine), l_native) == 0);
+        else
+            QVERIFY(QFile::link(l_name == "null.bin"   ? "/dev/null"
+                                : l_name == "mine.bin" ? l_mine
+                                                       : l_gone,
+                                l_partial));
         QVERIFY(OfferAndOpen(*l_hank, ++l_token, "held\\" + l_name, 10));
         QVERIFY(l_hank->File().WaitForDisconnected());
+        QVERIFY2(l_hank->File().Received().isEmpty(), l_name);
         QCOMPARE(Status(l_blocked), QByteArray("local error"));
-        QVERIFY(QFileInfo::exists(l_partial));
+        QVERIFY(QFileInfo(l_partial).isSymLink() || QFileInfo::exists(l_partial));
     }
     QCOMPARE(ReadFile(m_env.Folder() + "/downloading/held/folder.bin/inside"), QByteArray("kept"));
+    QCOMPARE(ReadFile(l_mine), QByteArray("mine"));
+    QVERIFY(!QFileInfo::exists(l_gone) && !QFileInfo::exists(m_env.Folder() + "/complete/held"));
 }
 
 void TestDownloadTransfer::failedWriteEndsTheDownloadUnrecorded()
 {
-    // The partial file is the full device: every write is refused.
+    // The partial file may not grow past its first 4,096 bytes: every write beyond is
+    // refused.
     auto l_ivan = Uploader("ivan");
     int l_records = 0;
     QObject l_listener;
@@ -331,13 +361,25 @@ void TestDownloadTransfer::failedWriteEndsTheDownloadUnrecorded()
             [&](ItemPtr) { ++l_records; });
     ItemPtr const l_entry = manager().AddDownload("ivan", "full.bin", "disk", 9000, 0);
     QString const l_partial = m_env.Folder() + "/downloading/disk/full.bin";
-    QVERIFY(QDir().mkpath(QFileInfo(l_partial).path()) && QFile::link("/dev/full", l_partial));
     LogCapture l_log;
     QCOMPARE(Connect(*l_ivan, 51, "disk\\full.bin", 9000), 0);
+    struct rlimit l_limit;
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &l_limit) == 0);
+    rlim_t const l_was = l_limit.rlim_cur;
+    l_limit.rlim_cur = 4096;
+    auto const l_signal = ::signal(SIGXFSZ, SIG_IGN);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &l_limit) == 0);
+    auto const l_restore = qScopeGuard(
+        [&]
+        {
+            l_limit.rlim_cur = l_was;
+            ::setrlimit(RLIMIT_FSIZE, &l_limit);
+            ::signal(SIGXFSZ, l_signal);
+        });
     QVERIFY(l_ivan->SendFrom(Content(9000), 0));
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
     QCOMPARE(l_records, 0);
-    QVERIFY(QFileInfo(l_partial).isSymLink() &&
+    QVERIFY(QFileInfo(l_partial).size() <= 4096 &&
             !QFileInfo::exists(m_env.Folder() + "/complete/disk"));
     QCOMPARE(l_log.Texts(c_queueArea).filter("Writing to file failed").size(), 1);
 }
@@ -386,7 +428,12 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         None,
         Whole,
         // What a file manager's "select all" takes: hidden entries stay behind.
-        WhatShows
+        WhatShows,
+        // What a user may do to a folder of files named by 40 hex digits.
+        RecordsDeleted,
+        RecordsRenamed,
+        // Into another download folder, without the records.
+        DownloadingAlone
     };
     struct Case
     {
@@ -425,16 +472,21 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         {.transferred = true, .move = Move::Whole, .offset = -1},
         {.transferred = true, .move = Move::Whole, .xaviRemoved = true},
         {.move = Move::Whole},
-        {.move = Move::Whole, .yvesQueued = false, .offset = l_half},
+        {.move = Move::Whole, .yvesQueued = false},
         {.oldStoreRecord = true, .offset = -1},
         {.xaviName = "caf\xc3\xa9.bin", .yvesName = "caf\xe9.bin"},
         {.transferred = true, .move = Move::WhatShows, .xaviRemoved = true},
         {.transferred = true, .oldRecordPlace = true, .move = Move::WhatShows, .offset = -1},
         {.yvesLink = "linked", .aside = "linked/track.mp3"},
-        {.xaviName = l_long, .yvesName = l_long,
-         .taken = "set aside/%1/" + QString::fromUtf8(l_long), .aside = "%1/" + l_longAside},
+        {.xaviName = l_long,
+         .yvesName = l_long,
+         .taken = "set aside/%1/" + QString::fromUtf8(l_long),
+         .aside = "%1/" + l_longAside},
         {.taken = "set aside/%1", .aside = "%1 (2)/track.mp3"},
         {.transferred = true, .move = Move::Whole, .offset = -1, .taken = "partial writers"},
+        {.transferred = true, .move = Move::RecordsDeleted, .xaviRemoved = true},
+        {.transferred = true, .move = Move::RecordsRenamed, .xaviRemoved = true},
+        {.transferred = true, .move = Move::DownloadingAlone, .xaviRemoved = true},
     };
 #pragma GCC diagnostic pop
     auto l_xavi = Uploader("xavi");
@@ -491,16 +543,23 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
             l_record += User("xavi");
             l_record += d["partial_file_remote_path"]->GetItem(Value(l_rockPath));
         }
-        if (l_case.move != Move::None)
+        QString const l_moved = l_base + "-moved";
+        if (l_case.move == Move::Whole)
+            QVERIFY(QDir().rename(l_base, l_moved));
+        else if (l_case.move == Move::WhatShows)
+            for (QString const& l_name :
+                 QDir(l_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+                QVERIFY(QDir().mkpath(l_moved) &&
+                        QDir(l_base).rename(l_name, l_moved + "/" + l_name));
+        else if (l_case.move == Move::DownloadingAlone)
+            QVERIFY(QDir().mkpath(l_moved) &&
+                    QDir().rename(l_base + "/downloading", l_moved + "/downloading"));
+        else if (l_case.move == Move::RecordsDeleted)
+            QVERIFY(QDir(l_base + "/partial writers").removeRecursively());
+        else if (l_case.move == Move::RecordsRenamed)
+            QVERIFY(QDir(l_base).rename("partial writers", "old writers"));
+        if (QFileInfo::exists(l_moved))
         {
-            QString const l_moved = l_base + "-moved";
-            if (l_case.move == Move::Whole)
-                QVERIFY(QDir().rename(l_base, l_moved));
-            else
-                for (QString const& l_name :
-                     QDir(l_base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
-                    QVERIFY(QDir().mkpath(l_moved) &&
-                            QDir(l_base).rename(l_name, l_moved + "/" + l_name));
             l_base = l_moved;
             SetSetting("download_folder", l_base);
         }
@@ -546,7 +605,8 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         QCOMPARE(ReadFile(l_aside), l_setAside ? l_rock.left(l_half) : QByteArray());
         if (!l_taken.isEmpty())
             QCOMPARE(ReadFile(l_base + "/" + l_taken), l_rock.left(100));
-        QStringList const l_files = FilesBelow(l_base);
+        QStringList l_files = FilesBelow(l_base);
+        l_files.removeIf([](QString const& i_file) { return i_file.startsWith("old writers/"); });
         QCOMPARE(l_files.size(), 1 + int(l_setAside) + int(!l_taken.isEmpty()));
         for (QString const& l_file : l_files)
         {
@@ -555,6 +615,128 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         }
         QVERIFY(!d["partial_file"]->HasItem(Value(l_base + "/downloading/" + l_below)));
     }
+}
+
+void TestDownloadTransfer::recordsThatCannotBeReplacedStopTheDownload()
+{
+    // Records that can be read but not replaced, as in a folder copied as another user.
+    // Root writes anywhere, so the client's side runs as nobody, on this thread only;
+    // setfsuid() answers the id in force, still root where the change is refused.
+    bool const l_asNobody = ::geteuid() == 0;
+    auto const l_asRoot = qScopeGuard(
+        [&]
+        {
+            if (l_asNobody)
+                ::setfsuid(0), ::setfsgid(0);
+        });
+    QVERIFY(::chmod(QFile::encodeName(m_env.Folder()), 0711) == 0);
+    auto l_amy = Uploader("amy");
+    auto l_bob = Uploader("bob");
+    QByteArray const l_amyBytes = Content(3 * 8192);
+    QByteArray const l_bobBytes = OtherContent(3 * 8192);
+    quint32 l_token = 300;
+    // Whether the hidden place can still take a record.
+    for (bool const l_hiddenWritable : {true, false})
+    {
+        QString const l_base = m_env.Folder() + (l_hiddenWritable ? "/copied" : "/readonly");
+        QVERIFY(QDir().mkpath(l_base) && ::chmod(QFile::encodeName(l_base), 0777) == 0);
+        SetSetting("download_folder", l_base);
+        if (l_asNobody && (::setfsgid(65534), ::setfsuid(65534), ::setfsuid(65534) != 65534))
+            QSKIP("The client's side cannot drop root here, and as root it proves nothing");
+        ItemPtr l_amyEntry =
+            manager().AddDownload("amy", "t.bin", "music\\x", l_amyBytes.size(), 0);
+        QCOMPARE(Connect(*l_amy, ++l_token, "music\\x\\t.bin", l_amyBytes.size()), 0);
+        QVERIFY(l_amy->SendFrom(l_amyBytes, 0, 8192));
+        QTRY_COMPARE_WITH_TIMEOUT(*l_amyEntry["write_position"].AsPtr<qint64>(), qint64(8192),
+                                  3000);
+        l_amy->CloseFileConnection();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_amyEntry), QByteArray("aborted"), 5000);
+        manager().RemoveDownload(l_amyEntry);
+        QByteArray const l_records = QFile::encodeName(l_base + "/partial writers");
+        QVERIFY(::chmod(l_records, 0555) == 0);
+        if (!l_hiddenWritable)
+            QVERIFY(::mkdir(QFile::encodeName(l_base + "/.partial writers"), 0555) == 0);
+
+        // bob twice, then amy queued again: none may start before its record is the one.
+        ItemPtr const l_bobEntry =
+            manager().AddDownload("bob", "t.bin", "films\\x", l_bobBytes.size(), 0);
+        LogCapture l_log;
+        for (int l_turn = 0; l_turn < 3; ++l_turn)
+        {
+            bool const l_byBob = l_turn < 2;
+            if (!l_byBob)
+                l_amyEntry =
+                    manager().AddDownload("amy", "t.bin", "music\\x", l_amyBytes.size(), 0);
+            FakeUploader& l_peer = l_byBob ? *l_bob : *l_amy;
+            QVERIFY(OfferAndOpen(l_peer, ++l_token, l_byBob ? "films\\x\\t.bin" : "music\\x\\t.bin",
+                                 l_amyBytes.size()));
+            QVERIFY(l_peer.File().WaitForDisconnected());
+            QVERIFY(l_peer.File().Received().isEmpty());
+            QCOMPARE(Status(l_byBob ? l_bobEntry : l_amyEntry), QByteArray("local error"));
+        }
+        QCOMPARE(l_log.Texts(c_queueArea).filter("Could not record the writer").size(), 3);
+        QCOMPARE(ReadFile(l_base + "/set aside/x/t.bin"), l_amyBytes.left(8192));
+
+        // Once the records can be replaced, amy's download is hers alone.
+        QVERIFY(::chmod(l_records, 0755) == 0);
+        QCOMPARE(Connect(*l_amy, ++l_token, "music\\x\\t.bin", l_amyBytes.size()), 0);
+        QVERIFY(l_amy->SendFrom(l_amyBytes, 0));
+        QTRY_COMPARE_WITH_TIMEOUT(Status(l_amyEntry), QByteArray("complete"), 5000);
+        QCOMPARE(Sha1(ReadFile(l_base + "/complete/x/t.bin")), Sha1(l_amyBytes));
+        manager().RemoveDownload(l_bobEntry);
+        manager().RemoveDownload(l_amyEntry);
+        if (l_asNobody)
+            ::setfsuid(0), ::setfsgid(0);
+    }
+}
+
+void TestDownloadTransfer::recordsAreNeverShared()
+{
+    // The home folder holds the download folder used before and the one used now, each
+    // with a finished and a half-received download.
+    QString const l_home = m_env.Folder() + "/home";
+    QVERIFY(WriteFile(l_home + "/notes.txt", "mine"));
+    auto l_kim = Uploader("kim");
+    QByteArray const l_bytes = Content(3 * 8192);
+    QStringList l_shared{l_home + "/notes.txt"};
+    quint32 l_token = 400;
+    for (QString const l_folder : {"before", "now"})
+    {
+        SetSetting("download_folder", l_home + "/" + l_folder);
+        for (std::string const l_name : {"done.bin", "half.bin"})
+        {
+            std::string const l_remote = l_folder.toStdString() + "\\k";
+            ItemPtr const l_entry =
+                manager().AddDownload("kim", l_name, l_remote, l_bytes.size(), 0);
+            QCOMPARE(Connect(*l_kim, ++l_token, QByteArray::fromStdString(l_remote + "\\" + l_name),
+                             l_bytes.size()),
+                     0);
+            bool const l_done = l_name == "done.bin";
+            QVERIFY(l_kim->SendFrom(l_bytes, 0, l_done ? -1 : 8192));
+            if (!l_done)
+            {
+                QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), qint64(8192),
+                                          3000);
+                l_kim->CloseFileConnection();
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), l_done ? "complete" : "aborted", 5000);
+            l_shared << l_home + "/" + l_folder + (l_done ? "/complete/k/" : "/downloading/k/") +
+                            QString::fromStdString(l_name);
+        }
+    }
+    // A user may rename a folder of files named by 40 hex digits: they are records still.
+    QVERIFY(QDir(l_home + "/before").rename("partial writers", "old writers"));
+    QCOMPARE(FilesBelow(l_home).filter(QRegularExpression("writers/[0-9a-f]{40}$")).size(), 2);
+
+    sharedFoldersManager->AddSharedFolder(l_home);
+    sharedFoldersManager->RescanShares();
+    QStringList l_indexed;
+    for (ItemPtr const& l_file : d["shared_file"]->GetItems())
+        l_indexed << l_file["shared_file_folder"].AsString() + "/" +
+                         l_file["shared_file_name"].AsString();
+    l_indexed.sort();
+    l_shared.sort();
+    QCOMPARE(l_indexed, l_shared);
 }
 
 void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()
