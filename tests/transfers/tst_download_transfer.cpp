@@ -440,8 +440,8 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         // xavi's bytes came over a connection, rather than being put there with nothing
         // said about them.
         bool transferred = false;
-        // A store file of an older version names xavi as the writer.
-        bool oldStoreRecord = false;
+        // A store file of an older version names this user as the writer.
+        QString storeWriter;
         // The record lies where the version before kept it when this one starts.
         bool oldRecordPlace = false;
         Move move = Move::None;
@@ -455,6 +455,8 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         QByteArray yvesName = "track.mp3";
         // yves's remote folder ends in this folder, a link the user made to xavi's.
         QString yvesLink;
+        // The record is replaced by a link to a file of the user's.
+        bool recordLink = false;
         // A file already in the download folder, and where xavi's bytes go below "set
         // aside"; %1 is the album.
         QString taken;
@@ -473,7 +475,10 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         {.transferred = true, .move = Move::Whole, .xaviRemoved = true},
         {.move = Move::Whole},
         {.move = Move::Whole, .yvesQueued = false},
-        {.oldStoreRecord = true, .offset = -1},
+        {.storeWriter = "xavi", .offset = -1},
+        // Two records that disagree: neither is believed.
+        {.transferred = true, .storeWriter = "yves"},
+        {.transferred = true, .recordLink = true},
         {.xaviName = "caf\xc3\xa9.bin", .yvesName = "caf\xe9.bin"},
         {.transferred = true, .move = Move::WhatShows, .xaviRemoved = true},
         {.transferred = true, .oldRecordPlace = true, .move = Move::WhatShows, .offset = -1},
@@ -533,15 +538,25 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         }
         if (!l_case.yvesLink.isEmpty())
             QVERIFY(QFile::link(l_album, l_base + "/downloading/" + l_yvesAlbum));
+        QString const l_mine = m_env.Folder() + "/mine" + l_tag;
+        if (l_case.recordLink)
+        {
+            QDir l_records(l_base + "/partial writers");
+            QStringList const l_names = l_records.entryList(QDir::Files);
+            QVERIFY(l_names.size() == 1 && WriteFile(l_mine, "mine") &&
+                    l_records.remove(l_names[0]) &&
+                    QFile::link(l_mine, l_records.filePath(l_names[0])));
+        }
         // The store as last saved before the transfer started.
         for (ItemPtr const& l_record : d["partial_file"]->GetItems())
             l_record.Remove();
-        if (l_case.oldStoreRecord)
+        if (!l_case.storeWriter.isEmpty())
         {
             ItemPtr const l_record =
                 d["partial_file"]->GetItem(Value(l_base + "/downloading/" + l_below));
-            l_record += User("xavi");
-            l_record += d["partial_file_remote_path"]->GetItem(Value(l_rockPath));
+            l_record += User(l_case.storeWriter);
+            l_record += d["partial_file_remote_path"]->GetItem(
+                Value(l_case.storeWriter == "xavi" ? l_rockPath : l_popPath));
         }
         QString const l_moved = l_base + "-moved";
         if (l_case.move == Move::Whole)
@@ -605,6 +620,8 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         QCOMPARE(ReadFile(l_aside), l_setAside ? l_rock.left(l_half) : QByteArray());
         if (!l_taken.isEmpty())
             QCOMPARE(ReadFile(l_base + "/" + l_taken), l_rock.left(100));
+        if (l_case.recordLink)
+            QCOMPARE(ReadFile(l_mine), QByteArray("mine"));
         QStringList l_files = FilesBelow(l_base);
         l_files.removeIf([](QString const& i_file) { return i_file.startsWith("old writers/"); });
         QCOMPARE(l_files.size(), 1 + int(l_setAside) + int(!l_taken.isEmpty()));
