@@ -19,6 +19,7 @@
 #include "shares/SharedFoldersManager.h"
 #include "store/Data.h"
 #include "store/Settings.h"
+#include "transfers/PartialFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -315,6 +316,8 @@ int main(int argc, char** argv)
     lp_server->CreateData();
     auto* lp_messenger = new PeerMessenger();
     auto* lp_shares = new SharedFoldersManager();
+    // As in the client, where the transfer queues keep their records out of the index.
+    lp_shares->SetPrivateFileTest(&PartialFile::IsRecord);
 
     bench::RegisterFastestOf(c_repetitions, "BM_ListingBaseline", BM_ListingBaseline);
     bench::RegisterFastestOf(c_repetitions, "BM_FirstAddSharedFolder", BM_FirstAddSharedFolder);
