@@ -59,6 +59,10 @@ private:
     // The same, then the start offset the client sent (-2 when a step failed).
     qint64 Connect(FakeUploader& io_uploader, quint32 i_token, QByteArray const& i_path,
                    qint64 i_size);
+    // Sends the content's first bytes on the newest file connection and, once they are
+    // written, closes it: the download is "aborted" with them in its partial file.
+    static bool SendPartAndClose(FakeUploader& io_uploader, ItemPtr i_entry,
+                                 QByteArray const& i_content, qint64 i_count);
     TransferQueueManager& manager() { return m_env.manager(); }
 
     TransferFixture m_env;
@@ -85,6 +89,20 @@ qint64 TestDownloadTransfer::Connect(FakeUploader& io_uploader, quint32 i_token,
                                      QByteArray const& i_path, qint64 i_size)
 {
     return OfferAndOpen(io_uploader, i_token, i_path, i_size) ? io_uploader.ReadOffset() : -2;
+}
+
+bool TestDownloadTransfer::SendPartAndClose(FakeUploader& io_uploader, ItemPtr i_entry,
+                                            QByteArray const& i_content, qint64 i_count)
+{
+    auto const l_written = [&]
+    {
+        ItemPtr const l_cell = i_entry["write_position"];
+        return l_cell && *l_cell.AsPtr<qint64>() == i_count;
+    };
+    if (!io_uploader.SendFrom(i_content, 0, i_count) || !QTest::qWaitFor(l_written, 3000))
+        return false;
+    io_uploader.CloseFileConnection();
+    return QTest::qWaitFor([&] { return Status(i_entry) == "aborted"; }, 5000);
 }
 
 void TestDownloadTransfer::queuesOffersReceivesResumesAndCompletes()
@@ -117,10 +135,7 @@ void TestDownloadTransfer::queuesOffersReceivesResumesAndCompletes()
 
     // The peer goes away half-way: the partial file keeps what arrived.
     qint64 const l_half = 2 * 8192;
-    QVERIFY(l_bob->SendFrom(l_content, 0, l_half));
-    QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), l_half, 3000);
-    l_bob->CloseFileConnection();
-    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
+    QVERIFY(SendPartAndClose(*l_bob, l_entry, l_content, l_half));
     QString const l_partial = m_env.Folder() + QString::fromUtf8("/downloading/live/café.bin");
     QCOMPARE(ReadFile(l_partial), l_content.left(l_half));
     QVERIFY(!l_entry["download_thread"] && !l_entry["download_socket"] && !l_entry["download_file"]);
@@ -172,10 +187,7 @@ void TestDownloadTransfer::partialFileAsLongAsTheFileCompletesAtOnce()
     ItemPtr const l_entry = manager().AddDownload("carl", "whole.bin", "docs", l_content.size(), 0);
     // carl's own bytes, the first block from him, the rest put there by hand.
     QCOMPARE(Connect(*l_carl, 10, "docs\\whole.bin", l_content.size()), 0);
-    QVERIFY(l_carl->SendFrom(l_content, 0, 8192));
-    QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), qint64(8192), 3000);
-    l_carl->CloseFileConnection();
-    QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("aborted"), 5000);
+    QVERIFY(SendPartAndClose(*l_carl, l_entry, l_content, 8192));
     QVERIFY(WriteFile(m_env.Folder() + "/downloading/docs/whole.bin", l_content));
     QCOMPARE(Connect(*l_carl, 11, "docs\\whole.bin", l_content.size()), qint64(l_content.size()));
     QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 3000);
@@ -396,11 +408,7 @@ void TestDownloadTransfer::partialFileResumedOnlyByItsWriter()
     ItemPtr const l_popEntry =
         manager().AddDownload("yuri", "track.mp3", "pop\\album", l_pop.size(), 0);
     QCOMPARE(Connect(*l_xena, 61, "rock\\album\\track.mp3", l_rock.size()), 0);
-    QVERIFY(l_xena->SendFrom(l_rock, 0, 2 * 8192));
-    QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), qint64(2 * 8192),
-                              3000);
-    l_xena->CloseFileConnection();
-    QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("aborted"), 5000);
+    QVERIFY(SendPartAndClose(*l_xena, l_rockEntry, l_rock, 2 * 8192));
 
     // While xena's download is queued, yuri's is turned away and leaves her bytes alone.
     LogCapture l_log;
@@ -524,10 +532,7 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         if (l_case.transferred)
         {
             QCOMPARE(Connect(*l_xavi, ++l_token, l_rockPath, l_rock.size()), 0);
-            QVERIFY(l_xavi->SendFrom(l_rock, 0, l_half));
-            QTRY_COMPARE_WITH_TIMEOUT(*l_rockEntry["write_position"].AsPtr<qint64>(), l_half, 3000);
-            l_xavi->CloseFileConnection();
-            QTRY_COMPARE_WITH_TIMEOUT(Status(l_rockEntry), QByteArray("aborted"), 5000);
+            QVERIFY(SendPartAndClose(*l_xavi, l_rockEntry, l_rock, l_half));
         }
         else
             QVERIFY(WriteFile(l_base + "/downloading/" + l_below, l_rock.left(l_half)));
@@ -636,9 +641,14 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
 
 void TestDownloadTransfer::recordsThatCannotBeReplacedStopTheDownload()
 {
-    // Records that can be read but not replaced, as in a folder copied as another user.
-    // Root writes anywhere, so the client's side runs as nobody, on this thread only;
-    // setfsuid() answers the id in force, still root where the change is refused.
+    // Records that can be read but not replaced, as in a folder copied as another user;
+    // the hidden place can still take one. Root writes anywhere, so the client's side
+    // runs as nobody, on this thread only; setfsuid() answers the id in force, still
+    // root where the change is refused.
+    QString const l_base = m_env.Folder() + "/copied";
+    QVERIFY(QDir().mkpath(l_base) && ::chmod(QFile::encodeName(l_base), 0777) == 0 &&
+            ::chmod(QFile::encodeName(m_env.Folder()), 0711) == 0);
+    SetSetting("download_folder", l_base);
     bool const l_asNobody = ::geteuid() == 0;
     auto const l_asRoot = qScopeGuard(
         [&]
@@ -646,65 +656,42 @@ void TestDownloadTransfer::recordsThatCannotBeReplacedStopTheDownload()
             if (l_asNobody)
                 ::setfsuid(0), ::setfsgid(0);
         });
-    QVERIFY(::chmod(QFile::encodeName(m_env.Folder()), 0711) == 0);
+    if (l_asNobody && (::setfsgid(65534), ::setfsuid(65534), ::setfsuid(65534) != 65534))
+        QSKIP("The client's side cannot drop root here, and as root it proves nothing");
     auto l_amy = Uploader("amy");
     auto l_bob = Uploader("bob");
-    QByteArray const l_amyBytes = Content(3 * 8192);
-    QByteArray const l_bobBytes = OtherContent(3 * 8192);
-    quint32 l_token = 300;
-    // Whether the hidden place can still take a record.
-    for (bool const l_hiddenWritable : {true, false})
+    QByteArray const l_bytes = Content(3 * 8192);
+    ItemPtr l_amyEntry = manager().AddDownload("amy", "t.bin", "music\\x", l_bytes.size(), 0);
+    QCOMPARE(Connect(*l_amy, 300, "music\\x\\t.bin", l_bytes.size()), 0);
+    QVERIFY(SendPartAndClose(*l_amy, l_amyEntry, l_bytes, 8192));
+    manager().RemoveDownload(l_amyEntry);
+    QByteArray const l_records = QFile::encodeName(l_base + "/partial writers");
+    QVERIFY(::chmod(l_records, 0555) == 0);
+
+    // bob twice, then amy queued again: none may start before its record is the one.
+    ItemPtr const l_bobEntry = manager().AddDownload("bob", "t.bin", "films\\x", l_bytes.size(), 0);
+    LogCapture l_log;
+    for (quint32 l_token = 301; l_token <= 303; ++l_token)
     {
-        QString const l_base = m_env.Folder() + (l_hiddenWritable ? "/copied" : "/readonly");
-        QVERIFY(QDir().mkpath(l_base) && ::chmod(QFile::encodeName(l_base), 0777) == 0);
-        SetSetting("download_folder", l_base);
-        if (l_asNobody && (::setfsgid(65534), ::setfsuid(65534), ::setfsuid(65534) != 65534))
-            QSKIP("The client's side cannot drop root here, and as root it proves nothing");
-        ItemPtr l_amyEntry =
-            manager().AddDownload("amy", "t.bin", "music\\x", l_amyBytes.size(), 0);
-        QCOMPARE(Connect(*l_amy, ++l_token, "music\\x\\t.bin", l_amyBytes.size()), 0);
-        QVERIFY(l_amy->SendFrom(l_amyBytes, 0, 8192));
-        QTRY_COMPARE_WITH_TIMEOUT(*l_amyEntry["write_position"].AsPtr<qint64>(), qint64(8192),
-                                  3000);
-        l_amy->CloseFileConnection();
-        QTRY_COMPARE_WITH_TIMEOUT(Status(l_amyEntry), QByteArray("aborted"), 5000);
-        manager().RemoveDownload(l_amyEntry);
-        QByteArray const l_records = QFile::encodeName(l_base + "/partial writers");
-        QVERIFY(::chmod(l_records, 0555) == 0);
-        if (!l_hiddenWritable)
-            QVERIFY(::mkdir(QFile::encodeName(l_base + "/.partial writers"), 0555) == 0);
-
-        // bob twice, then amy queued again: none may start before its record is the one.
-        ItemPtr const l_bobEntry =
-            manager().AddDownload("bob", "t.bin", "films\\x", l_bobBytes.size(), 0);
-        LogCapture l_log;
-        for (int l_turn = 0; l_turn < 3; ++l_turn)
-        {
-            bool const l_byBob = l_turn < 2;
-            if (!l_byBob)
-                l_amyEntry =
-                    manager().AddDownload("amy", "t.bin", "music\\x", l_amyBytes.size(), 0);
-            FakeUploader& l_peer = l_byBob ? *l_bob : *l_amy;
-            QVERIFY(OfferAndOpen(l_peer, ++l_token, l_byBob ? "films\\x\\t.bin" : "music\\x\\t.bin",
-                                 l_amyBytes.size()));
-            QVERIFY(l_peer.File().WaitForDisconnected());
-            QVERIFY(l_peer.File().Received().isEmpty());
-            QCOMPARE(Status(l_byBob ? l_bobEntry : l_amyEntry), QByteArray("local error"));
-        }
-        QCOMPARE(l_log.Texts(c_queueArea).filter("Could not record the writer").size(), 3);
-        QCOMPARE(ReadFile(l_base + "/set aside/x/t.bin"), l_amyBytes.left(8192));
-
-        // Once the records can be replaced, amy's download is hers alone.
-        QVERIFY(::chmod(l_records, 0755) == 0);
-        QCOMPARE(Connect(*l_amy, ++l_token, "music\\x\\t.bin", l_amyBytes.size()), 0);
-        QVERIFY(l_amy->SendFrom(l_amyBytes, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(Status(l_amyEntry), QByteArray("complete"), 5000);
-        QCOMPARE(Sha1(ReadFile(l_base + "/complete/x/t.bin")), Sha1(l_amyBytes));
-        manager().RemoveDownload(l_bobEntry);
-        manager().RemoveDownload(l_amyEntry);
-        if (l_asNobody)
-            ::setfsuid(0), ::setfsgid(0);
+        bool const l_byBob = l_token < 303;
+        if (!l_byBob)
+            l_amyEntry = manager().AddDownload("amy", "t.bin", "music\\x", l_bytes.size(), 0);
+        FakeUploader& l_peer = l_byBob ? *l_bob : *l_amy;
+        QVERIFY(OfferAndOpen(l_peer, l_token, l_byBob ? "films\\x\\t.bin" : "music\\x\\t.bin",
+                             l_bytes.size()));
+        QVERIFY(l_peer.File().WaitForDisconnected());
+        QVERIFY(l_peer.File().Received().isEmpty());
+        QCOMPARE(Status(l_byBob ? l_bobEntry : l_amyEntry), QByteArray("local error"));
     }
+    QCOMPARE(l_log.Texts(c_queueArea).filter("Could not record the writer").size(), 3);
+    QCOMPARE(ReadFile(l_base + "/set aside/x/t.bin"), l_bytes.left(8192));
+
+    // Once the records can be replaced, amy's download is hers alone.
+    QVERIFY(::chmod(l_records, 0755) == 0);
+    QCOMPARE(Connect(*l_amy, 304, "music\\x\\t.bin", l_bytes.size()), 0);
+    QVERIFY(l_amy->SendFrom(l_bytes, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(Status(l_amyEntry), QByteArray("complete"), 5000);
+    QCOMPARE(Sha1(ReadFile(l_base + "/complete/x/t.bin")), Sha1(l_bytes));
 }
 
 void TestDownloadTransfer::recordsAreNeverShared()
@@ -719,27 +706,15 @@ void TestDownloadTransfer::recordsAreNeverShared()
     quint32 l_token = 400;
     for (QString const l_folder : {"before", "now"})
     {
-        SetSetting("download_folder", l_home + "/" + l_folder);
-        for (std::string const l_name : {"done.bin", "half.bin"})
-        {
-            std::string const l_remote = l_folder.toStdString() + "\\k";
-            ItemPtr const l_entry =
-                manager().AddDownload("kim", l_name, l_remote, l_bytes.size(), 0);
-            QCOMPARE(Connect(*l_kim, ++l_token, QByteArray::fromStdString(l_remote + "\\" + l_name),
-                             l_bytes.size()),
-                     0);
-            bool const l_done = l_name == "done.bin";
-            QVERIFY(l_kim->SendFrom(l_bytes, 0, l_done ? -1 : 8192));
-            if (!l_done)
-            {
-                QTRY_COMPARE_WITH_TIMEOUT(*l_entry["write_position"].AsPtr<qint64>(), qint64(8192),
-                                          3000);
-                l_kim->CloseFileConnection();
-            }
-            QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), l_done ? "complete" : "aborted", 5000);
-            l_shared << l_home + "/" + l_folder + (l_done ? "/complete/k/" : "/downloading/k/") +
-                            QString::fromStdString(l_name);
-        }
+        QString const l_base = l_home + "/" + l_folder;
+        SetSetting("download_folder", l_base);
+        ItemPtr const l_entry =
+            manager().AddDownload("kim", "half.bin", l_folder.toStdString(), l_bytes.size(), 0);
+        QCOMPARE(Connect(*l_kim, ++l_token, l_folder.toUtf8() + "\\half.bin", l_bytes.size()), 0);
+        QVERIFY(SendPartAndClose(*l_kim, l_entry, l_bytes, 8192) &&
+                WriteFile(l_base + "/complete/k/done.bin", l_bytes));
+        l_shared << l_base + "/complete/k/done.bin"
+                 << l_base + "/downloading/" + l_folder + "/half.bin";
     }
     // A user may rename a folder of files named by 40 hex digits: they are records still.
     QVERIFY(QDir(l_home + "/before").rename("partial writers", "old writers"));
