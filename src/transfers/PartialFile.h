@@ -15,11 +15,11 @@
 
 #include <QString>
 
-class QFile;
-class QFileInfo;
-
 #include <optional>
 #include <string>
+
+class QFile;
+class QFileInfo;
 
 class PartialFile
 {
