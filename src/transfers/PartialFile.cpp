@@ -86,6 +86,26 @@ private:
     QString m_path;
 };
 
+// Opens a regular file by its handle, never through a link and never waiting on a pipe
+// (opening one waits for the other end); the handle blocks as usual afterwards. The
+// reason, or an empty text once the file is open.
+QString OpenRegularFile(QFile& io_file, QString const& i_path, int i_flags,
+                        QIODevice::OpenMode i_mode, struct stat& o_status)
+{
+    int const l_handle = ::open(QFile::encodeName(i_path).constData(),
+                                i_flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (l_handle < 0)
+        return qt_error_string(errno);
+    if (::fstat(l_handle, &o_status) != 0 || !S_ISREG(o_status.st_mode) ||
+        ::fcntl(l_handle, F_SETFL, i_flags & O_APPEND) != 0 ||
+        !io_file.open(l_handle, i_mode, QFileDevice::AutoCloseHandle))
+    {
+        ::close(l_handle);
+        return QStringLiteral("not a file of its own");
+    }
+    return QString();
+}
+
 // Why the last call failed; "no free name" when every name was taken.
 QString ErrorText(int i_error, QString const& i_name)
 {
@@ -176,18 +196,9 @@ QString PartialFile::RecordName() const
 
 std::optional<PartialFile::Writer> PartialFile::ReadRecord(QString const& i_path) const
 {
-    // Never through a link, and never a pipe: opening one to read waits for a writer.
-    int const l_handle = ::open(QFile::encodeName(i_path).constData(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     QFile l_file;
-    if (l_handle < 0 || !l_file.open(l_handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-    {
-        if (l_handle >= 0)
-            ::close(l_handle);
-        return std::nullopt;
-    }
     struct stat l_status;
-    if (::fstat(l_handle, &l_status) != 0 || !S_ISREG(l_status.st_mode) ||
+    if (!OpenRegularFile(l_file, i_path, O_RDONLY, QIODevice::ReadOnly, l_status).isEmpty() ||
         l_status.st_size > c_maxRecordBytes)
         return std::nullopt;
     QDataStream l_in(l_file.read(c_maxRecordBytes));
@@ -297,27 +308,14 @@ QFile* PartialFile::OpenToAppend(QString& o_error) const
 {
     // A link, even one leading nowhere, is never followed: a link to a device would take
     // the bytes, one to a file elsewhere would have them appended to it.
-    int const l_handle =
-        ::open(QFile::encodeName(m_path).constData(),
-               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (l_handle < 0)
-    {
-        o_error = qt_error_string(errno);
-        return nullptr;
-    }
-    struct stat l_status;
     auto lp_file = std::make_unique<NamedFile>(m_path);
-    // Blocking again: the flag was there only so that a pipe would not hold the open.
-    if (::fstat(l_handle, &l_status) != 0 || !S_ISREG(l_status.st_mode) || l_status.st_nlink != 1 ||
-        ::fcntl(l_handle, F_SETFL, O_APPEND) != 0 ||
-        !lp_file->open(l_handle, QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append,
-                       QFileDevice::AutoCloseHandle))
-    {
-        ::close(l_handle);
+    struct stat l_status;
+    o_error =
+        OpenRegularFile(*lp_file, m_path, O_WRONLY | O_APPEND | O_CREAT,
+                        QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append, l_status);
+    if (o_error.isEmpty() && l_status.st_nlink != 1)
         o_error = QStringLiteral("not a file of its own");
-        return nullptr;
-    }
-    return lp_file.release();
+    return o_error.isEmpty() ? lp_file.release() : nullptr;
 }
 
 bool PartialFile::IsRecord(QFileInfo const& i_file)
