@@ -197,15 +197,21 @@ void BM_DownloadThread(benchmark::State& io_state)
 // The start of a file connection while 100,000 other downloads wait, 100,000 more of the
 // same file name among them when range(1) is set. With the partial file's writer on
 // record (the baseline) the file is resumed; with it unknown, the file is set aside and
-// the download starts from zero. Neither looks at the other downloads.
+// the download starts from zero. Neither looks at the other downloads. With range(2)
+// set, 10,000 other downloads' folders lie beside the file's in the downloading folder,
+// which the file's record is found through; they stay for the runs after.
 constexpr int c_queued = 100000;
-double g_startMs[2][2] = {};
+constexpr int c_crowd = 10000;
+double g_startMs[2][2][2] = {};
 
 void BM_ConnectionStart(benchmark::State& io_state)
 {
     bool const l_writerKnown = io_state.range(0) != 0;
     bool const l_sameName = io_state.range(1) != 0;
+    bool const l_crowded = io_state.range(2) != 0;
     SetSetting("download_folder", Folder().path() + "/starts");
+    for (int l_other = 0; l_crowded && l_other < c_crowd; ++l_other)
+        QDir().mkpath(Folder().path() + "/starts/downloading/crowd" + QString::number(l_other));
     static bool s_queued = false;
     for (int l_other = 0; !s_queued && l_other < c_queued; ++l_other)
     {
@@ -229,6 +235,7 @@ void BM_ConnectionStart(benchmark::State& io_state)
     QString l_path;
     transferQueueManager->GetLocalDownloadPath(l_entry, false, l_path);
     PartialFile const l_partial(l_path, QStringLiteral("album/start.bin"));
+    QString l_error;
     double l_total = 0;
     for (auto _ : io_state)
     {
@@ -238,7 +245,7 @@ void BM_ConnectionStart(benchmark::State& io_state)
         l_file.write("half");
         l_file.close();
         if (l_writerKnown)
-            l_partial.WriteWriter({QStringLiteral("starter"), "bench\\album\\start.bin"});
+            l_partial.WriteWriter({QStringLiteral("starter"), "bench\\album\\start.bin"}, l_error);
         else
             l_partial.RemoveWriter();
         // Each set-aside takes the first free name: the names before it would add up.
@@ -264,7 +271,7 @@ void BM_ConnectionStart(benchmark::State& io_state)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     transferQueueManager->RemoveDownload(l_entry);
-    g_startMs[l_writerKnown][l_sameName] = l_total * 1e3 / double(io_state.iterations());
+    g_startMs[l_writerKnown][l_sameName][l_crowded] = l_total * 1e3 / double(io_state.iterations());
 }
 
 BENCHMARK(BM_PlainCopy)
@@ -280,9 +287,10 @@ BENCHMARK(BM_DownloadThread)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_ConnectionStart)
-    ->Args({1, 0})
-    ->Args({0, 0})
-    ->Args({0, 1})
+    ->Args({1, 0, 0})
+    ->Args({0, 0, 0})
+    ->Args({0, 1, 0})
+    ->Args({1, 0, 1})
     ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
@@ -340,8 +348,10 @@ int main(int argc, char** argv)
     std::printf("\nStart of a file connection, %d other downloads queued, mean of 20:\n"
                 "  baseline, writer on record:                      %8.3f ms\n"
                 "  writer unknown, set aside:                       %8.3f ms\n"
-                "  writer unknown, set aside, %d more of the name:  %8.3f ms\n",
-                c_queued, g_startMs[1][0], g_startMs[0][0], c_queued, g_startMs[0][1]);
+                "  writer unknown, set aside, %d more of the name:  %8.3f ms\n"
+                "  writer on record, %d folders beside its own:    %8.3f ms\n",
+                c_queued, g_startMs[1][0][0], g_startMs[0][0][0], c_queued, g_startMs[0][1][0],
+                c_crowd, g_startMs[1][0][1]);
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -1,6 +1,7 @@
 #include "transfers/PartialFile.h"
 
 #include "store/DataSaver.h"
+#include "transfers/RealPath.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -179,6 +180,18 @@ PartialFile::PartialFile(QString const& i_path, QString const& i_relative)
     QString const l_tail = QLatin1Char('/') + i_relative;
     if (!i_relative.isEmpty() && i_path.endsWith(l_tail))
         m_base = QFileInfo(i_path.chopped(l_tail.size())).path();
+    Locate();
+}
+
+void PartialFile::Locate()
+{
+    m_real = RealPath::OfFile(m_path);
+    if (m_base.isEmpty())
+        return;
+    QString l_root = RealPath::OfFolder(m_path.chopped(m_relative.size() + 1));
+    if (!l_root.endsWith(QLatin1Char('/')))
+        l_root += QLatin1Char('/');
+    m_key = m_real.startsWith(l_root) ? m_real.mid(l_root.size()) : m_real;
 }
 
 QStringList PartialFile::RecordFolders() const
@@ -191,7 +204,7 @@ QString PartialFile::RecordName() const
     // One flat folder: the relative path may be deeper than any name allows.
     return QLatin1Char('/') +
            QString::fromLatin1(
-               QCryptographicHash::hash(m_relative.toUtf8(), QCryptographicHash::Sha1).toHex());
+               QCryptographicHash::hash(m_key.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
 std::optional<PartialFile::Writer> PartialFile::ReadRecord(QString const& i_path) const
@@ -208,7 +221,7 @@ std::optional<PartialFile::Writer> PartialFile::ReadRecord(QString const& i_path
     Writer l_writer;
     QByteArray l_remotePath;
     l_in >> l_magic >> l_relative >> l_writer.user >> l_remotePath;
-    if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic || l_relative != m_relative)
+    if (l_in.status() != QDataStream::Ok || l_magic != c_recordMagic || l_relative != m_key)
         return std::nullopt;
     l_writer.remotePath = l_remotePath.toStdString();
     return l_writer;
@@ -236,44 +249,71 @@ PartialFile::ReadWriter(std::optional<Writer> const& i_keptElsewhere) const
     return l_agreed;
 }
 
-bool PartialFile::WriteRecord(QString const& i_folder, Writer const& i_writer) const
+QString PartialFile::WriteRecord(QString const& i_folder, Writer const& i_writer) const
 {
+    QByteArray const l_folder = QFile::encodeName(i_folder);
+    struct stat l_status;
+    if ((::mkdir(l_folder.constData(), 0777) != 0 && errno != EEXIST) ||
+        ::stat(l_folder.constData(), &l_status) != 0)
+        return qt_error_string(errno);
+    if (!S_ISDIR(l_status.st_mode))
+        return qt_error_string(ENOTDIR);
     QString const l_path = i_folder + RecordName();
     // A record is saved by replacing the file, and a link there would have its target
     // replaced instead.
-    struct stat l_status;
-    if (!QDir().mkpath(i_folder) ||
-        (::lstat(QFile::encodeName(l_path).constData(), &l_status) == 0 &&
-         !S_ISREG(l_status.st_mode)))
-        return false;
+    if (::lstat(QFile::encodeName(l_path).constData(), &l_status) == 0 &&
+        !S_ISREG(l_status.st_mode))
+        return QStringLiteral("%1 is not a file").arg(QFileInfo(l_path).fileName());
     QSaveFile l_file(l_path);
     if (!l_file.open(QIODevice::WriteOnly))
-        return false;
+        return l_file.errorString();
     QDataStream l_out(&l_file);
     l_out.setVersion(QDataStream::Qt_6_0);
-    l_out << c_recordMagic << m_relative << i_writer.user
+    l_out << c_recordMagic << m_key << i_writer.user
           << QByteArray::fromStdString(i_writer.remotePath);
-    return l_out.status() == QDataStream::Ok && l_file.flush() && ::fsync(l_file.handle()) == 0 &&
-           l_file.commit() && DataSaver::SyncFolderOf(l_path);
+    if (l_out.status() != QDataStream::Ok || !l_file.flush())
+        return l_file.errorString();
+    if (::fsync(l_file.handle()) != 0)
+        return qt_error_string(errno);
+    if (!l_file.commit())
+        return l_file.errorString();
+    return DataSaver::SyncFolderOf(l_path) ? QString() : qt_error_string(errno);
 }
 
-bool PartialFile::WriteWriter(Writer const& i_writer) const
+bool PartialFile::WriteWriter(Writer const& i_writer, QString& o_error) const
 {
     if (m_base.isEmpty())
+    {
+        o_error = QStringLiteral("the download folder: it is not known");
         return false;
+    }
     QStringList const l_folders = RecordFolders();
+    QString l_reason;
     qsizetype l_written = 0;
-    while (l_written < l_folders.size() && !WriteRecord(l_folders[l_written], i_writer))
-        ++l_written;
+    for (; l_written < l_folders.size(); ++l_written)
+    {
+        QString const l_error = WriteRecord(l_folders[l_written], i_writer);
+        if (l_error.isEmpty())
+            break;
+        // Where records belong is what the user is told of when no place takes one.
+        if (l_written == 0)
+            l_reason = l_error;
+    }
     if (l_written == l_folders.size())
+    {
+        o_error = QStringLiteral("%1: %2").arg(l_folders[0], l_reason);
         return false;
+    }
     // A record left at another place would disagree, or speak for the file once this
     // one is gone.
     for (qsizetype l_other = 0; l_other < l_folders.size(); ++l_other)
         if (l_other != l_written &&
             ::unlink(QFile::encodeName(l_folders[l_other] + RecordName()).constData()) != 0 &&
             errno != ENOENT && errno != ENOTDIR)
+        {
+            o_error = QStringLiteral("%1: %2").arg(l_folders[l_other], qt_error_string(errno));
             return false;
+        }
     return true;
 }
 
@@ -288,11 +328,11 @@ void PartialFile::RemoveWriter() const
     }
 }
 
-QString PartialFile::SetAside(QString& o_error) const
+QString PartialFile::SetAside(QString& o_error)
 {
     if (m_base.isEmpty())
     {
-        o_error = QStringLiteral("its download folder is unknown");
+        o_error = QStringLiteral("the download folder: it is not known");
         return QString();
     }
     QStringList l_names = m_relative.split(QLatin1Char('/'));
@@ -301,7 +341,12 @@ QString PartialFile::SetAside(QString& o_error) const
     for (QString const& l_name : l_names)
         if (!l_folder.isEmpty())
             l_folder = TakeFolder(l_folder, l_name, o_error);
-    return l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
+    QString const l_aside =
+        l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
+    // The file made at the path next is listed as this download spells it.
+    if (!l_aside.isEmpty())
+        Locate();
+    return l_aside;
 }
 
 QFile* PartialFile::OpenToAppend(QString& o_error) const
@@ -314,7 +359,7 @@ QFile* PartialFile::OpenToAppend(QString& o_error) const
         OpenRegularFile(*lp_file, m_path, O_WRONLY | O_APPEND | O_CREAT,
                         QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::Append, l_status);
     if (o_error.isEmpty() && l_status.st_nlink != 1)
-        o_error = QStringLiteral("not a file of its own");
+        o_error = QStringLiteral("it has another name elsewhere (a hard link)");
     return o_error.isEmpty() ? lp_file.release() : nullptr;
 }
 

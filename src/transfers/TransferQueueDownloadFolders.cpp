@@ -168,6 +168,8 @@ void TransferQueueManager::OnDownloadComplete()
     // folder setting says by now.
     auto* lp_file = l_entry["download_file"].AsPtr<QFile>();
     QString const l_source = lp_file ? lp_file->fileName() : QString();
+    // Its record is found by the file, before the file leaves.
+    PartialFile const l_partial(l_source, GetPartialFileRelativePath(l_entry));
     QString const l_folder = GetDownloadTargetFolder(l_entry, true);
     QString l_destination;
     bool const l_moved = lp_file && GetLocalDownloadPath(l_entry, true, l_destination) &&
@@ -184,7 +186,7 @@ void TransferQueueManager::OnDownloadComplete()
     }
 
     // The partial file is gone, and with it the record of who wrote it.
-    ForgetPartialFileWriter(PartialFile(l_source, GetPartialFileRelativePath(l_entry)));
+    ForgetPartialFileWriter(l_partial);
     SetDownloadEntryStatus(l_entry, QStringLiteral("complete"));
     RemoveDownloadDownloadingFolderIfAppropriate(l_entry);
 

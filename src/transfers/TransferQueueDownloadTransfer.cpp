@@ -5,6 +5,7 @@
 #include "store/Log.h"
 #include "transfers/DownloadThread.h"
 #include "transfers/PartialFile.h"
+#include "transfers/RealPath.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -43,16 +44,7 @@ struct FileId
             return std::nullopt;
         return FileId{l_status.st_dev, l_status.st_ino};
     }
-    // Two local paths of one file: the same text, or another text that the file system
-    // leads to the same file (one that folds case, or a link the user made).
-    static bool Same(QString const& i_path, std::optional<FileId> const& i_file,
-                     QString const& i_other)
-    {
-        if (i_path == i_other)
-            return true;
-        std::optional<FileId> const l_other = i_file ? Of(i_other) : std::nullopt;
-        return l_other && l_other->device == i_file->device && l_other->inode == i_file->inode;
-    }
+    bool operator==(FileId const&) const = default;
 };
 } // namespace
 
@@ -108,14 +100,18 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
     Detail(QStringLiteral("Accepted"), l_entry);
 }
 
-bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_entry)
+bool TransferQueueManager::IsPartialFileInUse(PartialFile const& i_partial, ItemPtr i_entry)
 {
-    std::optional<FileId> const l_file = FileId::Of(i_path);
+    std::optional<FileId> const l_file = FileId::Of(i_partial.Path());
     for (ItemPtr const& l_cell : d["download_file"]->GetItems())
     {
         auto const* lp_file = l_cell.AsPtr<QFile>();
-        if (lp_file && l_cell["download_entry"] != i_entry &&
-            FileId::Same(i_path, l_file, lp_file->fileName()))
+        if (!lp_file || l_cell["download_entry"] == i_entry)
+            continue;
+        // One real path, or one file that two real paths lead to (a folder mounted twice).
+        QString const l_other = lp_file->fileName();
+        if (RealPath::OfFile(l_other) == i_partial.Real() ||
+            (l_file && l_file == FileId::Of(l_other)))
             return true;
     }
     return false;
@@ -133,10 +129,19 @@ TransferQueueManager::CheckPartialFileWriter(PartialFile const& i_partial, ItemP
     // (to a device, to a file outside the download folder), not into a folder that may
     // hold other downloads' files, not into a pipe, whose opening waits for a reader.
     // None of these is moved, nor opened.
-    if (!S_ISREG(l_status.st_mode) || l_status.st_nlink != 1)
+    if (!S_ISREG(l_status.st_mode))
     {
         o_reason = QStringLiteral("Partial file %1 is not a file of its own (a link, a folder, "
                                   "a pipe or a device)")
+                       .arg(l_path);
+        return PartialFileUse::InTheWay;
+    }
+    // Bytes appended here would show under the other name too: a snapshot made with hard
+    // links would change with the download.
+    if (l_status.st_nlink != 1)
+    {
+        o_reason = QStringLiteral("Partial file %1 has another name elsewhere (a hard link); the "
+                                  "download can go on once that other name is removed")
                        .arg(l_path);
         return PartialFileUse::InTheWay;
     }
@@ -172,9 +177,10 @@ TransferQueueManager::CheckPartialFileWriter(PartialFile const& i_partial, ItemP
     return PartialFileUse::SetAside;
 }
 
-bool TransferQueueManager::RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry)
+bool TransferQueueManager::RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
+                                                   QString& o_error)
 {
-    if (!i_partial.WriteWriter({i_entry["user"].AsString(), RemotePath(i_entry)}))
+    if (!i_partial.WriteWriter({i_entry["user"].AsString(), RemotePath(i_entry)}, o_error))
         return false;
     // The record on disk replaces one an older version kept in the store.
     if (ItemPtr const l_old = d["partial_file"]->HasItem(Value(i_partial.Path())))
@@ -219,8 +225,9 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         l_localError(QStringLiteral("File name leads outside the download folder"));
         return;
     }
+    PartialFile l_partial(l_path, GetPartialFileRelativePath(l_entry));
     // Two writers appending to one partial file would interleave their bytes.
-    if (IsPartialFileInUse(l_path, l_entry))
+    if (IsPartialFileInUse(l_partial, l_entry))
     {
         DropSocket(ip_socket);
         Detail(QStringLiteral("Partial file %1 is being written by another download, aborting")
@@ -228,7 +235,6 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
                l_entry);
         return;
     }
-    PartialFile const l_partial(l_path, GetPartialFileRelativePath(l_entry));
     QString l_reason;
     PartialFileUse const l_use = CheckPartialFileWriter(l_partial, l_entry, l_reason);
     if (l_use == PartialFileUse::Refuse)
@@ -262,9 +268,11 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
     QDir().mkpath(QFileInfo(l_path).path());
     // The writer goes on record before the partial file holds a byte: a crash must not
     // leave bytes whose download is unknown.
-    if (!RecordPartialFileWriter(l_partial, l_entry))
+    QString l_recordError;
+    if (!RecordPartialFileWriter(l_partial, l_entry, l_recordError))
     {
-        l_localError(QStringLiteral("Could not record the writer of partial file %1").arg(l_path));
+        l_localError(QStringLiteral("Could not record the writer of partial file %1 in %2")
+                         .arg(l_path, l_recordError));
         return;
     }
     // Append keeps what earlier connections received. Unbuffered: every block goes to

@@ -191,8 +191,8 @@ private:
     // Stops and releases a download's worker, file, socket and cells (the status is
     // left alone).
     void EndDownloadTransfer(ItemPtr i_entry);
-    // Whether a running download other than the entry writes to this local file.
-    bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
+    // Whether a running download other than the entry writes to this partial file.
+    bool IsPartialFileInUse(PartialFile const& i_partial, ItemPtr i_entry);
     // The entry's partial file path below the downloading folder, in file-system form;
     // empty when the names the peer gave would lead outside that folder.
     QString GetPartialFileRelativePath(ItemPtr i_entry);
@@ -213,8 +213,8 @@ private:
     PartialFileUse CheckPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry,
                                           QString& o_reason);
     // Records the entry as the writer of the partial file, on disk, as its one record;
-    // false when that failed.
-    bool RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry);
+    // false when that failed, with the folder and the reason.
+    bool RecordPartialFileWriter(PartialFile const& i_partial, ItemPtr i_entry, QString& o_error);
     // Forgets the writer of a partial file that is gone.
     void ForgetPartialFileWriter(PartialFile const& i_partial);
     static void SetUserTime(ItemPtr i_user, char const* ip_type, int i_secondsFromNow);

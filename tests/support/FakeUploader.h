@@ -38,6 +38,7 @@ public:
                                    quint32 direction = 1);
 
     // --- messaging side ----------------------------------------------------------------
+    QByteArray const& User() const { return m_user; }
     quint16 Listen() { return m_messages.Listen(); }
     FakePeer& Messages() { return m_messages; }
     // Waits for the client's messaging connection, then sends the offer on it.

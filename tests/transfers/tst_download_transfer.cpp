@@ -1,7 +1,11 @@
 #include "TransferTestEnv.h"
 
+#include "store/GeneralFunctions.h"
+#include "support/CaseBlindDrive.h"
+
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 
@@ -23,6 +27,34 @@ QByteArray OtherContent(qsizetype i_size)
         l_byte = char(l_byte ^ 0x5A);
     return l_bytes;
 }
+
+// One connection of the first or the second download, or a change to the queue.
+struct AliasStep
+{
+    enum Kind
+    {
+        // The first 8,192 bytes from the offset, then the peer goes away.
+        Part,
+        Finish,
+        // Turned away before the offset: the partial file is another's.
+        Refused,
+        Remove,
+        Queue
+    } kind;
+    bool byFirst;
+    qint64 offset = 0;
+};
+using AliasSteps = std::vector<AliasStep>;
+// The first's bytes are on record when the second comes, its download still queued.
+AliasSteps const c_writerQueued = {{AliasStep::Part, true},
+                                   {AliasStep::Refused, false},
+                                   {AliasStep::Finish, true, 8192},
+                                   {AliasStep::Finish, false}};
+// The first is removed, and queued again once the second has written.
+AliasSteps const c_writerBack = {{AliasStep::Part, true},    {AliasStep::Remove, true},
+                                 {AliasStep::Part, false},   {AliasStep::Queue, true},
+                                 {AliasStep::Refused, true}, {AliasStep::Finish, false, 8192},
+                                 {AliasStep::Finish, true}};
 } // namespace
 
 class TestDownloadTransfer : public QObject
@@ -46,6 +78,8 @@ private slots:
     void partialFileOfAnUnknownWriterIsSetAside();
     void recordsThatCannotBeReplacedStopTheDownload();
     void recordsAreNeverShared();
+    void oneFileByTwoPathsHasOneRecord();
+    void oneFileByTwoCasesHasOneRecord();
     void reportsArePacedExactAndWrittenThrough();
     void logLinesKeepThePercentSignsOfPeers();
 
@@ -63,6 +97,11 @@ private:
     // written, closes it: the download is "aborted" with them in its partial file.
     static bool SendPartAndClose(FakeUploader& io_uploader, ItemPtr i_entry,
                                  QByteArray const& i_content, qint64 i_count);
+    // Downloads from the two peers of the remote paths, other bytes each, whose local
+    // paths lead to one file, are queued and go through the steps. Each finished file
+    // must be exactly its sender's bytes.
+    void RunAliasSteps(std::array<FakeUploader*, 2> i_peers, QByteArray const (&i_paths)[2],
+                       AliasSteps const& i_steps);
     TransferQueueManager& manager() { return m_env.manager(); }
 
     TransferFixture m_env;
@@ -103,6 +142,57 @@ bool TestDownloadTransfer::SendPartAndClose(FakeUploader& io_uploader, ItemPtr i
         return false;
     io_uploader.CloseFileConnection();
     return QTest::qWaitFor([&] { return Status(i_entry) == "aborted"; }, 5000);
+}
+
+void TestDownloadTransfer::RunAliasSteps(std::array<FakeUploader*, 2> i_peers,
+                                         QByteArray const (&i_paths)[2], AliasSteps const& i_steps)
+{
+    static quint32 s_token = 500;
+    QByteArray const l_contents[] = {Content(5 * 8192), OtherContent(4 * 8192 + 7)};
+    ItemPtr l_entries[2];
+    auto const l_queue = [&](int i_who)
+    {
+        std::string const l_path = i_paths[i_who].toStdString();
+        l_entries[i_who] =
+            manager().AddDownload(QString::fromLatin1(i_peers[i_who]->User()), GetFileName(l_path),
+                                  GetFolder(l_path), l_contents[i_who].size(), 0);
+    };
+    l_queue(0);
+    l_queue(1);
+    for (AliasStep const& l_step : i_steps)
+    {
+        int const l_who = l_step.byFirst ? 0 : 1;
+        FakeUploader& l_peer = *i_peers[l_who];
+        QByteArray const& l_content = l_contents[l_who];
+        ItemPtr const l_entry = l_entries[l_who];
+        QByteArray const l_tag = QByteArray::number(&l_step - i_steps.data());
+        if (l_step.kind == AliasStep::Remove)
+            manager().RemoveDownload(l_entry);
+        else if (l_step.kind == AliasStep::Queue)
+            l_queue(l_who);
+        else if (l_step.kind == AliasStep::Refused)
+        {
+            QVERIFY2(OfferAndOpen(l_peer, ++s_token, i_paths[l_who], l_content.size()), l_tag);
+            QVERIFY2(l_peer.File().WaitForDisconnected(), l_tag);
+            QVERIFY2(l_peer.File().Received().isEmpty(), l_tag);
+            QCOMPARE(Status(l_entry), QByteArray("queued"));
+        }
+        else
+        {
+            QCOMPARE(Connect(l_peer, ++s_token, i_paths[l_who], l_content.size()), l_step.offset);
+            if (l_step.kind == AliasStep::Part)
+            {
+                QVERIFY2(l_step.offset == 0 && SendPartAndClose(l_peer, l_entry, l_content, 8192),
+                         l_tag);
+                continue;
+            }
+            QVERIFY2(l_peer.SendFrom(l_content, l_step.offset), l_tag);
+            QTRY_COMPARE_WITH_TIMEOUT(Status(l_entry), QByteArray("complete"), 5000);
+            QString l_finished;
+            QVERIFY(manager().GetLocalDownloadPath(l_entry, true, l_finished));
+            QCOMPARE(Sha1(ReadFile(l_finished)), Sha1(l_content));
+        }
+    }
 }
 
 void TestDownloadTransfer::queuesOffersReceivesResumesAndCompletes()
@@ -357,6 +447,14 @@ void TestDownloadTransfer::failedMoveLeavesTheFileWhereItIs()
         QCOMPARE(Status(l_blocked), QByteArray("local error"));
         QVERIFY(QFileInfo(l_partial).isSymLink() || QFileInfo::exists(l_partial));
     }
+    // A second name is one the user can remove.
+    QStringList const l_why = l_log.Texts(c_queueArea);
+    QCOMPARE(l_why.filter("is not a file of its own (a link, a folder").size(), 5);
+    QCOMPARE(l_why
+                 .filter("hard.bin has another name elsewhere (a hard link); the download can "
+                         "go on once that other name is removed")
+                 .size(),
+             1);
     QCOMPARE(ReadFile(m_env.Folder() + "/downloading/held/folder.bin/inside"), QByteArray("kept"));
     QCOMPARE(ReadFile(l_mine), QByteArray("mine"));
     QVERIFY(!QFileInfo::exists(l_gone) && !QFileInfo::exists(m_env.Folder() + "/complete/held"));
@@ -441,7 +539,9 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         RecordsDeleted,
         RecordsRenamed,
         // Into another download folder, without the records.
-        DownloadingAlone
+        DownloadingAlone,
+        // As to another disk: every file anew.
+        Copied
     };
     struct Case
     {
@@ -500,6 +600,7 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         {.transferred = true, .move = Move::RecordsDeleted, .xaviRemoved = true},
         {.transferred = true, .move = Move::RecordsRenamed, .xaviRemoved = true},
         {.transferred = true, .move = Move::DownloadingAlone, .xaviRemoved = true},
+        {.transferred = true, .move = Move::Copied, .offset = -1},
     };
 #pragma GCC diagnostic pop
     auto l_xavi = Uploader("xavi");
@@ -574,6 +675,8 @@ void TestDownloadTransfer::partialFileOfAnUnknownWriterIsSetAside()
         else if (l_case.move == Move::DownloadingAlone)
             QVERIFY(QDir().mkpath(l_moved) &&
                     QDir().rename(l_base + "/downloading", l_moved + "/downloading"));
+        else if (l_case.move == Move::Copied)
+            QCOMPARE(QProcess::execute("cp", {"-a", l_base, l_moved}), 0);
         else if (l_case.move == Move::RecordsDeleted)
             QVERIFY(QDir(l_base + "/partial writers").removeRecursively());
         else if (l_case.move == Move::RecordsRenamed)
@@ -683,7 +786,13 @@ void TestDownloadTransfer::recordsThatCannotBeReplacedStopTheDownload()
         QVERIFY(l_peer.File().Received().isEmpty());
         QCOMPARE(Status(l_byBob ? l_bobEntry : l_amyEntry), QByteArray("local error"));
     }
-    QCOMPARE(l_log.Texts(c_queueArea).filter("Could not record the writer").size(), 3);
+    // The folder to make writable, and why.
+    QCOMPARE(l_log.Texts(c_queueArea)
+                 .filter("Could not record the writer of partial file " + l_base +
+                         "/downloading/x/t.bin in " + l_base +
+                         "/partial writers: Permission denied")
+                 .size(),
+             3);
     QCOMPARE(ReadFile(l_base + "/set aside/x/t.bin"), l_bytes.left(8192));
 
     // Once the records can be replaced, amy's download is hers alone.
@@ -729,6 +838,61 @@ void TestDownloadTransfer::recordsAreNeverShared()
     l_indexed.sort();
     l_shared.sort();
     QCOMPARE(l_indexed, l_shared);
+}
+
+void TestDownloadTransfer::oneFileByTwoPathsHasOneRecord()
+{
+    // pia's folder is a link the user made in the downloading folder, to otto's folder
+    // or, as otto's is too, to one folder outside it.
+    auto const l_otto = Uploader("otto");
+    auto const l_pia = Uploader("pia");
+    int l_row = 0;
+    for (bool const l_outside : {false, true})
+        for (AliasSteps l_steps : {c_writerQueued, c_writerBack})
+        {
+            // The first to finish leaves its folder empty, and it goes: the link then leads
+            // nowhere.
+            if (!l_outside)
+                l_steps.pop_back();
+            QString const l_tag = QString::number(l_row++);
+            QString const l_downloading = m_env.Folder() + "/aliases" + l_tag + "/downloading/";
+            SetSetting("download_folder", m_env.Folder() + "/aliases" + l_tag);
+            QString const l_album = "album" + l_tag;
+            QString const l_linked = "linked" + l_tag;
+            QString const l_target = l_outside ? m_env.Folder() + "/outside" + l_tag : l_album;
+            QVERIFY(QDir().mkpath(l_outside ? l_target : l_downloading + l_album) &&
+                    QDir().mkpath(l_downloading) &&
+                    QFile::link(l_target, l_downloading + l_linked) &&
+                    (!l_outside || QFile::link(l_target, l_downloading + l_album)));
+            RunAliasSteps({l_otto.get(), l_pia.get()},
+                          {"rock\\" + l_album.toUtf8() + "\\track.mp3",
+                           "pop\\" + l_linked.toUtf8() + "\\track.mp3"},
+                          l_steps);
+            if (QTest::currentTestFailed())
+                return;
+        }
+}
+
+void TestDownloadTransfer::oneFileByTwoCasesHasOneRecord()
+{
+    CaseBlindDrive const l_drive;
+    if (l_drive.Path().isEmpty())
+        QSKIP(qPrintable("No drive that ignores case here: " + l_drive.Why()));
+    auto const l_ulla = Uploader("ulla");
+    auto const l_vito = Uploader("vito");
+    int l_row = 0;
+    for (AliasSteps l_steps : {c_writerQueued, c_writerBack})
+    {
+        // The second to finish would find the first's finished file in its way.
+        l_steps.pop_back();
+        QByteArray const l_tag = QByteArray::number(l_row++);
+        SetSetting("download_folder", l_drive.Path() + "/row" + l_tag);
+        RunAliasSteps({l_ulla.get(), l_vito.get()},
+                      {"rock\\Album" + l_tag + "\\Track.mp3", "pop\\album" + l_tag + "\\track.mp3"},
+                      l_steps);
+        if (QTest::currentTestFailed())
+            return;
+    }
 }
 
 void TestDownloadTransfer::reportsArePacedExactAndWrittenThrough()
