@@ -185,13 +185,14 @@ PartialFile::PartialFile(QString const& i_path, QString const& i_relative)
 
 void PartialFile::Locate()
 {
-    m_real = RealPath::OfFile(m_path);
+    RealPath l_paths;
+    QString const l_real = l_paths.OfFile(m_path);
     if (m_base.isEmpty())
         return;
-    QString l_root = RealPath::OfFolder(m_path.chopped(m_relative.size() + 1));
+    QString l_root = l_paths.OfFolder(m_path.chopped(m_relative.size() + 1));
     if (!l_root.endsWith(QLatin1Char('/')))
         l_root += QLatin1Char('/');
-    m_key = m_real.startsWith(l_root) ? m_real.mid(l_root.size()) : m_real;
+    m_key = l_real.startsWith(l_root) ? l_real.mid(l_root.size()) : l_real;
 }
 
 QStringList PartialFile::RecordFolders() const
@@ -343,9 +344,14 @@ QString PartialFile::SetAside(QString& o_error)
             l_folder = TakeFolder(l_folder, l_name, o_error);
     QString const l_aside =
         l_folder.isEmpty() ? QString() : MoveToFreeName(m_path, l_folder, l_fileName, o_error);
-    // The file made at the path next is listed as this download spells it.
-    if (!l_aside.isEmpty())
-        Locate();
+    if (l_aside.isEmpty())
+        return l_aside;
+    // The file made at the path next is listed as this download spells it, which may be
+    // another name than the one set aside: that one's record goes with its bytes.
+    PartialFile const l_before = *this;
+    Locate();
+    if (m_key != l_before.m_key)
+        l_before.RemoveWriter();
     return l_aside;
 }
 

@@ -43,8 +43,6 @@ public:
     PartialFile(QString const& i_path, QString const& i_relative);
 
     QString const& Path() const { return m_path; }
-    // The path by which the file system knows the file.
-    QString const& Real() const { return m_real; }
     // The writer that every record of the file names, i_keptElsewhere included; none
     // when no record names one, or when two disagree or one cannot be read.
     std::optional<Writer> ReadWriter(std::optional<Writer> const& i_keptElsewhere) const;
@@ -73,8 +71,8 @@ public:
     static void BringRecordsIntoView(QString const& i_downloadFolder);
 
 private:
-    // The real path, and the key of the records: the real path below the real
-    // downloading folder, or all of it for a file that a link leads out of that folder.
+    // The key of the records: the file's real path below the real downloading folder,
+    // or all of it for a file that a link leads out of that folder.
     void Locate();
     // Where records are kept, in the order they are looked for.
     QStringList RecordFolders() const;
@@ -88,6 +86,5 @@ private:
     QString m_relative;
     // The download folder the partial file belongs to; empty when unknown.
     QString m_base;
-    QString m_real;
     QString m_key;
 };

@@ -57,6 +57,15 @@ QString RealPath::ListedName(QString const& i_spelled, QStringList const& i_list
 
 QString RealPath::NameInFolder(QString const& i_folder, QString const& i_spelled)
 {
+    QString const l_key = i_folder + QLatin1Char('/') + i_spelled;
+    auto l_known = m_names.constFind(l_key);
+    if (l_known == m_names.cend())
+        l_known = m_names.insert(l_key, ListNameInFolder(i_folder, i_spelled));
+    return *l_known;
+}
+
+QString RealPath::ListNameInFolder(QString const& i_folder, QString const& i_spelled)
+{
     int const l_handle =
         ::open(QFile::encodeName(i_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (l_handle < 0)

@@ -5,7 +5,6 @@
 #include "store/Log.h"
 #include "transfers/DownloadThread.h"
 #include "transfers/PartialFile.h"
-#include "transfers/RealPath.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -44,7 +43,16 @@ struct FileId
             return std::nullopt;
         return FileId{l_status.st_dev, l_status.st_ino};
     }
-    bool operator==(FileId const&) const = default;
+    // Two local paths of one file: the same text, or another text that the file system
+    // leads to the same file (one that folds case, or a link the user made).
+    static bool Same(QString const& i_path, std::optional<FileId> const& i_file,
+                     QString const& i_other)
+    {
+        if (i_path == i_other)
+            return true;
+        std::optional<FileId> const l_other = i_file ? Of(i_other) : std::nullopt;
+        return l_other && l_other->device == i_file->device && l_other->inode == i_file->inode;
+    }
 };
 } // namespace
 
@@ -100,18 +108,14 @@ void TransferQueueManager::OnFileTransferRequest(QString i_user, int i_direction
     Detail(QStringLiteral("Accepted"), l_entry);
 }
 
-bool TransferQueueManager::IsPartialFileInUse(PartialFile const& i_partial, ItemPtr i_entry)
+bool TransferQueueManager::IsPartialFileInUse(QString const& i_path, ItemPtr i_entry)
 {
-    std::optional<FileId> const l_file = FileId::Of(i_partial.Path());
+    std::optional<FileId> const l_file = FileId::Of(i_path);
     for (ItemPtr const& l_cell : d["download_file"]->GetItems())
     {
         auto const* lp_file = l_cell.AsPtr<QFile>();
-        if (!lp_file || l_cell["download_entry"] == i_entry)
-            continue;
-        // One real path, or one file that two real paths lead to (a folder mounted twice).
-        QString const l_other = lp_file->fileName();
-        if (RealPath::OfFile(l_other) == i_partial.Real() ||
-            (l_file && l_file == FileId::Of(l_other)))
+        if (lp_file && l_cell["download_entry"] != i_entry &&
+            FileId::Same(i_path, l_file, lp_file->fileName()))
             return true;
     }
     return false;
@@ -225,9 +229,8 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
         l_localError(QStringLiteral("File name leads outside the download folder"));
         return;
     }
-    PartialFile l_partial(l_path, GetPartialFileRelativePath(l_entry));
     // Two writers appending to one partial file would interleave their bytes.
-    if (IsPartialFileInUse(l_partial, l_entry))
+    if (IsPartialFileInUse(l_path, l_entry))
     {
         DropSocket(ip_socket);
         Detail(QStringLiteral("Partial file %1 is being written by another download, aborting")
@@ -235,6 +238,7 @@ void TransferQueueManager::OnFileConnection(QString i_user, QTcpSocket* ip_socke
                l_entry);
         return;
     }
+    PartialFile l_partial(l_path, GetPartialFileRelativePath(l_entry));
     QString l_reason;
     PartialFileUse const l_use = CheckPartialFileWriter(l_partial, l_entry, l_reason);
     if (l_use == PartialFileUse::Refuse)

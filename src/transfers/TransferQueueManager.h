@@ -191,8 +191,8 @@ private:
     // Stops and releases a download's worker, file, socket and cells (the status is
     // left alone).
     void EndDownloadTransfer(ItemPtr i_entry);
-    // Whether a running download other than the entry writes to this partial file.
-    bool IsPartialFileInUse(PartialFile const& i_partial, ItemPtr i_entry);
+    // Whether a running download other than the entry writes to this local file.
+    bool IsPartialFileInUse(QString const& i_path, ItemPtr i_entry);
     // The entry's partial file path below the downloading folder, in file-system form;
     // empty when the names the peer gave would lead outside that folder.
     QString GetPartialFileRelativePath(ItemPtr i_entry);
