@@ -185,10 +185,10 @@ PartialFile::PartialFile(QString const& i_path, QString const& i_relative)
 
 void PartialFile::Locate()
 {
-    RealPath l_paths;
-    QString const l_real = l_paths.OfFile(m_path);
     if (m_base.isEmpty())
         return;
+    RealPath l_paths;
+    QString const l_real = l_paths.OfFile(m_path);
     QString l_root = l_paths.OfFolder(m_path.chopped(m_relative.size() + 1));
     if (!l_root.endsWith(QLatin1Char('/')))
         l_root += QLatin1Char('/');
