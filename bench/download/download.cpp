@@ -341,8 +341,10 @@ public:
         ConsoleReporter::ReportRuns(i_runs);
         for (Run const& l_run : i_runs)
         {
+            // Only the runs that move the 1 GiB file.
             if (l_run.run_type != Run::RT_Iteration || l_run.error_occurred ||
-                l_run.benchmark_name().find("ConnectionStart") != std::string::npos)
+                (l_run.benchmark_name().find("PlainCopy") == std::string::npos &&
+                 l_run.benchmark_name().find("DownloadThread") == std::string::npos))
                 continue;
             double const l_rate = double(c_fileSize) / 1e6 / l_run.GetAdjustedRealTime() * 1e3;
             std::string const l_name = l_run.benchmark_name();
