@@ -32,6 +32,8 @@ quint32 const c_recordMagic = 0x4B505752;
 // A record holds two paths and a user name; anything larger was not written here.
 qint64 const c_maxRecordBytes = 1024 * 1024;
 int const c_maxSetAsideNames = 1000;
+// Why nothing can be kept for a partial file that lies in no known download folder.
+QString const c_unknownFolder = QStringLiteral("the download folder: it is not known");
 
 qsizetype NativeSize(QString const& i_name)
 {
@@ -285,7 +287,7 @@ bool PartialFile::WriteWriter(Writer const& i_writer, QString& o_error) const
 {
     if (m_base.isEmpty())
     {
-        o_error = QStringLiteral("the download folder: it is not known");
+        o_error = c_unknownFolder;
         return false;
     }
     QStringList const l_folders = RecordFolders();
@@ -333,7 +335,7 @@ QString PartialFile::SetAside(QString& o_error)
 {
     if (m_base.isEmpty())
     {
-        o_error = QStringLiteral("the download folder: it is not known");
+        o_error = c_unknownFolder;
         return QString();
     }
     QStringList l_names = m_relative.split(QLatin1Char('/'));
